@@ -1,0 +1,36 @@
+# Warnings, sanitizers and the Windows program conventions shared by every target.
+
+# Warnings are errors on both compilers.
+function(project_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+if(NOT WIN32 AND ENABLE_SANITIZERS)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Build paths must not end up in the binaries.
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+add_compile_options(-ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+
+if(WIN32)
+  # A Windows program of ours: manifest (asInvoker, Windows 7..11, no DPI
+  # awareness) and a version resource, in one generated resource script.
+  #   windows_program(target DESCRIPTION "text" [CONSOLE|GUI])
+  function(windows_program target)
+    cmake_parse_arguments(ARG "CONSOLE;GUI" "DESCRIPTION" "" ${ARGN})
+    set(PROGRAM_NAME ${target})
+    set(PROGRAM_DESCRIPTION "${ARG_DESCRIPTION}")
+    set(PROGRAM_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/app.manifest)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/program.rc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${target}-program.rc @ONLY)
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}-program.rc)
+    if(ARG_GUI)
+      target_link_options(${target} PRIVATE -mwindows)
+    else()
+      target_link_options(${target} PRIVATE -mconsole)
+    endif()
+    project_warnings(${target})
+  endfunction()
+endif()
