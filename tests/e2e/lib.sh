@@ -36,7 +36,7 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installer dialogs when the prefix is made.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=d;mshtml=d;winemenubuilder.exe=d}"
 # A fixed locale gives fixed code pages: ANSI 1252, OEM 437.
-export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 if [ -z "${DISPLAY:-}" ] && [ -f "$E2E_STATE/display" ]; then
   DISPLAY=$(cat "$E2E_STATE/display")
   export DISPLAY
