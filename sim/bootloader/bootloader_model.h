@@ -1,0 +1,64 @@
+// Model of a device running the Sorbel HID bootloader, as seen through its
+// feature reports. Plain C++ without platform calls, exceptions or heap use,
+// so the same code serves the -sim programs and a kernel-mode HID minidriver.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace sorbel_sim {
+
+inline constexpr uint32_t kMaxFlashSize = 128 * 1024;
+inline constexpr uint8_t kFeatureReport = 3;      // report type in the log
+inline constexpr uint8_t kInfoReportId = 1;       // get: device info; set: closing report
+inline constexpr uint8_t kDataReportId = 2;
+inline constexpr size_t kInfoReportSize = 7;      // id, page size LE16, flash size LE32
+inline constexpr size_t kClosingReportSize = 7;
+inline constexpr size_t kBlockSize = 128;
+inline constexpr size_t kDataReportSize = 4 + kBlockSize;  // id, address LE24, data
+// Reports longer than this are refused; the log shows at most this many bytes.
+inline constexpr size_t kMaxLoggedBytes = 512;
+
+struct Settings {
+    uint32_t page_size = 128;
+    uint32_t flash_size = 32768;  // clamped to kMaxFlashSize
+};
+
+// Receives one log line (no line end) per report the device receives or sends:
+// "set <report type> <length> <bytes>" or "get <report type> <length> <bytes>".
+using LogSink = void (*)(void* context, std::string_view line);
+
+struct Bootloader {
+    Settings settings;
+    std::array<uint8_t, kMaxFlashSize> flash;
+    int blocks_until_failure = 0;  // counts data block reports down; 0 = no failure pending
+    bool closed = false;           // the closing report arrived: the bootloader is left
+    LogSink log = nullptr;         // kept by reset(); set it directly
+    void* log_context = nullptr;
+    std::array<char, 16 + kMaxLoggedBytes * 3> line;  // scratch for one log line
+};
+
+// Erased flash (0xFF), no pending failure, bootloader active. Keeps the log sink.
+void reset(Bootloader& device, const Settings& settings);
+
+// The n-th data block report from now on (1 = the next one) fails once; 0 = none.
+void fail_block(Bootloader& device, int n);
+
+// buffer[0] is the report id on entry. Id 1 gives the device info report in
+// the first 7 bytes (the rest of the buffer is left as it is). Returns false
+// when the transfer fails: unknown id, buffer shorter than 7, bootloader left.
+bool get_feature(Bootloader& device, std::span<uint8_t> buffer);
+
+// report[0] is the report id. Id 2 with 132 bytes stores a 128-byte block at
+// its 24-bit little-endian address; id 1 with 7 bytes is the closing report.
+// Refused (false): other ids or lengths, a block address not a multiple of 128
+// or a block reaching past the flash, the injected failure, bootloader left.
+bool set_feature(Bootloader& device, std::span<const uint8_t> report);
+
+std::span<const uint8_t> flash(const Bootloader& device);
+bool left_bootloader(const Bootloader& device);
+
+}  // namespace sorbel_sim
