@@ -1,7 +1,21 @@
 // The monitor dialog's logic: start-up, the 100 ms poll with its change
 // detection, the hex fields with their delayed write, and bit toggling.
-// The shell calls these per window message (see HandleCommand/HandleTimer
-// for the message table).
+//
+// How a shell drives the core (everything on the dialog's thread):
+//   program start        OpenAccessPath(device_io, port_io); run the dialog
+//                        IDD_EMULATION modally without owner; then
+//                        CloseAccessPath(); exit code 0
+//   WM_INITDIALOG        StartMonitor(dialog, graphics)            -> TRUE
+//   WM_DESTROY           DeleteDrawingObjects()                    -> FALSE
+//   WM_PAINT             PaintDiagram(canvas of BeginPaint)        -> FALSE
+//   WM_SETCURSOR         TrackHover(GetMessagePos, same in client) -> its result
+//   WM_NOTIFY TTN_GETDISPINFOA  GetTooltipText(info->szText)       -> FALSE
+//   WM_COMMAND           HandleCommand(LOWORD(wParam), HIWORD(wParam));
+//                        true means EndDialog(hwnd, IDCANCEL)      -> FALSE
+//   WM_TIMER             HandleTimer(wParam)                       -> FALSE
+//   WM_LBUTTONDOWN, WM_LBUTTONDBLCLK
+//                        ToggleBit(GET_X_LPARAM, GET_Y_LPARAM)     -> FALSE
+//                        (signed 16-bit client coordinates)
 #pragma once
 
 #include "monitor/platform.h"
