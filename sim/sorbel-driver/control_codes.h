@@ -1,0 +1,42 @@
+// Requests of the private control device that sorbel-sim.sys creates beside its
+// HID device; shared by the driver and sorbel-sim-ctl.exe.
+#pragma once
+
+#include <cstdint>
+
+namespace sorbel_ctl {
+
+// NT name and the Win32 name the control program opens.
+inline constexpr wchar_t kDeviceName[] = L"\\Device\\SorbelSim";
+inline constexpr wchar_t kLinkName[] = L"\\DosDevices\\SorbelSim";
+inline constexpr char kWin32Name[] = "\\\\.\\SorbelSim";
+inline constexpr char kServiceName[] = "sorbelsim";
+
+// CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
+constexpr uint32_t control_code(uint32_t function) { return 0x22u << 16 | function << 2; }
+
+inline constexpr uint32_t kConfig = control_code(0x900);     // in: ConfigRequest
+inline constexpr uint32_t kFailBlock = control_code(0x901);  // in: int32 n
+inline constexpr uint32_t kProduct = control_code(0x902);    // in: UTF-16 text, no terminator
+inline constexpr uint32_t kFlash = control_code(0x903);      // out: the flash contents
+inline constexpr uint32_t kLog = control_code(0x904);        // out: the log text
+inline constexpr uint32_t kReset = control_code(0x905);      // no data
+inline constexpr uint32_t kState = control_code(0x906);      // out: StateReply
+
+struct ConfigRequest {
+    uint32_t page_size;
+    uint32_t flash_size;
+};
+
+struct StateReply {
+    uint32_t flash_size;
+    uint32_t log_size;  // bytes of log text held by the driver
+    uint32_t log_lost;  // bytes of log text dropped because the buffer was full
+    uint32_t left_bootloader;
+    uint32_t hid_devices;  // HID devices hidclass has added since the driver loaded
+};
+
+// Longest product string the device reports, in UTF-16 code units.
+inline constexpr uint32_t kMaxProductLength = 126;
+
+}  // namespace sorbel_ctl

@@ -1,0 +1,245 @@
+// sorbel-sim-ctl.exe: installs the simulated Sorbel bootloader (sorbel-sim.sys)
+// in the current Wine prefix and steers it through its control device.
+//   install | config <page size> <flash size> | fail-block <n> | product <text>
+//   flash <file> | log <file> | reset
+#include <windows.h>
+#include <setupapi.h>
+#include <devguid.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control_codes.h"
+
+namespace {
+
+int fail(const char* what, DWORD error = GetLastError()) {
+    std::fprintf(stderr, "sorbel-sim-ctl: %s (error %lu)\n", what, error);
+    return 1;
+}
+
+int usage() {
+    std::fputs("usage: sorbel-sim-ctl install | config <page size> <flash size> | fail-block <n> |\n"
+               "       product <text> | flash <file> | log <file> | reset\n",
+               stderr);
+    return 2;
+}
+
+bool parse_number(const char* text, uint32_t& value) {
+    char* end = nullptr;
+    unsigned long parsed = std::strtoul(text, &end, 0);
+    if (*text == '\0' || *end != '\0' || *text == '-')
+        return false;
+    value = static_cast<uint32_t>(parsed);
+    return parsed == value;
+}
+
+HANDLE open_control() {
+    return CreateFileA(sorbel_ctl::kWin32Name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+bool control(HANDLE device, uint32_t code, const void* in, DWORD in_size, void* out, DWORD out_size,
+             DWORD* returned = nullptr) {
+    DWORD count = 0;
+    BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), in_size, out, out_size, &count, nullptr);
+    if (returned != nullptr)
+        *returned = count;
+    return ok != FALSE;
+}
+
+bool query_state(HANDLE device, sorbel_ctl::StateReply& state) {
+    DWORD returned = 0;
+    return control(device, sorbel_ctl::kState, nullptr, 0, &state, sizeof(state), &returned) &&
+           returned == sizeof(state);
+}
+
+bool write_file(const char* name, const void* data, size_t size) {
+    FILE* file = std::fopen(name, "wb");
+    if (file == nullptr)
+        return false;
+    bool ok = std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
+}
+
+// ---- install ----
+
+std::string driver_path() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string result(path, length);
+    result.erase(result.find_last_of('\\') + 1);
+    return result + "sorbel-sim.sys";
+}
+
+// A root device node of the HID class whose service is ours, created once.
+bool ensure_device_node() {
+    HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_HIDCLASS, nullptr, nullptr, 0);
+    if (set != INVALID_HANDLE_VALUE) {
+        SP_DEVINFO_DATA info{};
+        info.cbSize = sizeof(info);
+        for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
+            char service[64] = {};
+            if (SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_SERVICE, nullptr,
+                                                  reinterpret_cast<BYTE*>(service), sizeof(service) - 1,
+                                                  nullptr) &&
+                lstrcmpiA(service, sorbel_ctl::kServiceName) == 0) {
+                SetupDiDestroyDeviceInfoList(set);
+                return true;
+            }
+        }
+        SetupDiDestroyDeviceInfoList(set);
+    }
+    set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_HIDCLASS, nullptr);
+    if (set == INVALID_HANDLE_VALUE)
+        return fail("no device information list") == 0;
+    SP_DEVINFO_DATA info{};
+        info.cbSize = sizeof(info);
+    static constexpr char hardware_id[] = "root\\sorbelsim\0";
+    bool ok = SetupDiCreateDeviceInfoA(set, "SorbelSim", &GUID_DEVCLASS_HIDCLASS, "Simulated Sorbel bootloader",
+                                       nullptr, DICD_GENERATE_ID, &info) &&
+              SetupDiSetDeviceRegistryPropertyA(set, &info, SPDRP_HARDWAREID,
+                                                reinterpret_cast<const BYTE*>(hardware_id), sizeof(hardware_id)) &&
+              SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &info) &&
+              SetupDiSetDeviceRegistryPropertyA(set, &info, SPDRP_SERVICE,
+                                                reinterpret_cast<const BYTE*>(sorbel_ctl::kServiceName),
+                                                sizeof(sorbel_ctl::kServiceName));
+    if (!ok)
+        fail("cannot create the device node");
+    SetupDiDestroyDeviceInfoList(set);
+    return ok;
+}
+
+// The kernel driver service, pointing at the driver beside this program, started.
+bool ensure_service_running(SC_HANDLE manager, const std::string& path) {
+    SC_HANDLE service = OpenServiceA(manager, sorbel_ctl::kServiceName, SERVICE_ALL_ACCESS);
+    if (service == nullptr) {
+        service = CreateServiceA(manager, sorbel_ctl::kServiceName, "Simulated Sorbel bootloader", SERVICE_ALL_ACCESS,
+                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
+                                 nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (service == nullptr)
+            return fail("cannot create the driver service") == 0;
+    } else if (!ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                     path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+        fail("cannot update the driver service");
+    }
+    bool ok = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    if (!ok)
+        fail("cannot start the driver service");
+    CloseServiceHandle(service);
+    return ok;
+}
+
+// Polls until the driver's control device opens and hidclass has added its device.
+bool wait_for_driver(DWORD milliseconds, sorbel_ctl::StateReply& state) {
+    for (DWORD waited = 0;; waited += 100) {
+        HANDLE device = open_control();
+        if (device != INVALID_HANDLE_VALUE) {
+            bool ok = query_state(device, state) && state.hid_devices > 0;
+            CloseHandle(device);
+            if (ok)
+                return true;
+        }
+        if (waited >= milliseconds)
+            return false;
+        Sleep(100);
+    }
+}
+
+int install() {
+    std::string path = driver_path();
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return fail("the driver is not beside this program");
+    if (!ensure_device_node())
+        return 1;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr)
+        return fail("cannot open the service manager");
+    bool ok = ensure_service_running(manager, path);
+    CloseServiceHandle(manager);
+    if (!ok)
+        return 1;
+    sorbel_ctl::StateReply state{};
+    if (!wait_for_driver(15000, state))
+        return fail("the driver did not come up with its HID device; restart the Wine session (wineserver -k)", 0);
+    std::printf("sorbel-sim installed: %s\n", path.c_str());
+    return 0;
+}
+
+// ---- requests to the running driver ----
+
+int run(int argc, char** argv) {
+    std::string_view command = argv[1];
+    if (command == "install")
+        return argc == 2 ? install() : usage();
+
+    HANDLE device = open_control();
+    if (device == INVALID_HANDLE_VALUE)
+        return fail("the simulated device is not running (sorbel-sim-ctl install)");
+    int result = 0;
+    sorbel_ctl::StateReply state{};
+    if (command == "config" && argc == 4) {
+        sorbel_ctl::ConfigRequest request{};
+        if (!parse_number(argv[2], request.page_size) || !parse_number(argv[3], request.flash_size))
+            result = usage();
+        else if (!control(device, sorbel_ctl::kConfig, &request, sizeof(request), nullptr, 0))
+            result = fail("config refused");
+    } else if (command == "fail-block" && argc == 3) {
+        uint32_t n = 0;
+        int32_t value = 0;
+        if (!parse_number(argv[2], n) || n > 0x7FFFFFFF)
+            result = usage();
+        else if (value = static_cast<int32_t>(n); !control(device, sorbel_ctl::kFailBlock, &value, sizeof(value),
+                                                           nullptr, 0))
+            result = fail("fail-block refused");
+    } else if (command == "product" && argc == 3) {
+        wchar_t text[sorbel_ctl::kMaxProductLength];
+        int length = MultiByteToWideChar(CP_ACP, 0, argv[2], -1, text, sorbel_ctl::kMaxProductLength);
+        if (length <= 0)
+            result = fail("product text too long");
+        else if (!control(device, sorbel_ctl::kProduct, text, static_cast<DWORD>((length - 1) * sizeof(wchar_t)),
+                          nullptr, 0))
+            result = fail("product refused");
+    } else if (command == "flash" && argc == 3) {
+        DWORD returned = 0;
+        std::vector<char> flash;
+        if (!query_state(device, state))
+            result = fail("no device state");
+        else if (flash.resize(state.flash_size);
+                 !control(device, sorbel_ctl::kFlash, nullptr, 0, flash.data(), state.flash_size, &returned))
+            result = fail("cannot read the flash");
+        else if (!write_file(argv[2], flash.data(), returned))
+            result = fail("cannot write the flash file");
+    } else if (command == "log" && argc == 3) {
+        DWORD returned = 0;
+        std::vector<char> log;
+        if (!query_state(device, state))
+            result = fail("no device state");
+        else if (log.resize(state.log_size + 1);
+                 !control(device, sorbel_ctl::kLog, nullptr, 0, log.data(), state.log_size + 1, &returned))
+            result = fail("cannot read the log");
+        else if (!write_file(argv[2], log.data(), returned))
+            result = fail("cannot write the log file");
+        else if (state.log_lost != 0)
+            std::fprintf(stderr, "sorbel-sim-ctl: the log was full, %lu bytes were dropped\n",
+                         static_cast<unsigned long>(state.log_lost));
+    } else if (command == "reset" && argc == 2) {
+        if (!control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0))
+            result = fail("reset refused");
+    } else {
+        result = usage();
+    }
+    CloseHandle(device);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return usage();
+    return run(argc, argv);
+}

@@ -1,0 +1,383 @@
+// sorbel-sim.sys: a HID minidriver that makes the simulated Sorbel bootloader
+// a HID device of the system, so that the unchanged hex-upload.exe finds and
+// programs it through SetupAPI and hid.dll. A second, private device takes the
+// requests of sorbel-sim-ctl.exe (settings, injected failures, flash, log).
+#include "kernel_headers.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "bootloader_model.h"
+#include "control_codes.h"
+#include "hid_minidriver.h"
+
+#define SORBEL_WIDEN2(text) L##text
+#define SORBEL_WIDEN(text) SORBEL_WIDEN2(text)
+
+namespace {
+
+namespace hid = hid_minidriver;
+
+constexpr USHORT kVendorId = 0x16C0;
+constexpr USHORT kProductId = 0x05DF;
+constexpr USHORT kVersion = 0x0100;
+constexpr std::wstring_view kManufacturer = SORBEL_WIDEN(SORBEL_SIM_MANUFACTURER);
+constexpr std::wstring_view kDefaultProduct = L"Sorbel";
+constexpr std::wstring_view kSerialNumber = L"0001";
+
+// Vendor-defined page, two feature reports: id 1 with 6 data bytes (device
+// info read, closing report written) and id 2 with 131 (data block). Report 1
+// must stay short: the closing report is 7 bytes and lengths are checked
+// against the declared size of each report id.
+constexpr std::array<UCHAR, 32> kReportDescriptor = {
+    0x06, 0x00, 0xFF,  // usage page (vendor defined 0xFF00)
+    0x09, 0x01,        // usage 1
+    0xA1, 0x01,        // collection (application)
+    0x15, 0x00,        //   logical minimum 0
+    0x26, 0xFF, 0x00,  //   logical maximum 255
+    0x75, 0x08,        //   report size 8 bits
+    0x85, 0x01,        //   report id 1
+    0x95, 0x06,        //   report count 6
+    0x09, 0x00,        //   usage 0
+    0xB1, 0x02,        //   feature (data, variable, absolute)
+    0x85, 0x02,        //   report id 2
+    0x95, 0x83,        //   report count 131
+    0x09, 0x00,        //   usage 0
+    0xB1, 0x02,        //   feature (data, variable, absolute)
+    0xC0,              // end collection
+};
+
+constexpr hid::Descriptor kHidDescriptor = {
+    sizeof(hid::Descriptor), 0x21, 0x0101, 0, 1, 0x22, static_cast<USHORT>(kReportDescriptor.size())};
+
+// Everything the simulated device holds, guarded by one mutex: requests come
+// from hidclass and from the control device on different threads.
+struct DeviceState {
+    KMUTEX lock;
+    sorbel_sim::Bootloader model;
+    std::array<wchar_t, sorbel_ctl::kMaxProductLength> product;
+    size_t product_length;
+    std::array<char, 4 * 1024 * 1024> log;
+    size_t log_size;
+    size_t log_lost;
+};
+
+DeviceState state;
+PDEVICE_OBJECT control_device;
+uint32_t hid_devices;
+// hidclass's own handlers of the requests that the control device shares.
+PDRIVER_DISPATCH hidclass_dispatch[IRP_MJ_MAXIMUM_FUNCTION + 1];
+
+struct Locked {
+    Locked() { KeWaitForSingleObject(&state.lock, Executive, KernelMode, FALSE, nullptr); }
+    ~Locked() { KeReleaseMutex(&state.lock, FALSE); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+void append_log(void*, std::string_view line) {
+    if (state.log.size() - state.log_size < line.size() + 1) {
+        state.log_lost += line.size() + 1;
+        return;
+    }
+    for (char c : line)
+        state.log[state.log_size++] = c;
+    state.log[state.log_size++] = '\n';
+}
+
+// Caller holds the lock.
+void reset_device(const sorbel_sim::Settings& settings) {
+    state.model.log = append_log;
+    sorbel_sim::reset(state.model, settings);
+    state.log_size = 0;
+    state.log_lost = 0;
+}
+
+void set_product(std::wstring_view text) {
+    state.product_length = text.size() < state.product.size() ? text.size() : state.product.size();
+    for (size_t i = 0; i < state.product_length; ++i)
+        state.product[i] = text[i];
+}
+
+size_t copy_bytes(void* destination, size_t capacity, const void* source, size_t size) {
+    size_t n = size < capacity ? size : capacity;
+    auto* to = static_cast<UCHAR*>(destination);
+    auto* from = static_cast<const UCHAR*>(source);
+    for (size_t i = 0; i < n; ++i)
+        to[i] = from[i];
+    return n;
+}
+
+NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+// Copies a fixed answer to the request's output; a too small buffer fails.
+NTSTATUS answer(PIRP irp, ULONG capacity, const void* data, size_t size) {
+    if (irp->UserBuffer == nullptr || capacity < size)
+        return complete(irp, STATUS_BUFFER_TOO_SMALL);
+    copy_bytes(irp->UserBuffer, capacity, data, size);
+    return complete(irp, STATUS_SUCCESS, size);
+}
+
+// Wine's hidclass asks for manufacturer, product and serial with ids 1, 2, 3;
+// Windows with 14, 15, 16. The language sits in the upper 16 bits.
+NTSTATUS answer_string(PIRP irp, ULONG capacity, ULONG_PTR request) {
+    std::array<wchar_t, sorbel_ctl::kMaxProductLength + 1> text{};
+    size_t length = 0;
+    auto take = [&](std::wstring_view source) {
+        length = source.size() < text.size() - 1 ? source.size() : text.size() - 1;
+        for (size_t i = 0; i < length; ++i)
+            text[i] = source[i];
+    };
+    switch (request & 0xFFFF) {
+    case 1:
+    case 14:
+        take(kManufacturer);
+        break;
+    case 2:
+    case 15: {
+        Locked locked;
+        take(std::wstring_view(state.product.data(), state.product_length));
+        break;
+    }
+    case 3:
+    case 16:
+        take(kSerialNumber);
+        break;
+    default:
+        return complete(irp, STATUS_INVALID_PARAMETER);
+    }
+    // The terminator goes along when it fits; a short buffer gets the start.
+    size_t bytes = (length + 1) * sizeof(wchar_t);
+    if (irp->UserBuffer == nullptr)
+        return complete(irp, STATUS_INVALID_USER_BUFFER);
+    size_t copied = copy_bytes(irp->UserBuffer, capacity, text.data(), bytes);
+    return complete(irp, STATUS_SUCCESS, copied);
+}
+
+NTSTATUS transfer_feature(PIRP irp, bool get) {
+    auto* packet = static_cast<hid::TransferPacket*>(irp->UserBuffer);
+    if (packet == nullptr || packet->buffer == nullptr || packet->length == 0)
+        return complete(irp, STATUS_INVALID_PARAMETER);
+    bool ok;
+    ULONG_PTR transferred;
+    {
+        Locked locked;
+        if (get) {
+            ok = sorbel_sim::get_feature(state.model, std::span<uint8_t>(packet->buffer, packet->length));
+            transferred = packet->length < sorbel_sim::kInfoReportSize ? packet->length : sorbel_sim::kInfoReportSize;
+        } else {
+            ok = sorbel_sim::set_feature(state.model, std::span<const uint8_t>(packet->buffer, packet->length));
+            transferred = packet->length;
+        }
+    }
+    return ok ? complete(irp, STATUS_SUCCESS, transferred) : complete(irp, STATUS_UNSUCCESSFUL);
+}
+
+void NTAPI cancel_read(PDEVICE_OBJECT, PIRP irp) {
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    complete(irp, STATUS_CANCELLED);
+}
+
+// The device has no input reports. Failing the read makes hidclass ask again
+// at once, in a busy loop, so the request waits until it is cancelled.
+NTSTATUS hold_read(PIRP irp) {
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    if (irp->Cancel) {
+        IoReleaseCancelSpinLock(irql);
+        return complete(irp, STATUS_CANCELLED);
+    }
+    IoMarkIrpPending(irp);
+    // Under the cancel lock a plain store is enough (and needs no import).
+    irp->CancelRoutine = cancel_read;
+    IoReleaseCancelSpinLock(irql);
+    return STATUS_PENDING;
+}
+
+NTSTATUS NTAPI hid_request(PDEVICE_OBJECT, PIRP irp) {
+    auto* stack = IoGetCurrentIrpStackLocation(irp);
+    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    ULONG capacity = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    switch (code) {
+    case hid::kGetDeviceAttributes: {
+        hid::Attributes attributes{};
+        attributes.size = sizeof(attributes);
+        attributes.vendor_id = kVendorId;
+        attributes.product_id = kProductId;
+        attributes.version = kVersion;
+        return answer(irp, capacity, &attributes, sizeof(attributes));
+    }
+    case hid::kGetDeviceDescriptor:
+        return answer(irp, capacity, &kHidDescriptor, sizeof(kHidDescriptor));
+    case hid::kGetReportDescriptor:
+        return answer(irp, capacity, kReportDescriptor.data(), kReportDescriptor.size());
+    case hid::kGetString:
+        return answer_string(irp, capacity,
+                             reinterpret_cast<ULONG_PTR>(stack->Parameters.DeviceIoControl.Type3InputBuffer));
+    case hid::kGetFeature:
+        return transfer_feature(irp, true);
+    case hid::kSetFeature:
+        return transfer_feature(irp, false);
+    case hid::kReadReport:
+        return hold_read(irp);
+    case hid::kActivateDevice:
+    case hid::kDeactivateDevice:
+        return complete(irp, STATUS_SUCCESS);
+    default:
+        return complete(irp, STATUS_NOT_SUPPORTED);
+    }
+}
+
+PDEVICE_OBJECT next_device(PDEVICE_OBJECT device) {
+    return static_cast<hid::DeviceExtension*>(device->DeviceExtension)->next_device;
+}
+
+NTSTATUS NTAPI pass_down(PDEVICE_OBJECT device, PIRP irp) {
+    IoSkipCurrentIrpStackLocation(irp);
+    return IoCallDriver(next_device(device), irp);
+}
+
+NTSTATUS NTAPI add_device(PDRIVER_OBJECT, PDEVICE_OBJECT device) {
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    Locked locked;
+    ++hid_devices;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS control_request(PIRP irp) {
+    auto* stack = IoGetCurrentIrpStackLocation(irp);
+    if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL)
+        return complete(irp, STATUS_SUCCESS);  // open, clean-up and close
+    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+    ULONG in_size = stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG out_size = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    void* buffer = irp->AssociatedIrp.SystemBuffer;
+    Locked locked;
+    switch (code) {
+    case sorbel_ctl::kConfig: {
+        sorbel_ctl::ConfigRequest request;
+        if (in_size != sizeof(request))
+            return complete(irp, STATUS_INVALID_PARAMETER);
+        copy_bytes(&request, sizeof(request), buffer, sizeof(request));
+        reset_device({request.page_size, request.flash_size});
+        return complete(irp, STATUS_SUCCESS);
+    }
+    case sorbel_ctl::kFailBlock: {
+        int32_t n;
+        if (in_size != sizeof(n))
+            return complete(irp, STATUS_INVALID_PARAMETER);
+        copy_bytes(&n, sizeof(n), buffer, sizeof(n));
+        sorbel_sim::fail_block(state.model, n);
+        return complete(irp, STATUS_SUCCESS);
+    }
+    case sorbel_ctl::kProduct: {
+        if (in_size % sizeof(wchar_t) != 0 || in_size / sizeof(wchar_t) > sorbel_ctl::kMaxProductLength)
+            return complete(irp, STATUS_INVALID_PARAMETER);
+        set_product(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
+        return complete(irp, STATUS_SUCCESS);
+    }
+    case sorbel_ctl::kFlash: {
+        auto contents = sorbel_sim::flash(state.model);
+        if (out_size < contents.size())
+            return complete(irp, STATUS_BUFFER_TOO_SMALL);
+        return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, contents.data(), contents.size()));
+    }
+    case sorbel_ctl::kLog:
+        if (out_size < state.log_size)
+            return complete(irp, STATUS_BUFFER_TOO_SMALL);
+        return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, state.log.data(), state.log_size));
+    case sorbel_ctl::kReset:
+        reset_device({});
+        set_product(kDefaultProduct);
+        return complete(irp, STATUS_SUCCESS);
+    case sorbel_ctl::kState: {
+        sorbel_ctl::StateReply reply{static_cast<uint32_t>(sorbel_sim::flash(state.model).size()),
+                                     static_cast<uint32_t>(state.log_size), static_cast<uint32_t>(state.log_lost),
+                                     sorbel_sim::left_bootloader(state.model) ? 1u : 0u, hid_devices};
+        if (out_size < sizeof(reply))
+            return complete(irp, STATUS_BUFFER_TOO_SMALL);
+        return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, &reply, sizeof(reply)));
+    }
+    default:
+        return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    }
+}
+
+// hidclass owns open, close and device control of the driver object; requests
+// to the control device are taken out before they reach it.
+NTSTATUS NTAPI route(PDEVICE_OBJECT device, PIRP irp) {
+    if (device == control_device)
+        return control_request(irp);
+    auto major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+    if (hidclass_dispatch[major] == nullptr)
+        return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+    return hidclass_dispatch[major](device, irp);
+}
+
+// hidclass calls this from its own unload routine.
+void NTAPI unload(PDRIVER_OBJECT) {
+    if (control_device == nullptr)
+        return;
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, sorbel_ctl::kLinkName);
+    IoDeleteSymbolicLink(&link);
+    IoDeleteDevice(control_device);
+    control_device = nullptr;
+}
+
+NTSTATUS create_control_device(PDRIVER_OBJECT driver) {
+    UNICODE_STRING name, link;
+    RtlInitUnicodeString(&name, sorbel_ctl::kDeviceName);
+    RtlInitUnicodeString(&link, sorbel_ctl::kLinkName);
+    NTSTATUS status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &control_device);
+    if (!NT_SUCCESS(status))
+        return status;
+    status = IoCreateSymbolicLink(&link, &name);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(control_device);
+        control_device = nullptr;
+        return status;
+    }
+    control_device->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
+    KeInitializeMutex(&state.lock, 0);
+    reset_device({});
+    set_product(kDefaultProduct);
+
+    driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = hid_request;
+    driver->MajorFunction[IRP_MJ_PNP] = pass_down;
+    driver->MajorFunction[IRP_MJ_POWER] = pass_down;
+    driver->DriverExtension->AddDevice = add_device;
+    driver->DriverUnload = unload;
+
+    hid::Registration registration{};
+    registration.revision = 1;
+    registration.driver = driver;
+    registration.registry_path = registry_path;
+    registration.device_extension_size = 0;
+    registration.devices_are_polled = FALSE;
+    NTSTATUS status = hid::HidRegisterMinidriver(&registration);
+    if (!NT_SUCCESS(status))
+        return status;
+
+    for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE, IRP_MJ_DEVICE_CONTROL}) {
+        hidclass_dispatch[major] = driver->MajorFunction[major];
+        driver->MajorFunction[major] = route;
+    }
+    status = create_control_device(driver);
+    if (!NT_SUCCESS(status))
+        DbgPrint("sorbel-sim: no control device (%08lx)\n", status);
+    return STATUS_SUCCESS;
+}
