@@ -1,0 +1,32 @@
+// Text forms of the simulated adapter's state for tarnel-sim-ctl:
+//   registers: 16 two-digit uppercase hex values, index 0..15, single spaces
+//   EEPROM byte: two-digit uppercase hex
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "../model/adapter.hpp"
+
+namespace tarnel_sim {
+
+// "00 11 ... FF": 16 * 3 - 1 characters.
+inline constexpr std::size_t register_line_length = register_count * 3 - 1;
+
+// Writes the two lines of `get` ("<registers>\n<eeprom>\n") into `text` and
+// returns their length; `text` needs room for register_line_length + 4.
+std::size_t format_state(std::span<const std::uint8_t, register_count> registers,
+                         std::uint8_t eeprom_first, std::span<char> text);
+
+// One or two hex digits, either case.
+bool parse_hex_byte(std::string_view text, std::uint8_t& value);
+// Exactly 16 such values separated by spaces.
+bool parse_register_values(std::string_view text, std::array<std::uint8_t, register_count>& values);
+// A decimal number 0..255.
+bool parse_lpt_number(std::string_view text, std::uint8_t& number);
+// "read", "write" or "none".
+bool parse_failure(std::string_view text, EepromFailure& failure);
+
+}  // namespace tarnel_sim

@@ -1,0 +1,234 @@
+// tarnel-sim-ctl.exe: installs and steers the simulated Tarnel adapter
+// (tarnel-sim.sys) in the current Wine prefix. For tests and the demo only.
+//
+// Usage (exit code 0 on success; otherwise a message on standard error and
+// exit code 1 for a failed action, 2 for bad usage):
+//   tarnel-sim-ctl install
+//       Creates the kernel-driver service "tarnel-sim" for the tarnel-sim.sys
+//       next to this program and starts it. Safe to repeat: an existing
+//       service is pointed at this tarnel-sim.sys, a running one is success.
+//       Returns once \\.\TarnelSimCtl answers.
+//   tarnel-sim-ctl get
+//       Line 1: the 16 registers, index 0..15, as a read returns them (status
+//       = input lines, ECR with its FIFO flags, register 8 = cfgA in mode 7 or
+//       the next FIFO byte in mode 6, which stays in the FIFO), two-digit
+//       uppercase hex separated by single spaces. Line 2: the EEPROM's first
+//       byte, two-digit uppercase hex. Example (power-on state):
+//         00 00 00 00 00 00 00 00 00 00 01 00 00 00 00 00
+//         C2
+//   tarnel-sim-ctl set "<16 values>" <eeprom>
+//       Same format (1 or 2 hex digits each, either case). Sets the status
+//       register's input lines (value 1), every other register as stored, the
+//       ECR mode and low bits (its bits 1 and 0 are the FIFO flags: ignored),
+//       the EEPROM byte. Empties the FIFO and drops a pending EZ-USB answer;
+//       the LPT number and the failure switch stay. ECR mode 5 is refused.
+//   tarnel-sim-ctl lpt N
+//       The adapter's printer-port device appears as \\.\LPTN only (N 1..255);
+//       0: under no LPT name at all. Power-on: 2.
+//   tarnel-sim-ctl fail read|write|none
+//       From now on the EEPROM read (or write) request fails; none: both work.
+//   tarnel-sim-ctl reset
+//       Registers, FIFO and EEPROM back to power-on; LPT number and failure
+//       switch stay.
+//
+// The driver keeps its state while the wineserver runs; a new wineserver
+// (after every Wine process has ended for a few seconds) starts from scratch
+// and needs "install" again.
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "../model/requests.hpp"
+#include "state_text.hpp"
+
+namespace {
+
+constexpr char service_name[] = "tarnel-sim";
+constexpr char control_device[] = "\\\\.\\TarnelSimCtl";
+constexpr DWORD service_wait_ms = 60000;
+constexpr DWORD device_wait_ms = 20000;
+
+void write_text(DWORD handle_id, std::string_view text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(handle_id), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void write_number(DWORD handle_id, unsigned long value) {
+  char digits[12];
+  unsigned at = sizeof(digits);
+  do {
+    digits[--at] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  write_text(handle_id, {digits + at, sizeof(digits) - at});
+}
+
+int failure(std::string_view what, DWORD error) {
+  write_text(STD_ERROR_HANDLE, "tarnel-sim-ctl: ");
+  write_text(STD_ERROR_HANDLE, what);
+  if (error != 0) {
+    write_text(STD_ERROR_HANDLE, " (error ");
+    write_number(STD_ERROR_HANDLE, error);
+    write_text(STD_ERROR_HANDLE, ")");
+  }
+  write_text(STD_ERROR_HANDLE, "\n");
+  return 1;
+}
+
+int usage(std::string_view problem) {
+  write_text(STD_ERROR_HANDLE, "tarnel-sim-ctl: ");
+  write_text(STD_ERROR_HANDLE, problem);
+  write_text(STD_ERROR_HANDLE,
+             "\nusage: tarnel-sim-ctl install | get | set \"<16 hex values>\" <eeprom hex> | lpt N"
+             " | fail read|write|none | reset\n");
+  return 2;
+}
+
+HANDLE open_control() {
+  return CreateFileA(control_device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// One control request; returns 0 or prints why it failed and returns 1.
+int control(std::uint32_t code, const void* input, DWORD input_size, void* output, DWORD output_size) {
+  const HANDLE device = open_control();
+  if (device == INVALID_HANDLE_VALUE)
+    return failure("the simulated adapter is not running (run \"tarnel-sim-ctl install\")", GetLastError());
+  DWORD returned = 0;
+  const BOOL done = DeviceIoControl(device, code, const_cast<void*>(input), input_size, output, output_size,
+                                    &returned, nullptr);
+  const DWORD error = GetLastError();
+  CloseHandle(device);
+  if (!done) return failure("the simulated adapter refused the request", error);
+  if (returned != output_size) return failure("the simulated adapter answered with the wrong size", 0);
+  return 0;
+}
+
+bool driver_path(char (&path)[MAX_PATH]) {
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  DWORD slash = length;
+  while (slash != 0 && path[slash - 1] != '\\' && path[slash - 1] != '/') --slash;
+  constexpr std::string_view file = "tarnel-sim.sys";
+  if (slash + file.size() + 1 > MAX_PATH) return false;
+  for (char c : file) path[slash++] = c;
+  path[slash] = 0;
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Right after a prefix is made, the service database can stay locked for a
+// while; every service call is retried until the time limit.
+template <typename Call>
+bool retry_while_locked(Call call) {
+  const DWORD start = GetTickCount();
+  while (true) {
+    if (call()) return true;
+    if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED || GetTickCount() - start > service_wait_ms) return false;
+    Sleep(250);
+  }
+}
+
+int install() {
+  char path[MAX_PATH];
+  if (!driver_path(path)) return failure("tarnel-sim.sys is not next to tarnel-sim-ctl.exe", GetLastError());
+  SC_HANDLE manager = nullptr;
+  if (!retry_while_locked([&] { return (manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) != nullptr; }))
+    return failure("cannot open the service manager", GetLastError());
+
+  SC_HANDLE service = nullptr;
+  const bool created = retry_while_locked([&] {
+    service = CreateServiceA(manager, service_name, "Simulated Tarnel adapter", SERVICE_ALL_ACCESS,
+                             SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, nullptr,
+                             nullptr, nullptr, nullptr, nullptr);
+    return service != nullptr;
+  });
+  if (!created) {
+    if (GetLastError() != ERROR_SERVICE_EXISTS) {
+      const DWORD error = GetLastError();
+      CloseServiceHandle(manager);
+      return failure("cannot create the driver service", error);
+    }
+    service = OpenServiceA(manager, service_name, SERVICE_ALL_ACCESS);
+    // The build tree may have moved: the service follows this program.
+    if (service != nullptr)
+      retry_while_locked([&] {
+        return ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                    path, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
+      });
+  }
+  if (service == nullptr) {
+    const DWORD error = GetLastError();
+    CloseServiceHandle(manager);
+    return failure("cannot open the driver service", error);
+  }
+  const bool started = retry_while_locked([&] { return StartServiceA(service, 0, nullptr) != FALSE; });
+  const DWORD error = GetLastError();
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  if (!started && error != ERROR_SERVICE_ALREADY_RUNNING) return failure("cannot start the driver service", error);
+
+  const DWORD start = GetTickCount();
+  while (true) {
+    const HANDLE device = open_control();
+    if (device != INVALID_HANDLE_VALUE) {
+      CloseHandle(device);
+      return 0;
+    }
+    if (GetTickCount() - start > device_wait_ms) return failure("the driver started but its control device did not appear", GetLastError());
+    Sleep(100);
+  }
+}
+
+int get() {
+  std::array<std::uint8_t, tarnel_sim::snapshot_size> snapshot{};
+  if (const int result = control(tarnel_sim::control_get_state, nullptr, 0, snapshot.data(), snapshot.size()))
+    return result;
+  char text[tarnel_sim::register_line_length + 4];
+  const std::size_t length = tarnel_sim::format_state(
+      std::span<const std::uint8_t, tarnel_sim::register_count>(snapshot.data(), tarnel_sim::register_count),
+      snapshot[tarnel_sim::snapshot_eeprom], text);
+  write_text(STD_OUTPUT_HANDLE, {text, length});
+  return 0;
+}
+
+int set(std::string_view registers, std::string_view eeprom) {
+  std::array<std::uint8_t, tarnel_sim::register_count> values{};
+  std::array<std::uint8_t, tarnel_sim::set_state_size> request{};
+  if (!tarnel_sim::parse_register_values(registers, values))
+    return usage("set needs 16 hex values of one or two digits, separated by spaces");
+  if (!tarnel_sim::parse_hex_byte(eeprom, request[tarnel_sim::register_count]))
+    return usage("the EEPROM byte must be one or two hex digits");
+  if ((values[tarnel_sim::ecr_register] >> 5) == tarnel_sim::mode_reserved)
+    return usage("ECR mode 5 is reserved: the port does not accept it");
+  for (unsigned i = 0; i < tarnel_sim::register_count; ++i) request[i] = values[i];
+  return control(tarnel_sim::control_set_state, request.data(), request.size(), nullptr, 0);
+}
+
+int lpt(std::string_view number_text) {
+  std::uint8_t number = 0;
+  if (!tarnel_sim::parse_lpt_number(number_text, number)) return usage("lpt needs a number 0..255");
+  return control(tarnel_sim::control_set_lpt, &number, 1, nullptr, 0);
+}
+
+int fail(std::string_view mode_text) {
+  tarnel_sim::EepromFailure mode{};
+  if (!tarnel_sim::parse_failure(mode_text, mode)) return usage("fail needs read, write or none");
+  const auto byte = static_cast<std::uint8_t>(mode);
+  return control(tarnel_sim::control_set_failure, &byte, 1, nullptr, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage("no command");
+  const std::string_view command = argv[1];
+  const int arguments = argc - 2;
+  if (command == "install" && arguments == 0) return install();
+  if (command == "get" && arguments == 0) return get();
+  if (command == "set" && arguments == 2) return set(argv[2], argv[3]);
+  if (command == "lpt" && arguments == 1) return lpt(argv[2]);
+  if (command == "fail" && arguments == 1) return fail(argv[2]);
+  if (command == "reset" && arguments == 0) return control(tarnel_sim::control_power_on, nullptr, 0, nullptr, 0);
+  return usage("unknown command or wrong number of arguments");
+}

@@ -1,0 +1,211 @@
+// tarnel-sim.sys: the simulated Tarnel adapter as a Windows kernel driver, for
+// tests under Wine. It only translates I/O requests into the model's buffers;
+// every rule lives in the model (sim/adapter/model).
+//
+// Devices (all reach the one model):
+//   \\.\LPTn          the adapter's printer-port device (n set by the control
+//                     device, default 2; none when 0)
+//   \\.\EZUSB-0       the EZ-USB general-purpose driver's bulk pipes
+//   \\.\ZLPORTIO      the port-I/O driver
+//   \\.\TarnelSimCtl  private control requests (see requests.hpp)
+// The kernel headers define these two themselves; keep the compiler's
+// intrinsic header from defining them a second time.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+#include <ntddk.h>
+
+#include "../model/requests.hpp"
+
+namespace {
+
+using tarnel_sim::DeviceKind;
+
+constinit tarnel_sim::Adapter g_adapter{};
+KMUTEX g_lock;  // requests may come from several threads
+
+struct DeviceExtension {
+  DeviceKind kind;
+};
+
+struct DeviceNames {
+  DeviceKind kind;
+  const wchar_t* device;
+  const wchar_t* dos_name;  // nullptr: the LPT name, which changes at run time
+  bool direct_io;
+};
+
+constexpr DeviceNames device_names[] = {
+    {DeviceKind::lpt, L"\\Device\\TarnelSimLpt", nullptr, true},
+    {DeviceKind::ezusb, L"\\Device\\TarnelSimEzUsb", L"\\DosDevices\\EZUSB-0", true},
+    {DeviceKind::port_io, L"\\Device\\TarnelSimPortIo", L"\\DosDevices\\ZLPORTIO", false},
+    {DeviceKind::control, L"\\Device\\TarnelSimCtl", L"\\DosDevices\\TarnelSimCtl", false},
+};
+constexpr unsigned device_count = sizeof(device_names) / sizeof(device_names[0]);
+
+PDEVICE_OBJECT g_devices[device_count];
+bool g_links[device_count];
+
+// "\DosDevices\LPT<n>" for n in 1..255, built without any runtime library.
+struct LptName {
+  wchar_t text[24];
+};
+LptName lpt_dos_name(unsigned number) {
+  LptName name{};
+  const wchar_t prefix[] = L"\\DosDevices\\LPT";
+  unsigned at = 0;
+  for (; prefix[at] != 0; ++at) name.text[at] = prefix[at];
+  wchar_t digits[3];
+  unsigned count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + number % 10);
+    number /= 10;
+  } while (number != 0 && count < 3);
+  while (count != 0) name.text[at++] = digits[--count];
+  name.text[at] = 0;
+  return name;
+}
+
+NTSTATUS create_link(unsigned device, const wchar_t* dos_name) {
+  UNICODE_STRING link;
+  UNICODE_STRING target;
+  RtlInitUnicodeString(&link, dos_name);
+  RtlInitUnicodeString(&target, device_names[device].device);
+  const NTSTATUS status = IoCreateSymbolicLink(&link, &target);
+  g_links[device] = NT_SUCCESS(status);
+  return status;
+}
+
+void delete_link(unsigned device, const wchar_t* dos_name) {
+  if (!g_links[device]) return;
+  UNICODE_STRING link;
+  RtlInitUnicodeString(&link, dos_name);
+  IoDeleteSymbolicLink(&link);
+  g_links[device] = false;
+}
+
+NTSTATUS create_lpt_link(unsigned number) {
+  if (number == 0) return STATUS_SUCCESS;
+  const LptName name = lpt_dos_name(number);
+  return create_link(0, name.text);
+}
+
+void delete_lpt_link(unsigned number) {
+  if (number == 0) return;
+  const LptName name = lpt_dos_name(number);
+  delete_link(0, name.text);
+}
+
+// Moves the printer-port device to its new LPT name; on failure it stays
+// where it was.
+NTSTATUS move_lpt_link(unsigned old_number, unsigned new_number) {
+  delete_lpt_link(old_number);
+  const NTSTATUS status = create_lpt_link(new_number);
+  if (!NT_SUCCESS(status)) {
+    g_adapter.lpt_number = static_cast<std::uint8_t>(old_number);
+    create_lpt_link(old_number);
+  }
+  return status;
+}
+
+NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+NTSTATUS status_of(tarnel_sim::RequestStatus status) {
+  switch (status) {
+    case tarnel_sim::RequestStatus::success:
+      return STATUS_SUCCESS;
+    case tarnel_sim::RequestStatus::invalid_parameter:
+      return STATUS_INVALID_PARAMETER;
+    case tarnel_sim::RequestStatus::invalid_request:
+      return STATUS_INVALID_DEVICE_REQUEST;
+    case tarnel_sim::RequestStatus::device_error:
+      return STATUS_IO_DEVICE_ERROR;
+  }
+  return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+NTSTATUS NTAPI device_control(PDEVICE_OBJECT device, PIRP irp) {
+  const auto* extension = static_cast<const DeviceExtension*>(device->DeviceExtension);
+  const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  const ULONG input_length = stack->Parameters.DeviceIoControl.InputBufferLength;
+  const ULONG output_length = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  auto* system_buffer = static_cast<std::uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+
+  tarnel_sim::RequestBuffers buffers;
+  switch (code & 3) {
+    case METHOD_BUFFERED:
+      if (system_buffer != nullptr) {
+        buffers.input = {system_buffer, input_length};
+        buffers.output = {system_buffer, output_length};
+      }
+      break;
+    case METHOD_IN_DIRECT:
+    case METHOD_OUT_DIRECT:
+      if (system_buffer != nullptr) buffers.input = {system_buffer, input_length};
+      if (irp->MdlAddress != nullptr) {
+        auto* direct = static_cast<std::uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+        if (direct == nullptr) return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        buffers.output = {direct, MmGetMdlByteCount(irp->MdlAddress)};
+      }
+      break;
+    default:  // METHOD_NEITHER: no request of ours uses it
+      return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+
+  KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, nullptr);
+  const unsigned old_lpt = g_adapter.lpt_number;
+  const tarnel_sim::RequestResult result = tarnel_sim::handle_request(g_adapter, extension->kind, code, buffers);
+  NTSTATUS status = status_of(result.status);
+  if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt) status = move_lpt_link(old_lpt, g_adapter.lpt_number);
+  KeReleaseMutex(&g_lock, FALSE);
+  return complete(irp, status, NT_SUCCESS(status) ? result.bytes_returned : 0);
+}
+
+NTSTATUS NTAPI create_close(PDEVICE_OBJECT, PIRP irp) { return complete(irp, STATUS_SUCCESS, 0); }
+
+void remove_devices() {
+  delete_lpt_link(g_adapter.lpt_number);
+  for (unsigned i = 0; i < device_count; ++i) {
+    if (device_names[i].dos_name != nullptr) delete_link(i, device_names[i].dos_name);
+    if (g_devices[i] != nullptr) IoDeleteDevice(g_devices[i]);
+    g_devices[i] = nullptr;
+  }
+}
+
+void NTAPI unload(PDRIVER_OBJECT) { remove_devices(); }
+
+NTSTATUS create_devices(PDRIVER_OBJECT driver) {
+  for (unsigned i = 0; i < device_count; ++i) {
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, device_names[i].device);
+    NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name, FILE_DEVICE_UNKNOWN, 0, FALSE,
+                                     &g_devices[i]);
+    if (!NT_SUCCESS(status)) return status;
+    static_cast<DeviceExtension*>(g_devices[i]->DeviceExtension)->kind = device_names[i].kind;
+    if (device_names[i].direct_io) g_devices[i]->Flags |= DO_DIRECT_IO;
+    g_devices[i]->Flags &= ~DO_DEVICE_INITIALIZING;
+    status = device_names[i].dos_name != nullptr ? create_link(i, device_names[i].dos_name)
+                                                 : create_lpt_link(g_adapter.lpt_number);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  KeInitializeMutex(&g_lock, 0);
+  driver->MajorFunction[IRP_MJ_CREATE] = create_close;
+  driver->MajorFunction[IRP_MJ_CLOSE] = create_close;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = create_close;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = device_control;
+  driver->DriverUnload = unload;
+  const NTSTATUS status = create_devices(driver);
+  if (!NT_SUCCESS(status)) remove_devices();
+  return status;
+}

@@ -1,0 +1,132 @@
+#include "adapter.hpp"
+
+namespace tarnel_sim {
+namespace {
+
+constexpr bool fifo_empty(const Fifo& fifo) { return fifo.count == 0; }
+constexpr bool fifo_full(const Fifo& fifo) { return fifo.count == fifo_capacity; }
+
+void fifo_clear(Fifo& fifo) { fifo = Fifo{}; }
+
+void fifo_push(Fifo& fifo, std::uint8_t value) {
+  if (fifo_full(fifo)) return;  // like the hardware: a byte written to a full FIFO is lost
+  fifo.bytes[(fifo.head + fifo.count) % fifo_capacity] = value;
+  ++fifo.count;
+}
+
+std::uint8_t fifo_pop(Fifo& fifo) {
+  const std::uint8_t value = fifo.bytes[fifo.head];
+  fifo.head = static_cast<std::uint8_t>((fifo.head + 1) % fifo_capacity);
+  --fifo.count;
+  return value;
+}
+
+std::uint8_t ecr_value(const Adapter& adapter) {
+  std::uint8_t flags = 0;
+  if (fifo_full(adapter.fifo)) flags |= ecr_fifo_full;
+  if (fifo_empty(adapter.fifo)) flags |= ecr_fifo_empty;
+  return static_cast<std::uint8_t>((adapter.registers[ecr_register] & ~ecr_flag_bits) | flags);
+}
+
+void write_ecr(Adapter& adapter, std::uint8_t value) {
+  const unsigned mode = value >> 5;
+  if (mode == mode_reserved) return;  // refused: the port stays in its mode
+  // Bytes waiting in a FIFO do not survive a change of mode.
+  if (mode != ecr_mode(adapter)) fifo_clear(adapter.fifo);
+  adapter.registers[ecr_register] = static_cast<std::uint8_t>(value & ~ecr_flag_bits);
+}
+
+// Register 8 by mode: cfgA (read-only) in mode 7, the FIFO in modes 3 and 6,
+// a plain register elsewhere. An empty FIFO reads as the last byte written.
+void write_fifo_register(Adapter& adapter, std::uint8_t value) {
+  switch (ecr_mode(adapter)) {
+    case mode_config:
+      return;
+    case mode_test:
+      fifo_push(adapter.fifo, value);
+      break;
+    default:  // mode 3: the peripheral takes each byte at once
+      break;
+  }
+  adapter.registers[fifo_register] = value;
+}
+
+}  // namespace
+
+void power_on(Adapter& adapter) {
+  Adapter fresh{};
+  fresh.lpt_number = adapter.lpt_number;
+  fresh.eeprom_failure = adapter.eeprom_failure;
+  adapter = fresh;
+}
+
+std::uint8_t peek_register(const Adapter& adapter, unsigned index) {
+  if (index >= register_count) return 0;
+  if (index == ecr_register) return ecr_value(adapter);
+  if (index == fifo_register) {
+    const unsigned mode = ecr_mode(adapter);
+    if (mode == mode_config) return cfg_a_value;
+    if (mode == mode_test && !fifo_empty(adapter.fifo)) return adapter.fifo.bytes[adapter.fifo.head];
+  }
+  return adapter.registers[index];
+}
+
+std::uint8_t read_register(Adapter& adapter, unsigned index) {
+  if (index == fifo_register && ecr_mode(adapter) == mode_test && !fifo_empty(adapter.fifo))
+    return fifo_pop(adapter.fifo);
+  return peek_register(adapter, index);
+}
+
+void write_register(Adapter& adapter, unsigned index, std::uint8_t value) {
+  switch (index) {
+    case status_register:
+      return;  // input lines: writes do not reach them
+    case ecr_register:
+      write_ecr(adapter, value);
+      return;
+    case fifo_register:
+      write_fifo_register(adapter, value);
+      return;
+    default:
+      if (index < register_count) adapter.registers[index] = value;
+  }
+}
+
+bool set_state(Adapter& adapter, std::span<const std::uint8_t, register_count> values,
+               std::uint8_t eeprom_first) {
+  if ((values[ecr_register] >> 5) == mode_reserved) return false;
+  for (unsigned i = 0; i < register_count; ++i) adapter.registers[i] = values[i];
+  adapter.registers[ecr_register] = static_cast<std::uint8_t>(values[ecr_register] & ~ecr_flag_bits);
+  fifo_clear(adapter.fifo);
+  adapter.answer_pending = false;
+  adapter.eeprom_first = eeprom_first;
+  return true;
+}
+
+CommandResult execute_command(Adapter& adapter, std::span<const std::uint8_t> command) {
+  constexpr std::uint8_t read_flag = 0x10;
+  if (command.empty() || (command[0] & 0xE0) != 0) return {};
+  const unsigned index = command[0] & 0x0F;
+  const bool is_read = (command[0] & read_flag) != 0;
+  if (is_read) {
+    if (command.size() != 1) return {};
+    return {true, true, read_register(adapter, index)};
+  }
+  if (command.size() != 2) return {};
+  write_register(adapter, index, command[1]);
+  return {true, false, 0};
+}
+
+bool read_eeprom(const Adapter& adapter, std::uint16_t offset, std::uint8_t& value) {
+  if (offset != 0 || adapter.eeprom_failure == EepromFailure::read) return false;
+  value = adapter.eeprom_first;
+  return true;
+}
+
+bool write_eeprom(Adapter& adapter, std::uint16_t offset, std::uint8_t value) {
+  if (offset != 0 || adapter.eeprom_failure == EepromFailure::write) return false;
+  adapter.eeprom_first = value;
+  return true;
+}
+
+}  // namespace tarnel_sim
