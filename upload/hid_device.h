@@ -1,0 +1,57 @@
+// Finding the bootloader among the HID devices and exchanging its reports,
+// with the USB error codes that every device operation returns.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "hid_platform.h"
+
+namespace hex_upload {
+
+// USB error codes.
+inline constexpr int kUsbSuccess = 0;
+inline constexpr int kUsbAccessDenied = 1;
+inline constexpr int kUsbDeviceNotFound = 2;
+inline constexpr int kUsbCommunicationError = 5;
+inline constexpr int kUsbDeviceBusy = 16;
+
+// Report types.
+inline constexpr int kInputReport = 1;
+inline constexpr int kOutputReport = 2;
+inline constexpr int kFeatureReport = 3;
+
+// A device string in UTF-8 with its terminating zero.
+inline constexpr size_t kDeviceStringBytes = 64;
+using DeviceString = std::array<char, kDeviceStringBytes>;
+
+// The message for a code; for codes without one, "Unknown USB error %d" in a
+// buffer that all calls share (valid until the next call).
+const char* UsbErrorText(int code);
+
+// Converts zero-terminated UTF-16 (unpaired surrogates become U+FFFD) to
+// UTF-8; false when the result with its zero does not fit in 64 bytes.
+bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8);
+
+// Opens the first device with both ids and, when given (non-null), both
+// strings. Returns kUsbSuccess with the handle set, kUsbDeviceNotFound, or
+// kUsbCommunicationError when the last device with matching ids failed a
+// string query; kUsbAccessDenied when that device's listed ids and strings
+// matched but the system refused to open it.
+int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
+                   const char* manufacturer, uint16_t product_id, const char* product);
+void CloseBootDevice(HidPlatform& hid, HidHandle handle);
+
+// Type 2 writes an output report, type 3 sends a feature report; any other
+// type sends nothing. Returns kUsbSuccess or kUsbCommunicationError.
+int SendReport(HidPlatform& hid, HidHandle handle, int report_type, std::span<const uint8_t> report);
+
+// Puts report_id in byte 0, then type 1 reads an input report (length becomes
+// the count read) and type 3 fetches a feature report into the whole buffer
+// (length stays). Any other type does nothing. On entry length is the size of
+// the buffer. Returns kUsbSuccess or kUsbCommunicationError.
+int ReceiveReport(HidPlatform& hid, HidHandle handle, int report_type, uint8_t report_id,
+                  std::span<uint8_t> buffer, size_t& length);
+
+}  // namespace hex_upload

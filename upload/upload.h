@@ -1,0 +1,49 @@
+// The hex-upload program: command line, loading the HEX file, and writing it
+// into the bootloader in 128-byte blocks with up to 10 attempts.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "hex_reader.h"
+#include "hid_platform.h"
+#include "output.h"
+
+#ifndef HEX_UPLOAD_MANUFACTURER
+#error "HEX_UPLOAD_MANUFACTURER must name the bootloader's USB manufacturer string"
+#endif
+
+namespace hex_upload {
+
+inline constexpr uint16_t kVendorId = 0x16C0;
+inline constexpr uint16_t kProductId = 0x05DF;
+inline constexpr char kManufacturer[] = HEX_UPLOAD_MANUFACTURER;
+inline constexpr char kProduct[] = "Sorbel";
+static_assert(sizeof kManufacturer <= 64, "the manufacturer string is at most 63 bytes");
+
+inline constexpr int kMaxAttempts = 10;
+inline constexpr unsigned kReopenPauseMs = 2000;
+inline constexpr int32_t kBootloaderReserve = 2048;  // top of the flash that data must not reach
+inline constexpr int32_t kBlockSize = 128;
+inline constexpr size_t kDataReportSize = 132;
+inline constexpr size_t kClosingReportSize = 7;
+inline constexpr size_t kMinInfoReportSize = 7;
+inline constexpr int kUploadRuledOut = -1;  // the device's answer rules the upload out
+
+// The run-wide state shared by the attempts.
+struct Upload {
+    FirmwareImage image;
+    int32_t start_address = kImageSize;  // moves on with every accepted block
+    int32_t end_address = 0;
+    bool device_seen = false;
+    bool info_shown = false;
+};
+
+// One upload attempt: 0 when every block was accepted, a USB error code, or
+// kUploadRuledOut.
+int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out);
+
+// The program: takes its arguments, returns the exit code.
+int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out);
+
+}  // namespace hex_upload
