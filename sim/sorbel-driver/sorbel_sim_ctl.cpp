@@ -1,10 +1,13 @@
 // sorbel-sim-ctl.exe: installs the simulated Sorbel bootloader (sorbel-sim.sys)
 // in the current Wine prefix and steers it through its control device.
 //   install | config <page size> <flash size> | fail-block <n> | product <text>
-//   flash <file> | log <file> | reset
+//   flash <file> | log <file> | reset | state | hid-list | hold <seconds>
 #include <windows.h>
 #include <setupapi.h>
 #include <devguid.h>
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +27,7 @@ int fail(const char* what, DWORD error = GetLastError()) {
 
 int usage() {
     std::fputs("usage: sorbel-sim-ctl install | config <page size> <flash size> | fail-block <n> |\n"
-               "       product <text> | flash <file> | log <file> | reset\n",
+               "       product <text> | flash <file> | log <file> | reset | state | hid-list | hold <seconds>\n",
                stderr);
     return 2;
 }
@@ -169,12 +172,69 @@ int install() {
     return 0;
 }
 
+// ---- hid-list: every HID device the system shows, as hex-upload sees them ----
+
+std::string utf8(const wchar_t* text) {
+    char buffer[256];
+    int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof(buffer), nullptr, nullptr);
+    return length > 0 ? std::string(buffer) : std::string("?");
+}
+
+// One line per HID entry: "vvvv:pppp version manufacturer | product".
+int hid_list() {
+    GUID hid_guid;
+    HidD_GetHidGuid(&hid_guid);
+    HDEVINFO set = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return fail("no HID device list");
+    SP_DEVICE_INTERFACE_DATA entry{};
+    entry.cbSize = sizeof(entry);
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, i, &entry); ++i) {
+        DWORD size = 0;
+        SetupDiGetDeviceInterfaceDetailA(set, &entry, nullptr, 0, &size, nullptr);
+        std::vector<char> storage(size + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+        detail->cbSize = sizeof(*detail);
+        if (!SetupDiGetDeviceInterfaceDetailA(set, &entry, detail, size, nullptr, nullptr))
+            continue;
+        HANDLE device = CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (device == INVALID_HANDLE_VALUE) {
+            std::printf("(cannot open) %s\n", detail->DevicePath);
+            continue;
+        }
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof(attributes);
+        wchar_t manufacturer[256] = L"-", product[256] = L"-";
+        HidD_GetAttributes(device, &attributes);
+        HidD_GetManufacturerString(device, manufacturer, sizeof(manufacturer));
+        HidD_GetProductString(device, product, sizeof(product));
+        std::printf("%04x:%04x %04x %s | %s\n", attributes.VendorID, attributes.ProductID, attributes.VersionNumber,
+                    utf8(manufacturer).c_str(), utf8(product).c_str());
+        CloseHandle(device);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return 0;
+}
+
 // ---- requests to the running driver ----
 
 int run(int argc, char** argv) {
     std::string_view command = argv[1];
     if (command == "install")
         return argc == 2 ? install() : usage();
+    if (command == "hid-list")
+        return argc == 2 ? hid_list() : usage();
+    if (command == "hold") {
+        // The simulated device lives as long as the Wine session, and the
+        // session as long as some program runs in it: this one keeps it for
+        // the given time (or until it is killed).
+        uint32_t seconds = 0;
+        if (argc != 3 || !parse_number(argv[2], seconds) || seconds > 86400)
+            return usage();
+        Sleep(seconds * 1000);
+        return 0;
+    }
 
     HANDLE device = open_control();
     if (device == INVALID_HANDLE_VALUE)
@@ -226,6 +286,14 @@ int run(int argc, char** argv) {
         else if (state.log_lost != 0)
             std::fprintf(stderr, "sorbel-sim-ctl: the log was full, %lu bytes were dropped\n",
                          static_cast<unsigned long>(state.log_lost));
+    } else if (command == "state" && argc == 2) {
+        if (!query_state(device, state))
+            result = fail("no device state");
+        else
+            std::printf("flash %lu, log %lu bytes (%lu dropped), bootloader %s, HID devices added %lu\n",
+                        static_cast<unsigned long>(state.flash_size), static_cast<unsigned long>(state.log_size),
+                        static_cast<unsigned long>(state.log_lost), state.left_bootloader ? "left" : "active",
+                        static_cast<unsigned long>(state.hid_devices));
     } else if (command == "reset" && argc == 2) {
         if (!control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0))
             result = fail("reset refused");
