@@ -4,10 +4,11 @@
 // Usage (exit code 0 on success; otherwise a message on standard error and
 // exit code 1 for a failed action, 2 for bad usage):
 //   tarnel-sim-ctl install
-//       Creates the kernel-driver service "tarnel-sim" for the tarnel-sim.sys
-//       next to this program and starts it. Safe to repeat: an existing
-//       service is pointed at this tarnel-sim.sys, a running one is success.
-//       Returns once \\.\TarnelSimCtl answers.
+//       Creates the kernel-driver service "tarnel-sim" (automatic start) for
+//       the tarnel-sim.sys next to this program and starts it. Safe to repeat:
+//       an existing service is pointed at this tarnel-sim.sys, a running one
+//       is success. Once \\.\TarnelSimCtl answers, the adapter is put into
+//       its power-on state on LPT2 without failures (like plugging it in).
 //   tarnel-sim-ctl get
 //       Line 1: the 16 registers, index 0..15, as a read returns them (status
 //       = input lines, ECR with its FIFO flags, register 8 = cfgA in mode 7 or
@@ -31,9 +32,10 @@
 //       Registers, FIFO and EEPROM back to power-on; LPT number and failure
 //       switch stay.
 //
-// The driver keeps its state while the wineserver runs; a new wineserver
-// (after every Wine process has ended for a few seconds) starts from scratch
-// and needs "install" again.
+// The state survives restarts of the wineserver (Wine shuts it down a few
+// seconds after the last program ended): the service starts again with the
+// next Wine program, before that program runs, and the driver reloads its
+// saved state. Each ctl command is a separate request, done when it returns.
 #include <windows.h>
 
 #include <array>
@@ -129,6 +131,15 @@ bool retry_while_locked(Call call) {
   }
 }
 
+// A freshly installed adapter: power-on state, on LPT2, no failures.
+int reset_all() {
+  const std::uint8_t lpt_number = tarnel_sim::default_lpt_number;
+  const auto no_failure = static_cast<std::uint8_t>(tarnel_sim::EepromFailure::none);
+  if (const int result = control(tarnel_sim::control_power_on, nullptr, 0, nullptr, 0)) return result;
+  if (const int result = control(tarnel_sim::control_set_lpt, &lpt_number, 1, nullptr, 0)) return result;
+  return control(tarnel_sim::control_set_failure, &no_failure, 1, nullptr, 0);
+}
+
 int install() {
   char path[MAX_PATH];
   if (!driver_path(path)) return failure("tarnel-sim.sys is not next to tarnel-sim-ctl.exe", GetLastError());
@@ -139,7 +150,7 @@ int install() {
   SC_HANDLE service = nullptr;
   const bool created = retry_while_locked([&] {
     service = CreateServiceA(manager, service_name, "Simulated Tarnel adapter", SERVICE_ALL_ACCESS,
-                             SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, nullptr,
+                             SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path, nullptr,
                              nullptr, nullptr, nullptr, nullptr);
     return service != nullptr;
   });
@@ -153,7 +164,7 @@ int install() {
     // The build tree may have moved: the service follows this program.
     if (service != nullptr)
       retry_while_locked([&] {
-        return ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+        return ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                     path, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
       });
   }
@@ -173,7 +184,7 @@ int install() {
     const HANDLE device = open_control();
     if (device != INVALID_HANDLE_VALUE) {
       CloseHandle(device);
-      return 0;
+      return reset_all();
     }
     if (GetTickCount() - start > device_wait_ms) return failure("the driver started but its control device did not appear", GetLastError());
     Sleep(100);

@@ -8,6 +8,13 @@
 //   \\.\EZUSB-0       the EZ-USB general-purpose driver's bulk pipes
 //   \\.\ZLPORTIO      the port-I/O driver
 //   \\.\TarnelSimCtl  private control requests (see requests.hpp)
+//
+// Wine ends the driver's host process whenever its wineserver shuts down (a
+// few seconds after the last program ended) and starts it again with the
+// next one (the service starts automatically). So that the adapter keeps its
+// state meanwhile, like a device that stays plugged in, the driver saves the
+// state in its service key ("State") after every change and reads it back
+// when it starts.
 // The kernel headers define these two themselves; keep the compiler's
 // intrinsic header from defining them a second time.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
@@ -43,6 +50,8 @@ constexpr DeviceNames device_names[] = {
 constexpr unsigned device_count = sizeof(device_names) / sizeof(device_names[0]);
 
 PDEVICE_OBJECT g_devices[device_count];
+HANDLE g_service_key;  // nullptr: the state is not kept
+tarnel_sim::SavedState g_saved_state;
 bool g_links[device_count];
 
 // "\DosDevices\LPT<n>" for n in 1..255, built without any runtime library.
@@ -107,6 +116,42 @@ NTSTATUS move_lpt_link(unsigned old_number, unsigned new_number) {
   return status;
 }
 
+constexpr wchar_t state_value_name[] = L"State";
+
+void open_service_key(PUNICODE_STRING registry_path) {
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, registry_path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  if (!NT_SUCCESS(ZwOpenKey(&g_service_key, KEY_QUERY_VALUE | KEY_SET_VALUE, &attributes))) g_service_key = nullptr;
+}
+
+void load_state() {
+  if (g_service_key != nullptr) {
+    struct {
+      KEY_VALUE_PARTIAL_INFORMATION info;
+      UCHAR room[tarnel_sim::saved_state_size];
+    } value;
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, state_value_name);
+    ULONG length = 0;
+    if (NT_SUCCESS(ZwQueryValueKey(g_service_key, &name, KeyValuePartialInformation, &value, sizeof(value), &length)) &&
+        value.info.Type == REG_BINARY)
+      tarnel_sim::restore_state(g_adapter, {value.info.Data, value.info.DataLength});
+  }
+  g_saved_state = tarnel_sim::save_state(g_adapter);
+}
+
+void store_state() {
+  const tarnel_sim::SavedState state = tarnel_sim::save_state(g_adapter);
+  bool changed = false;
+  for (unsigned i = 0; i < state.size(); ++i) changed |= state[i] != g_saved_state[i];
+  if (!changed || g_service_key == nullptr) return;
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, state_value_name);
+  if (NT_SUCCESS(ZwSetValueKey(g_service_key, &name, 0, REG_BINARY, const_cast<std::uint8_t*>(state.data()),
+                               state.size())))
+    g_saved_state = state;
+}
+
 NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
   irp->IoStatus.Information = information;
@@ -162,6 +207,7 @@ NTSTATUS NTAPI device_control(PDEVICE_OBJECT device, PIRP irp) {
   const tarnel_sim::RequestResult result = tarnel_sim::handle_request(g_adapter, extension->kind, code, buffers);
   NTSTATUS status = status_of(result.status);
   if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt) status = move_lpt_link(old_lpt, g_adapter.lpt_number);
+  store_state();
   KeReleaseMutex(&g_lock, FALSE);
   return complete(irp, status, NT_SUCCESS(status) ? result.bytes_returned : 0);
 }
@@ -177,7 +223,11 @@ void remove_devices() {
   }
 }
 
-void NTAPI unload(PDRIVER_OBJECT) { remove_devices(); }
+void NTAPI unload(PDRIVER_OBJECT) {
+  remove_devices();
+  if (g_service_key != nullptr) ZwClose(g_service_key);
+  g_service_key = nullptr;
+}
 
 NTSTATUS create_devices(PDRIVER_OBJECT driver) {
   for (unsigned i = 0; i < device_count; ++i) {
@@ -198,14 +248,16 @@ NTSTATUS create_devices(PDRIVER_OBJECT driver) {
 
 }  // namespace
 
-extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
   KeInitializeMutex(&g_lock, 0);
+  open_service_key(registry_path);
+  load_state();
   driver->MajorFunction[IRP_MJ_CREATE] = create_close;
   driver->MajorFunction[IRP_MJ_CLOSE] = create_close;
   driver->MajorFunction[IRP_MJ_CLEANUP] = create_close;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = device_control;
   driver->DriverUnload = unload;
   const NTSTATUS status = create_devices(driver);
-  if (!NT_SUCCESS(status)) remove_devices();
+  if (!NT_SUCCESS(status)) unload(driver);
   return status;
 }

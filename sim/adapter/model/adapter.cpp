@@ -117,6 +117,49 @@ CommandResult execute_command(Adapter& adapter, std::span<const std::uint8_t> co
   return {true, false, 0};
 }
 
+namespace {
+constexpr std::uint8_t saved_state_version = 1;
+}
+
+SavedState save_state(const Adapter& adapter) {
+  SavedState saved{};
+  unsigned at = 0;
+  saved[at++] = saved_state_version;
+  for (std::uint8_t value : adapter.registers) saved[at++] = value;
+  for (std::uint8_t value : adapter.fifo.bytes) saved[at++] = value;
+  saved[at++] = adapter.fifo.head;
+  saved[at++] = adapter.fifo.count;
+  saved[at++] = adapter.eeprom_first;
+  saved[at++] = static_cast<std::uint8_t>(adapter.eeprom_failure);
+  saved[at++] = adapter.lpt_number;
+  saved[at++] = adapter.answer_pending ? 1 : 0;
+  saved[at++] = adapter.answer;
+  return saved;
+}
+
+bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved) {
+  if (saved.size() != saved_state_size || saved[0] != saved_state_version) return false;
+  Adapter restored{};
+  unsigned at = 1;
+  for (std::uint8_t& value : restored.registers) value = saved[at++];
+  for (std::uint8_t& value : restored.fifo.bytes) value = saved[at++];
+  restored.fifo.head = saved[at++];
+  restored.fifo.count = saved[at++];
+  restored.eeprom_first = saved[at++];
+  const std::uint8_t failure = saved[at++];
+  restored.lpt_number = saved[at++];
+  const std::uint8_t pending = saved[at++];
+  restored.answer = saved[at++];
+  if (restored.fifo.head >= fifo_capacity || restored.fifo.count > fifo_capacity ||
+      failure > static_cast<std::uint8_t>(EepromFailure::write) || pending > 1 ||
+      ecr_mode(restored) == mode_reserved || (restored.registers[ecr_register] & ecr_flag_bits) != 0)
+    return false;
+  restored.eeprom_failure = static_cast<EepromFailure>(failure);
+  restored.answer_pending = pending == 1;
+  adapter = restored;
+  return true;
+}
+
 bool read_eeprom(const Adapter& adapter, std::uint16_t offset, std::uint8_t& value) {
   if (offset != 0 || adapter.eeprom_failure == EepromFailure::read) return false;
   value = adapter.eeprom_first;

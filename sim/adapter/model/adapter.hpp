@@ -84,6 +84,14 @@ struct CommandResult {
 };
 CommandResult execute_command(Adapter& adapter, std::span<const std::uint8_t> command);
 
+// The whole state as bytes, so the driver can keep it across restarts of its
+// host process. restore_state accepts only what save_state produces and
+// leaves the adapter unchanged otherwise.
+inline constexpr unsigned saved_state_size = 1 + register_count + fifo_capacity + 7;
+using SavedState = std::array<std::uint8_t, saved_state_size>;
+SavedState save_state(const Adapter& adapter);
+bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved);
+
 // The EEPROM: only its first byte (offset 0) is modelled; other offsets fail.
 bool read_eeprom(const Adapter& adapter, std::uint16_t offset, std::uint8_t& value);
 bool write_eeprom(Adapter& adapter, std::uint16_t offset, std::uint8_t value);
