@@ -116,31 +116,28 @@ bool ensure_device_node() {
     return ok;
 }
 
-// The kernel driver service, pointing at the driver beside this program, started.
-bool ensure_service_running(SC_HANDLE manager, const std::string& path) {
+// The kernel driver service, pointing at the driver beside this program.
+SC_HANDLE ensure_service(SC_HANDLE manager, const std::string& path) {
     SC_HANDLE service = OpenServiceA(manager, sorbel_ctl::kServiceName, SERVICE_ALL_ACCESS);
     if (service == nullptr) {
         service = CreateServiceA(manager, sorbel_ctl::kServiceName, "Simulated Sorbel bootloader", SERVICE_ALL_ACCESS,
                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
                                  nullptr, nullptr, nullptr, nullptr, nullptr);
         if (service == nullptr)
-            return fail("cannot create the driver service") == 0;
+            fail("cannot create the driver service");
     } else if (!ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                      path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
         fail("cannot update the driver service");
     }
-    bool ok = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
-    if (!ok)
-        fail("cannot start the driver service");
-    CloseServiceHandle(service);
-    return ok;
+    return service;
 }
 
 // Polls until the driver's control device opens and hidclass has added its device.
-bool wait_for_driver(DWORD milliseconds, sorbel_ctl::StateReply& state) {
+bool wait_for_driver(DWORD milliseconds) {
     for (DWORD waited = 0;; waited += 100) {
         HANDLE device = open_control();
         if (device != INVALID_HANDLE_VALUE) {
+            sorbel_ctl::StateReply state{};
             bool ok = query_state(device, state) && state.hid_devices > 0;
             CloseHandle(device);
             if (ok)
@@ -152,23 +149,36 @@ bool wait_for_driver(DWORD milliseconds, sorbel_ctl::StateReply& state) {
     }
 }
 
+// Device node first, then the service: the driver adds the HID device only for
+// nodes that exist with its service when it loads. Every later Wine session
+// loads the driver by itself; when it does not come up in this one (the
+// service was running before the node existed, or the service manager of a
+// brand-new prefix refused the start), the next session has it.
 int install() {
     std::string path = driver_path();
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return fail("the driver is not beside this program");
+        return fail("the driver is not beside this program", ERROR_FILE_NOT_FOUND);
     if (!ensure_device_node())
         return 1;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr)
         return fail("cannot open the service manager");
-    bool ok = ensure_service_running(manager, path);
+    SC_HANDLE service = ensure_service(manager, path);
     CloseServiceHandle(manager);
-    if (!ok)
+    if (service == nullptr)
         return 1;
-    sorbel_ctl::StateReply state{};
-    if (!wait_for_driver(15000, state))
-        return fail("the driver did not come up with its HID device; restart the Wine session (wineserver -k)", 0);
-    std::printf("sorbel-sim installed: %s\n", path.c_str());
+    DWORD start_error = StartServiceA(service, 0, nullptr) ? 0 : GetLastError();
+    CloseServiceHandle(service);
+    if (start_error == ERROR_SERVICE_ALREADY_RUNNING)
+        start_error = 0;
+    if (wait_for_driver(start_error == 0 ? 15000 : 3000)) {
+        std::printf("sorbel-sim installed: %s\n", path.c_str());
+        return 0;
+    }
+    std::printf("sorbel-sim installed: %s\n"
+                "sorbel-sim: the device comes up with the next Wine session (start error %lu);\n"
+                "            end this one first: wineserver -k; wineserver -w\n",
+                path.c_str(), start_error);
     return 0;
 }
 

@@ -1,0 +1,34 @@
+# Helpers of the Sorbel bootloader tests, sourced by each test script after
+# tests/e2e/lib.sh. The simulated device (sorbel-sim.sys) lives as long as the
+# Wine session, so each test keeps a session open with "sorbel-sim-ctl hold"
+# and starts from a reset device.
+
+SORBEL_DIR="$E2E_STATE/sorbel"
+mkdir -p "$SORBEL_DIR"
+
+ctl() { (cd "$E2E_BIN" && run_wine 60 sorbel-sim-ctl.exe "$@"); }
+
+# Starts the session keeper and waits until the device answers.
+start_session() {
+  (cd "$E2E_BIN" && exec wine sorbel-sim-ctl.exe hold 900) &
+  SORBEL_KEEPER=$!
+  trap 'kill "$SORBEL_KEEPER" 2>/dev/null || true; wait "$SORBEL_KEEPER" 2>/dev/null || true' EXIT
+  wait_until 60 device_ready || fail "the simulated bootloader did not come up"
+  ctl reset
+}
+device_ready() { ctl state 2>/dev/null | grep -q 'HID devices added [1-9]'; }
+
+# upload HEXFILE: runs hex-upload.exe, sets UPLOAD_OUT (without CRs) and UPLOAD_RC.
+upload() {
+  UPLOAD_RC=0
+  UPLOAD_OUT=$(cd "$E2E_BIN" && run_wine 120 hex-upload.exe "$(win_path "$1")" | tr -d '\r') || UPLOAD_RC=$?
+}
+
+# Writes the device's flash and log to files and prints their names' base.
+fetch_flash() { ctl flash "$(win_path "$1")"; }
+fetch_log() { ctl log "$(win_path "$1")"; }
+
+# Addresses of the data blocks in a log, one per line, as six hex digits.
+block_addresses() { awk '$1 == "set" && $3 == 132 { print $7 $6 $5 }' "$1"; }
+
+make_hex() { python3 "$E2E_SRC/tests/e2e/sorbel/make_hex.py" "$@"; }
