@@ -63,7 +63,7 @@ void StartMonitor(Dialog& dialog, Graphics& graphics) {
 
 void PollRegisters() {
   const int mode = CurrentMode();
-  if (mode < 2 || mode == 4) RefreshRegister(0);  // the data register
+  if (mode < 2 || mode == 4 || !Monitor().data_read_back) RefreshRegister(0);
   RefreshRegister(1);
   RefreshRegister(2);
   if (mode == kConfigurationMode) {
@@ -78,6 +78,7 @@ void RefreshRegister(int index) {
   MonitorState& state = Monitor();
   Dialog& dialog = TheDialog();
   const std::uint8_t value = ReadRegister(index);
+  if (index == 0) state.data_read_back = true;
   std::uint8_t& shown = state.shown_values[static_cast<std::size_t>(index & 15)];
   if (value == shown) return;
 

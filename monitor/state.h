@@ -34,6 +34,11 @@ struct MonitorState {
   // 0xFF00 | code for a bit box, 0xFFFF for none. Starts as 0, which names
   // no element.
   std::uint16_t hover_id = 0;
+  // The data register has been read back since start-up. Until then the
+  // poll reads it in every mode: its shown value is still the start-up
+  // complement, which would otherwise stay on screen in the modes whose poll
+  // skips the data register.
+  bool data_read_back = false;
   // The access path's device, opened once per run.
   DeviceHandle device = kInvalidDevice;
   DrawingObjects drawing{};
