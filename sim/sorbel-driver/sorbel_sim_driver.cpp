@@ -11,6 +11,7 @@
 
 #include "bootloader_model.h"
 #include "control_codes.h"
+#include "device_store.h"
 #include "hid_minidriver.h"
 
 #define SORBEL_WIDEN2(text) L##text
@@ -58,7 +59,7 @@ struct DeviceState {
     KMUTEX lock;
     sorbel_sim::Bootloader model;
     std::array<wchar_t, sorbel_ctl::kMaxProductLength> product;
-    size_t product_length;
+    uint32_t product_length;
     std::array<char, 4 * 1024 * 1024> log;
     size_t log_size;
     size_t log_lost;
@@ -78,6 +79,7 @@ struct Locked {
 };
 
 void append_log(void*, std::string_view line) {
+    device_store::append_log(line);
     if (state.log.size() - state.log_size < line.size() + 1) {
         state.log_lost += line.size() + 1;
         return;
@@ -87,17 +89,21 @@ void append_log(void*, std::string_view line) {
     state.log[state.log_size++] = '\n';
 }
 
-// Caller holds the lock.
+device_store::Identity identity() {
+    return {state.product.data(), state.product_length};
+}
+
+// The callers hold the lock and save what they changed.
 void reset_device(const sorbel_sim::Settings& settings) {
-    state.model.log = append_log;
     sorbel_sim::reset(state.model, settings);
     state.log_size = 0;
     state.log_lost = 0;
 }
 
 void set_product(std::wstring_view text) {
-    state.product_length = text.size() < state.product.size() ? text.size() : state.product.size();
-    for (size_t i = 0; i < state.product_length; ++i)
+    size_t length = text.size() < state.product.size() ? text.size() : state.product.size();
+    state.product_length = static_cast<uint32_t>(length);
+    for (size_t i = 0; i < length; ++i)
         state.product[i] = text[i];
 }
 
@@ -173,8 +179,12 @@ NTSTATUS transfer_feature(PIRP irp, bool get) {
             ok = sorbel_sim::get_feature(state.model, std::span<uint8_t>(packet->buffer, packet->length));
             transferred = packet->length < sorbel_sim::kInfoReportSize ? packet->length : sorbel_sim::kInfoReportSize;
         } else {
-            ok = sorbel_sim::set_feature(state.model, std::span<const uint8_t>(packet->buffer, packet->length));
+            std::span<const uint8_t> report(packet->buffer, packet->length);
+            ok = sorbel_sim::set_feature(state.model, report);
             transferred = packet->length;
+            if (ok && report[0] == sorbel_sim::kDataReportId && report.size() == sorbel_sim::kDataReportSize)
+                device_store::save_block(state.model, report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
+            device_store::save_state(state.model, identity());
         }
     }
     return ok ? complete(irp, STATUS_SUCCESS, transferred) : complete(irp, STATUS_UNSUCCESSFUL);
@@ -267,6 +277,7 @@ NTSTATUS control_request(PIRP irp) {
             return complete(irp, STATUS_INVALID_PARAMETER);
         copy_bytes(&request, sizeof(request), buffer, sizeof(request));
         reset_device({request.page_size, request.flash_size});
+        device_store::save_all(state.model, identity());
         return complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFailBlock: {
@@ -275,12 +286,14 @@ NTSTATUS control_request(PIRP irp) {
             return complete(irp, STATUS_INVALID_PARAMETER);
         copy_bytes(&n, sizeof(n), buffer, sizeof(n));
         sorbel_sim::fail_block(state.model, n);
+        device_store::save_state(state.model, identity());
         return complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kProduct: {
         if (in_size % sizeof(wchar_t) != 0 || in_size / sizeof(wchar_t) > sorbel_ctl::kMaxProductLength)
             return complete(irp, STATUS_INVALID_PARAMETER);
         set_product(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
+        device_store::save_state(state.model, identity());
         return complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFlash: {
@@ -296,6 +309,7 @@ NTSTATUS control_request(PIRP irp) {
     case sorbel_ctl::kReset:
         reset_device({});
         set_product(kDefaultProduct);
+        device_store::save_all(state.model, identity());
         return complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kState: {
         sorbel_ctl::StateReply reply{static_cast<uint32_t>(sorbel_sim::flash(state.model).size()),
@@ -353,8 +367,14 @@ NTSTATUS create_control_device(PDRIVER_OBJECT driver) {
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
     KeInitializeMutex(&state.lock, 0);
+    state.model.log = append_log;
     reset_device({});
     set_product(kDefaultProduct);
+    if (device_store::open(state.model, state.product.data(), static_cast<uint32_t>(state.product.size()),
+                           state.product_length))
+        state.log_size = device_store::read_log(state.log.data(), state.log.size());
+    else
+        device_store::save_all(state.model, identity());
 
     driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = hid_request;
     driver->MajorFunction[IRP_MJ_PNP] = pass_down;

@@ -1,0 +1,35 @@
+// The simulated device's state on disk. Wine ends the driver's host process
+// with every Wine session (a few seconds after the last program ended) and
+// loads the driver again with the next one; like a device that stays plugged
+// in, the bootloader keeps its settings, flash, pending failure, product string
+// and log meanwhile, in files under C:\windows\sorbel-sim of the prefix.
+// Without the files (they cannot be made) the state lives in memory only.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "bootloader_model.h"
+
+namespace device_store {
+
+struct Identity {
+    const wchar_t* product;
+    uint32_t product_length;
+};
+
+// Opens or creates the files. Returns true when a saved state was read into
+// the model (settings, flash, failure count, closed flag) and the product.
+bool open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity, uint32_t& product_length);
+
+// Reads back the saved log text; returns the bytes read.
+size_t read_log(char* buffer, size_t capacity);
+
+// After a reset: everything written anew, log emptied.
+void save_all(const sorbel_sim::Bootloader& model, Identity identity);
+// After any other change: the small state record, and the block at an address.
+void save_state(const sorbel_sim::Bootloader& model, Identity identity);
+void save_block(const sorbel_sim::Bootloader& model, uint32_t address);
+void append_log(std::string_view line);
+
+}  // namespace device_store
