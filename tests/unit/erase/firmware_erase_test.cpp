@@ -197,21 +197,6 @@ TEST(FirmwareEraseConsole, AFailedKeyReadCountsAsNoAndRestoresTheMode) {
   EXPECT_EQ(s.console.text(), banner + question("C2") + "\n" + end_prompt + "\n");
 }
 
-TEST(AskKey, MapsKeysToYesNoAndOther) {
-  const struct {
-    char key;
-    Answer answer;
-  } cases[] = {{'J', Answer::yes}, {'j', Answer::yes}, {'Y', Answer::yes}, {'y', Answer::yes},
-               {'N', Answer::no},  {'n', Answer::no},  {'a', Answer::other}, {'\x84', Answer::other}};
-  for (const auto& c : cases) {
-    FakeConsole console;
-    console.keys = {c.key};
-    EXPECT_EQ(AskKey(console), c.answer) << c.key;
-    EXPECT_EQ(static_cast<int>(Answer::yes), 6);
-    EXPECT_EQ(static_cast<int>(Answer::no), 7);
-  }
-}
-
 TEST(PrintMessage, ConvertsWithThePlatformWhereNoTableFits) {
   FakeConsole console;
   console.code_page = 866;
