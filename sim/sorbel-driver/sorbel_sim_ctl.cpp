@@ -78,34 +78,47 @@ std::string driver_path() {
     return result + "sorbel-sim.sys";
 }
 
-// A root device node of the HID class whose service is ours, created once.
+// The root device node. hidclass names the HID device after it, and SetupAPI
+// lists HID devices sorted by that name: "VirtualSorbel" sorts after Wine's
+// own virtual mouse and keyboard (VID_845E...), so a search meets them first.
+constexpr char kNodeName[] = "VirtualSorbel";
+constexpr char kNodePrefix[] = "ROOT\\VIRTUALSORBEL\\";
+constexpr char kHardwareId[] = "root\\virtualsorbel\0";
+
+// A root device node of the HID class whose service is ours, created once;
+// a node of ours under an older name is removed.
 bool ensure_device_node() {
+    bool found = false;
     HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_HIDCLASS, nullptr, nullptr, 0);
     if (set != INVALID_HANDLE_VALUE) {
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof(info);
         for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
             char service[64] = {};
-            if (SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_SERVICE, nullptr,
-                                                  reinterpret_cast<BYTE*>(service), sizeof(service) - 1,
-                                                  nullptr) &&
-                lstrcmpiA(service, sorbel_ctl::kServiceName) == 0) {
-                SetupDiDestroyDeviceInfoList(set);
-                return true;
-            }
+            char instance[256] = {};
+            if (!SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_SERVICE, nullptr,
+                                                   reinterpret_cast<BYTE*>(service), sizeof(service) - 1, nullptr) ||
+                lstrcmpiA(service, sorbel_ctl::kServiceName) != 0)
+                continue;
+            SetupDiGetDeviceInstanceIdA(set, &info, instance, sizeof(instance), nullptr);
+            if (_strnicmp(instance, kNodePrefix, sizeof(kNodePrefix) - 1) == 0)
+                found = true;
+            else
+                SetupDiRemoveDevice(set, &info);
         }
         SetupDiDestroyDeviceInfoList(set);
     }
+    if (found)
+        return true;
     set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_HIDCLASS, nullptr);
     if (set == INVALID_HANDLE_VALUE)
         return fail("no device information list") == 0;
     SP_DEVINFO_DATA info{};
-        info.cbSize = sizeof(info);
-    static constexpr char hardware_id[] = "root\\sorbelsim\0";
-    bool ok = SetupDiCreateDeviceInfoA(set, "SorbelSim", &GUID_DEVCLASS_HIDCLASS, "Simulated Sorbel bootloader",
+    info.cbSize = sizeof(info);
+    bool ok = SetupDiCreateDeviceInfoA(set, kNodeName, &GUID_DEVCLASS_HIDCLASS, "Simulated Sorbel bootloader",
                                        nullptr, DICD_GENERATE_ID, &info) &&
               SetupDiSetDeviceRegistryPropertyA(set, &info, SPDRP_HARDWAREID,
-                                                reinterpret_cast<const BYTE*>(hardware_id), sizeof(hardware_id)) &&
+                                                reinterpret_cast<const BYTE*>(kHardwareId), sizeof(kHardwareId)) &&
               SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &info) &&
               SetupDiSetDeviceRegistryPropertyA(set, &info, SPDRP_SERVICE,
                                                 reinterpret_cast<const BYTE*>(sorbel_ctl::kServiceName),

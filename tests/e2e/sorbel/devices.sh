@@ -1,6 +1,7 @@
 # The device is found among the other HID devices the Wine session shows (its
-# own virtual mouse and keyboard), by ids and strings through the Windows HID
-# functions; with another product string it is passed over like them.
+# own virtual mouse and keyboard, listed before ours), by ids and strings
+# through the Windows HID functions; with another product string it is passed
+# over like them.
 . "$E2E_SRC/tests/e2e/sorbel/common.sh"
 start_session
 
@@ -9,7 +10,12 @@ list=$(ctl hid-list | tr -d '\r')
 note "HID devices:"$'\n'"$list"
 expect_contains "our device in the HID list" "16c0:05df 0100 $manufacturer | Sorbel" "$list"
 others=$(grep -vc '^16c0:05df ' <<<"$list" || true)
-note "$others other HID device(s) in the list"
+position=$(grep -n '^16c0:05df ' <<<"$list" | head -n 1 | cut -d: -f1)
+note "$others other HID device(s) in the list, ours is number $position"
+# Where the session has devices of its own, the search meets them first.
+if [ "$others" -gt 0 ] && [ "$position" -eq 1 ]; then
+  fail "our device is listed first: the search would not pass over the others"
+fi
 
 name="$SORBEL_DIR/devices"
 make_hex "$name.hex" "$name.image" 32768 0x0200 0x0300
