@@ -79,7 +79,10 @@ void ApplyMode(int mode) {
 void FollowReadBackMode() {
   Dialog& dialog = TheDialog();
   const int mode = CurrentMode();
-  if (dialog.GetListSelection(IDC_MODE_LIST) != mode) dialog.SelectListIndex(IDC_MODE_LIST, mode);
+  // While the list is open the user is choosing; the next poll catches up.
+  if (dialog.GetListSelection(IDC_MODE_LIST) != mode && !dialog.IsListDroppedDown(IDC_MODE_LIST)) {
+    dialog.SelectListIndex(IDC_MODE_LIST, mode);
+  }
 }
 
 void OutputByte() {

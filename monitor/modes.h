@@ -32,7 +32,8 @@ void SwitchMode(int selection);
 // The ECR read back reports mode m: arrange the lower controls for it.
 void ApplyMode(int mode);
 // After a poll: the list shows the mode read back, also when the port
-// refused a switch (the controls are not rearranged again).
+// refused a switch (the controls are not rearranged again). Not while the
+// list is dropped down.
 void FollowReadBackMode();
 // Button 130, or the delayed write of field 169 outside mode 7.
 void OutputByte();

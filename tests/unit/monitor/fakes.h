@@ -130,6 +130,7 @@ struct FakeDialog final : Dialog {
   int other_control_changes = 0;  // visibility, read-only, check, list changes
   std::vector<std::string> list;
   int selection = -1;
+  bool dropped_down = false;
   std::map<unsigned, unsigned> timers;  // running timers and their periods
   int beeps = 0;
   int focus = 0;
@@ -150,6 +151,7 @@ struct FakeDialog final : Dialog {
   void AddListString(int id, const char* text) override;
   void SelectListIndex(int id, int index) override;
   int GetListSelection(int id) override;
+  bool IsListDroppedDown(int) override { return dropped_down; }
   void SelectAllText(int id) override;
   void SetFocus(int id) override;
   void Beep() override;

@@ -109,6 +109,17 @@ TEST(SwitchMode, ARefusedModeLeavesTheControlsAndTheListFollowsThePort) {
   EXPECT_EQ(m.port.writes.back().first, 3);
 }
 
+TEST(SwitchMode, TheListIsLeftAloneWhileTheUserHasItOpen) {
+  InMode m(0x80);
+  m.dialog.dropped_down = true;
+  m.dialog.selection = 6;  // highlighted, not chosen yet
+  PollRegisters();
+  EXPECT_EQ(m.dialog.selection, 6);
+  m.dialog.dropped_down = false;
+  PollRegisters();
+  EXPECT_EQ(m.dialog.selection, 4);
+}
+
 TEST(OutputByte, StrobesInMode0) {
   InMode m(0x00);
   Monitor().written_values[2] = 0x04;
