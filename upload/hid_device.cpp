@@ -1,6 +1,7 @@
 #include "hid_device.h"
 
-#include <cstdio>
+#include "output.h"
+
 #include <cstring>
 
 namespace hex_upload {
@@ -91,7 +92,7 @@ const char* UsbErrorText(int code) {
         return "The device is used by another application";
     }
     static char unknown[48];
-    std::snprintf(unknown, sizeof unknown, "Unknown USB error %d", code);
+    format_text(unknown, sizeof unknown, "Unknown USB error %d", code);
     return unknown;
 }
 

@@ -1,9 +1,30 @@
 #include "output.h"
 
-#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace hex_upload {
+namespace {
+
+size_t format_list(char* buffer, size_t size, const char* format, va_list args) {
+    if (size == 0)
+        return 0;
+    buffer[0] = 0;
+#ifdef _WIN32
+    // msvcrt's own formatter: MinGW's C99 vsnprintf would bring its whole
+    // printf implementation into the program. It leaves out the terminator
+    // when the text does not fit.
+    int length = _vsnprintf(buffer, size - 1, format, args);
+#else
+    int length = std::vsnprintf(buffer, size, format, args);
+#endif
+    buffer[size - 1] = 0;
+    if (length < 0)
+        return std::strlen(buffer);
+    return static_cast<size_t>(length) < size ? static_cast<size_t>(length) : size - 1;
+}
+
+}  // namespace
 
 void StdoutOutput::write(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -14,13 +35,17 @@ void print(Output& out, const char* format, ...) {
     char text[512];
     va_list args;
     va_start(args, format);
-    int length = std::vsnprintf(text, sizeof text, format, args);
+    size_t length = format_list(text, sizeof text, format, args);
     va_end(args);
-    if (length < 0)
-        return;
-    if (static_cast<size_t>(length) >= sizeof text)
-        length = sizeof text - 1;
-    out.write(std::string_view(text, static_cast<size_t>(length)));
+    out.write(std::string_view(text, length));
+}
+
+size_t format_text(char* buffer, size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    size_t length = format_list(buffer, size, format, args);
+    va_end(args);
+    return length;
 }
 
 }  // namespace hex_upload

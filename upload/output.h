@@ -2,6 +2,8 @@
 // on standard output; tests put a capturing output in its place.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
 #include <string_view>
 
 namespace hex_upload {
@@ -22,5 +24,9 @@ public:
 
 // printf-style formatting into an Output (at most 511 characters per call).
 void print(Output& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// printf-style formatting into a buffer, cut to fit and always terminated;
+// returns the length written.
+size_t format_text(char* buffer, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 }  // namespace hex_upload

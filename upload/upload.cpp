@@ -113,6 +113,14 @@ void print_usage(Output& out, int argc, const char* const* argv) {
 
 }  // namespace
 
+void reset(Upload& upload) {
+    upload.image.fill(0xFF);
+    upload.start_address = kImageSize;
+    upload.end_address = 0;
+    upload.device_seen = false;
+    upload.info_shown = false;
+}
+
 int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
     HidHandle device = nullptr;
     int result = open_device(upload, hid, out, device);
@@ -138,13 +146,8 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
         path = argv[2];
     }
 
-    // The image is too large for a small stack; one per run, in static storage.
-    static Upload upload;
-    upload.start_address = kImageSize;
-    upload.end_address = 0;
-    upload.device_seen = false;
-    upload.info_shown = false;
-    upload.image.fill(0xFF);
+    Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
+    reset(upload);
     if (LoadHexImage(path, upload.image, upload.start_address, upload.end_address, out) != kHexRead)
         return 1;
     if (upload.start_address >= upload.end_address) {

@@ -243,7 +243,7 @@ TEST(Upload, DeviceOnceSeenIsOpenedTwice2000MsApart) {
     auto& hid = run.hid;
     sorbel_sim::fail_block(*run.bootloader.model, 1);
     auto upload = std::make_unique<Upload>();
-    upload->image.fill(0xFF);
+    reset(*upload);
     upload->start_address = 0;
     upload->end_address = 16;
     // A block fails in the first attempt...
