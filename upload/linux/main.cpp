@@ -1,0 +1,9 @@
+// hex-upload for Linux: the uploader over hidapi (hidraw).
+#include "linux_hid.h"
+#include "upload.h"
+
+int main(int argc, char** argv) {
+    hex_upload::LinuxHid hid;
+    hex_upload::StdoutOutput out;
+    return hex_upload::RunHexUpload(argc, argv, hid, out);
+}
