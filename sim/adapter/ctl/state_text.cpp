@@ -56,7 +56,7 @@ bool parse_register_values(std::string_view text, std::array<std::uint8_t, regis
     if (at == text.size()) break;
     std::size_t end = at;
     while (end < text.size() && text[end] != ' ') ++end;
-    if (count == register_count || !parse_hex_byte(text.substr(at, end - at), parsed[count])) return false;
+    if (count == register_count || !parse_hex_byte(std::string_view(text.data() + at, end - at), parsed[count])) return false;
     ++count;
     at = end;
   }

@@ -53,14 +53,14 @@ expect_equal "ECR stays in mode 7" E1 "$(register 10)"
 
 note "mode 6: the test FIFO keeps bytes in order"
 client lpt2 write A C0
-for byte in 11 22 33; do client lpt2 write 8 $byte; done
+client lpt2 write 8 11 22 33
 expect_equal "ECR with bytes in the FIFO" C0 "$(register 10)"
 expect_equal "get shows the next FIFO byte without taking it" 11 "$(register 8)"
 expect_equal "first byte back" 11 "$(client lpt2 read 8)"
 expect_equal "second byte back" 22 "$(client ezusb read 8)"
 expect_equal "third byte back" 33 "$(client portio read 8)"
 expect_equal "ECR with the FIFO empty" C1 "$(register 10)"
-for byte in 0 1 2 3 4 5 6 7 8 9 A B C D E F; do client lpt2 write 8 4$byte; done
+client lpt2 write 8 40 41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F
 expect_equal "ECR with the FIFO full" C2 "$(register 10)"
 
 note "EEPROM requests as firmware-erase makes them"
@@ -82,15 +82,20 @@ client malformed
 
 note "lpt N moves the device; lpt 0 hides it"
 ctl lpt 5
-client open LPT5 || fail "LPT5 does not open after lpt 5"
-fails sim-client.exe open LPT2 || fail "LPT2 still opens after lpt 5"
+expect_equal "devices after lpt 5" "LPT2 no
+LPT5 yes" "$(client open LPT2 LPT5)"
 expect_equal "EEPROM through LPT5" C2 "$(client eeprom5 read)"
 ctl lpt 0
-for n in 1 2 3 4 5 6 7 8; do
-  fails sim-client.exe open LPT$n || fail "LPT$n opens after lpt 0"
-done
-client open EZUSB-0 || fail "EZ-USB device gone with lpt 0"
-client open ZLPORTIO || fail "port-I/O device gone with lpt 0"
+expect_equal "devices after lpt 0" "LPT1 no
+LPT2 no
+LPT3 no
+LPT4 no
+LPT5 no
+LPT6 no
+LPT7 no
+LPT8 no
+EZUSB-0 yes
+ZLPORTIO yes" "$(client open LPT1 LPT2 LPT3 LPT4 LPT5 LPT6 LPT7 LPT8 EZUSB-0 ZLPORTIO)"
 ctl lpt 3
 
 note "the state survives a restart of the wineserver"
@@ -99,7 +104,7 @@ before=$(ctl get)
 # last program; the next program starts both again.
 timeout 60 wineserver -w || fail "the wineserver did not stop by itself"
 expect_equal "state after the restart" "$before" "$(ctl get)"
-client open LPT3 || fail "LPT3 gone after the restart"
+expect_equal "LPT3 after the restart" "LPT3 yes" "$(client open LPT3)"
 
 note "bad usage is refused with a message and changes nothing"
 for args in "set 00 C2" "lpt 256" "fail sometimes" "frobnicate"; do
@@ -116,4 +121,5 @@ note "install puts the adapter back to power-on on LPT2"
 ctl install
 expect_equal "power-on state after install" "$power_on
 C2" "$(ctl get)"
-client open LPT2 || fail "LPT2 does not open after install"
+expect_equal "LPT2 after install" "LPT2 yes
+LPT3 no" "$(client open LPT2 LPT3)"

@@ -1,8 +1,9 @@
 // sim-client.exe: issues the device requests of port-monitor's access methods
 // 1..3 and firmware-erase's EEPROM requests, byte for byte as those programs
 // do, against the simulated adapter. Test tool only.
-//   sim-client open <device>              exit 0 when \\.\<device> opens
-//   sim-client lpt<N> write <index> <value>   method 3
+//   sim-client open <device>...           prints "<device> yes|no" for each
+//                                         \\.\<device> that opens or not
+//   sim-client lpt<N> write <index> <value>...  method 3, values in order
 //   sim-client lpt<N> read <index>
 //   sim-client ezusb write|read ...       method 2 (\\.\EZUSB-0)
 //   sim-client portio write|read ...      method 1 (\\.\ZLPORTIO)
@@ -146,9 +147,11 @@ int main(int argc, char** argv) {
   if (std::strcmp(target, "malformed") == 0) return malformed();
   if (argc < 3) return 2;
   if (std::strcmp(target, "open") == 0) {
-    const HANDLE device = open_device(argv[2]);
-    if (device == INVALID_HANDLE_VALUE) return 1;
-    CloseHandle(device);
+    for (int i = 2; i < argc; ++i) {
+      const HANDLE device = open_device(argv[i]);
+      std::printf("%s %s\n", argv[i], device == INVALID_HANDLE_VALUE ? "no" : "yes");
+      if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
+    }
     return 0;
   }
   const bool write = std::strcmp(argv[2], "write") == 0;
@@ -176,8 +179,11 @@ int main(int argc, char** argv) {
   int result = 2;
   if (registers == nullptr)
     result = eeprom(device, write, write && argc > 3 ? hex(argv[3]) : 0);
-  else if (argc > (write ? 4 : 3))
-    result = registers(device, write, hex(argv[3]), write ? hex(argv[4]) : 0);
+  else if (!write && argc == 4)
+    result = registers(device, false, hex(argv[3]), 0);
+  else if (write && argc > 4)
+    for (int i = 4; i < argc && (result = registers(device, true, hex(argv[3]), hex(argv[i]))) == 0; ++i) {
+    }
   CloseHandle(device);
   return result;
 }
