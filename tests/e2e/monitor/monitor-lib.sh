@@ -80,12 +80,18 @@ stop_monitor() {
 }
 trap stop_monitor EXIT
 
-# press_escape: Escape to the dialog, through the X server as a user types it.
-press_escape() {
+# focus_dialog: the X keyboard focus to the dialog (there is no window
+# manager to give it).
+focus_dialog() {
   local window
   window=$(xdotool search --name '^Emulation$' | head -n 1)
   [ -n "$window" ] || fail "no X window of the dialog"
   xdotool windowfocus --sync "$window"
+}
+
+# press_escape: Escape to the dialog, through the X server as a user types it.
+press_escape() {
+  focus_dialog
   xdotool key Escape
 }
 
