@@ -11,6 +11,9 @@ inline constexpr wchar_t kDeviceName[] = L"\\Device\\SorbelSim";
 inline constexpr wchar_t kLinkName[] = L"\\DosDevices\\SorbelSim";
 inline constexpr char kWin32Name[] = "\\\\.\\SorbelSim";
 inline constexpr char kServiceName[] = "sorbelsim";
+// Where the driver keeps the device state between Wine sessions; without this
+// file it starts from the defaults.
+inline constexpr char kStateFile[] = "C:\\windows\\sorbel-sim\\state.bin";
 
 // CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
 constexpr uint32_t control_code(uint32_t function) { return 0x22u << 16 | function << 2; }

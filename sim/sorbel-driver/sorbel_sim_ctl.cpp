@@ -1,7 +1,15 @@
 // sorbel-sim-ctl.exe: installs the simulated Sorbel bootloader (sorbel-sim.sys)
 // in the current Wine prefix and steers it through its control device.
-//   install | config <page size> <flash size> | fail-block <n> | product <text>
-//   flash <file> | log <file> | reset | state | hid-list | hold <seconds>
+//   install                  device node and driver service (safe to repeat);
+//                            the device starts from its defaults
+//   config <page> <flash>    page and flash size; erased flash, empty log
+//   fail-block <n>           the n-th data block from now on fails once
+//   product <text>           the product string from now on
+//   flash <file>             the flash contents to a file
+//   log <file>               the reports received and sent, one line each
+//   reset                    128, 32768, "Sorbel", erased flash, empty log
+//   state | hid-list         a line of device state; every HID device listed
+//   hold <seconds>           keeps the Wine session, and the driver, loaded
 #include <windows.h>
 #include <setupapi.h>
 #include <devguid.h>
@@ -184,10 +192,18 @@ int install() {
     CloseServiceHandle(service);
     if (start_error == ERROR_SERVICE_ALREADY_RUNNING)
         start_error = 0;
+    // Installed, the device starts from its defaults: erased flash, empty log.
     if (wait_for_driver(start_error == 0 ? 15000 : 3000)) {
+        HANDLE device = open_control();
+        bool reset = device != INVALID_HANDLE_VALUE && control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0);
+        if (device != INVALID_HANDLE_VALUE)
+            CloseHandle(device);
+        if (!reset)
+            return fail("the device refused the reset");
         std::printf("sorbel-sim installed: %s\n", path.c_str());
         return 0;
     }
+    DeleteFileA(sorbel_ctl::kStateFile);
     std::printf("sorbel-sim installed: %s\n"
                 "sorbel-sim: the device comes up with the next Wine session (start error %lu);\n"
                 "            end this one first: wineserver -k; wineserver -w\n",
