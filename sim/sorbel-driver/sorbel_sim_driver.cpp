@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string_view>
 
@@ -53,11 +54,20 @@ constexpr std::array<UCHAR, 32> kReportDescriptor = {
 constexpr hid::Descriptor kHidDescriptor = {
     sizeof(hid::Descriptor), 0x21, 0x0101, 0, 1, 0x22, static_cast<USHORT>(kReportDescriptor.size())};
 
+// The model's default member values would put the whole device, flash
+// included, into the image's initialised data (megabytes of file); in a union
+// it stays in zeroed memory and is constructed when the driver starts.
+union ModelSlot {
+    constexpr ModelSlot() : unused() {}
+    char unused;
+    sorbel_sim::Bootloader model;
+};
+
 // Everything the simulated device holds, guarded by one mutex: requests come
 // from hidclass and from the control device on different threads.
 struct DeviceState {
     KMUTEX lock;
-    sorbel_sim::Bootloader model;
+    ModelSlot slot;
     std::array<wchar_t, sorbel_ctl::kMaxProductLength> product;
     uint32_t product_length;
     std::array<char, 4 * 1024 * 1024> log;
@@ -95,7 +105,7 @@ device_store::Identity identity() {
 
 // The callers hold the lock and save what they changed.
 void reset_device(const sorbel_sim::Settings& settings) {
-    sorbel_sim::reset(state.model, settings);
+    sorbel_sim::reset(state.slot.model, settings);
     state.log_size = 0;
     state.log_lost = 0;
 }
@@ -176,15 +186,15 @@ NTSTATUS transfer_feature(PIRP irp, bool get) {
     {
         Locked locked;
         if (get) {
-            ok = sorbel_sim::get_feature(state.model, std::span<uint8_t>(packet->buffer, packet->length));
+            ok = sorbel_sim::get_feature(state.slot.model, std::span<uint8_t>(packet->buffer, packet->length));
             transferred = packet->length < sorbel_sim::kInfoReportSize ? packet->length : sorbel_sim::kInfoReportSize;
         } else {
             std::span<const uint8_t> report(packet->buffer, packet->length);
-            ok = sorbel_sim::set_feature(state.model, report);
+            ok = sorbel_sim::set_feature(state.slot.model, report);
             transferred = packet->length;
             if (ok && report[0] == sorbel_sim::kDataReportId && report.size() == sorbel_sim::kDataReportSize)
-                device_store::save_block(state.model, report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
-            device_store::save_state(state.model, identity());
+                device_store::save_block(state.slot.model, report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
+            device_store::save_state(state.slot.model, identity());
         }
     }
     return ok ? complete(irp, STATUS_SUCCESS, transferred) : complete(irp, STATUS_UNSUCCESSFUL);
@@ -277,7 +287,7 @@ NTSTATUS control_request(PIRP irp) {
             return complete(irp, STATUS_INVALID_PARAMETER);
         copy_bytes(&request, sizeof(request), buffer, sizeof(request));
         reset_device({request.page_size, request.flash_size});
-        device_store::save_all(state.model, identity());
+        device_store::save_all(state.slot.model, identity());
         return complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFailBlock: {
@@ -285,19 +295,19 @@ NTSTATUS control_request(PIRP irp) {
         if (in_size != sizeof(n))
             return complete(irp, STATUS_INVALID_PARAMETER);
         copy_bytes(&n, sizeof(n), buffer, sizeof(n));
-        sorbel_sim::fail_block(state.model, n);
-        device_store::save_state(state.model, identity());
+        sorbel_sim::fail_block(state.slot.model, n);
+        device_store::save_state(state.slot.model, identity());
         return complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kProduct: {
         if (in_size % sizeof(wchar_t) != 0 || in_size / sizeof(wchar_t) > sorbel_ctl::kMaxProductLength)
             return complete(irp, STATUS_INVALID_PARAMETER);
         set_product(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
-        device_store::save_state(state.model, identity());
+        device_store::save_state(state.slot.model, identity());
         return complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFlash: {
-        auto contents = sorbel_sim::flash(state.model);
+        auto contents = sorbel_sim::flash(state.slot.model);
         if (out_size < contents.size())
             return complete(irp, STATUS_BUFFER_TOO_SMALL);
         return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, contents.data(), contents.size()));
@@ -309,12 +319,12 @@ NTSTATUS control_request(PIRP irp) {
     case sorbel_ctl::kReset:
         reset_device({});
         set_product(kDefaultProduct);
-        device_store::save_all(state.model, identity());
+        device_store::save_all(state.slot.model, identity());
         return complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kState: {
-        sorbel_ctl::StateReply reply{static_cast<uint32_t>(sorbel_sim::flash(state.model).size()),
+        sorbel_ctl::StateReply reply{static_cast<uint32_t>(sorbel_sim::flash(state.slot.model).size()),
                                      static_cast<uint32_t>(state.log_size), static_cast<uint32_t>(state.log_lost),
-                                     sorbel_sim::left_bootloader(state.model) ? 1u : 0u, hid_devices};
+                                     sorbel_sim::left_bootloader(state.slot.model) ? 1u : 0u, hid_devices};
         if (out_size < sizeof(reply))
             return complete(irp, STATUS_BUFFER_TOO_SMALL);
         return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, &reply, sizeof(reply)));
@@ -367,14 +377,15 @@ NTSTATUS create_control_device(PDRIVER_OBJECT driver) {
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
     KeInitializeMutex(&state.lock, 0);
-    state.model.log = append_log;
+    new (&state.slot.model) sorbel_sim::Bootloader();
+    state.slot.model.log = append_log;
     reset_device({});
     set_product(kDefaultProduct);
-    if (device_store::open(state.model, state.product.data(), static_cast<uint32_t>(state.product.size()),
+    if (device_store::open(state.slot.model, state.product.data(), static_cast<uint32_t>(state.product.size()),
                            state.product_length))
         state.log_size = device_store::read_log(state.log.data(), state.log.size());
     else
-        device_store::save_all(state.model, identity());
+        device_store::save_all(state.slot.model, identity());
 
     driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = hid_request;
     driver->MajorFunction[IRP_MJ_PNP] = pass_down;
