@@ -9,6 +9,7 @@
 
 #include "bootloader_model.h"
 #include "hid_platform.h"
+#include "sim_hid.h"
 #include "output.h"
 
 namespace fake {
@@ -157,8 +158,7 @@ struct LoggedBootloader {
 inline Device sorbel_device(sorbel_sim::Bootloader* model, std::string path = "sorbel") {
     Device device;
     device.path = std::move(path);
-    std::string manufacturer = HEX_UPLOAD_MANUFACTURER;
-    device.manufacturer.assign(manufacturer.begin(), manufacturer.end());
+    device.manufacturer = sorbel_sim::utf16_from_utf8(HEX_UPLOAD_MANUFACTURER);
     device.bootloader = model;
     return device;
 }
