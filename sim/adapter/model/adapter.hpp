@@ -63,6 +63,17 @@ constexpr unsigned ecr_mode(const Adapter& adapter) { return adapter.registers[e
 // settings, not port state, and stay.
 void power_on(Adapter& adapter);
 
+// Register rules: every register reads back the value last written, in every
+// mode (the data register included, also in the FIFO modes where the program
+// uses it for ECP commands), except
+//  - 1, status: reads the input lines, ignores writes;
+//  - 10, ECR: bits 1 and 0 are the FIFO full and empty flags and ignore
+//    writes; a write selecting mode 5 is refused as a whole; a change of mode
+//    empties the FIFO;
+//  - 8: cfgA in mode 7 (reads 0x10, writes go nowhere); the FIFO in modes 3
+//    (the peripheral takes each byte at once, so it stays empty) and 6 (bytes
+//    stay until read back, first in first out; a byte written to a full FIFO
+//    is lost). An empty FIFO reads as the byte last written to register 8.
 // A read as the port answers it; in mode 6 reading the FIFO takes its byte.
 std::uint8_t read_register(Adapter& adapter, unsigned index);
 // The same value without taking anything out of the FIFO.
