@@ -117,9 +117,18 @@ if run_wine 60 "$E2E_BIN/tarnel-sim-ctl.exe" set "00 00 00 00 00 00 00 00 00 00 
 fi
 expect_equal "state unchanged by bad usage" "$before" "$(ctl get)"
 
+note "reset gives the power-on port and keeps the LPT number"
+ctl reset
+expect_equal "state after reset" "$power_on
+C2" "$(ctl get)"
+expect_equal "LPT3 after reset" "LPT3 yes" "$(client open LPT3)"
+
 note "install puts the adapter back to power-on on LPT2"
+ctl set "00 00 00 00 00 00 00 00 00 00 C0 00 00 00 00 00" FF
+ctl fail write
 ctl install
 expect_equal "power-on state after install" "$power_on
 C2" "$(ctl get)"
 expect_equal "LPT2 after install" "LPT2 yes
 LPT3 no" "$(client open LPT2 LPT3)"
+client eeprom2 write C2 || fail "EEPROM write still fails after install"
