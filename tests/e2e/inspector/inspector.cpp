@@ -8,6 +8,8 @@
 //   inspector items ID             the entries of a combo box, one per line
 //   inspector settext ID TEXT      set a control's text (an edit raises EN_CHANGE)
 //   inspector click ID             press a push button (BN_CLICKED to the dialog)
+//   inspector layout               per control: ID X Y W H STYLE, the rectangle in
+//                                  client pixels, the window style in hex
 //   inspector client               screen rectangle of the client area: X Y W H
 //   inspector rect ID              screen rectangle of a control: X Y W H
 //   inspector shot FILE.bmp        the client area as a 24-bit BMP
@@ -176,7 +178,7 @@ bool ParseInt(const char* text, int& value) {
 }
 
 int Usage() {
-  PrintError("usage: inspector list | get ID | items ID | select ID INDEX | settext ID TEXT | click ID | client |"
+  PrintError("usage: inspector list | get ID | items ID | select ID INDEX | settext ID TEXT | click ID | layout | client |"
        " rect ID | shot FILE.bmp | tooltip\n");
   return 2;
 }
@@ -195,6 +197,21 @@ int main(int argc, char** argv) {
   if (command == "list" && argc == 2) {
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
       PrintControl(child);
+    }
+    return 0;
+  }
+  if (command == "layout" && argc == 2) {
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      RECT rect{};
+      GetWindowRect(child, &rect);
+      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+      int id = GetDlgCtrlID(child);
+      if (id == 0xFFFF) id = -1;
+      std::array<char, 128> line{};
+      wsprintfA(line.data(), "%d %d %d %d %d %08lX\n", id, static_cast<int>(rect.left), static_cast<int>(rect.top),
+                static_cast<int>(rect.right - rect.left), static_cast<int>(rect.bottom - rect.top),
+                static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)));
+      Print(line.data());
     }
     return 0;
   }

@@ -54,6 +54,8 @@ control_flag() { control_line "$1" | grep -o "$2=[01]" | cut -d= -f2; }
 # for the dialog's first poll (the ECR read-back field is filled).
 start_monitor() {
   local program=${1:-port-monitor.exe}
+  # The inspector finds the dialog by its title: there must be only ours.
+  ! inspect client >/dev/null 2>&1 || fail "another \"Emulation\" dialog is open already"
   rm -f "$MONITOR_DIR/pid" "$MONITOR_DIR/rc"
   # The mouse away from the dialog: no hover, no tooltip in the screenshots.
   xdotool mousemove 1000 740
