@@ -39,9 +39,9 @@ controls_are() { [ "$(actual_controls)" = "$1" ]; }
 expect_mode() {
   local expected
   expected=$(expected_controls "$1")
-  wait_until 5 controls_are "$expected" || expect_equal "controls in mode $1" "$expected" "$(actual_controls)"
+  wait_until 10 controls_are "$expected" || expect_equal "controls in mode $1" "$expected" "$(actual_controls)"
   expect_equal "ECR mode of the port" "$1" "$(( 16#$(sim_register 10) >> 5 ))"
-  wait_until 5 field_text_is 102 "${mode_names[$1]}" ||
+  wait_until 10 field_text_is 102 "${mode_names[$1]}" ||
     expect_equal "mode list" "${mode_names[$1]}" "$(field_text 102)"
 }
 
@@ -62,7 +62,7 @@ expect_equal "cfgB" 3C "$(field_text 169)"
 note "choosing reserviert: the port refuses"
 inspect select 102 5
 # The poll reads back the unchanged mode 7: the list follows the port.
-wait_until 5 field_text_is 102 "${mode_names[7]}" ||
+wait_until 10 field_text_is 102 "${mode_names[7]}" ||
   expect_equal "mode list after the refused switch" "${mode_names[7]}" "$(field_text 102)"
 expect_mode 7
 

@@ -12,7 +12,7 @@ start_monitor "$program"
 expect_equal "register 0 after start-up" 8F "$(sim_register 0)"
 for field in "176 8F" "177 88" "178 05" "186 01"; do
   set -- $field
-  wait_until 5 field_text_is "$1" "$2" || expect_equal "read-back field $1" "$2" "$(field_text "$1")"
+  wait_until 10 field_text_is "$1" "$2" || expect_equal "read-back field $1" "$2" "$(field_text "$1")"
 done
 expect_equal "FIFO leer" 1 "$(control_flag 121 checked)"
 expect_equal "FIFO voll" 0 "$(control_flag 120 checked)"

@@ -25,12 +25,12 @@ for case in "pin 1|/STB (Strobe)" "pin 2|Data 0" "pin 9|Data 7" "box 2 0|STB (St
   if [ "$1" = pin ]; then read -r x y < <(pin_centre "$2"); else read -r x y < <(box_centre "$2" "$3"); fi
   note "hovering $element"
   hover "$x" "$y"
-  wait_until 5 tooltip_is "$name" || expect_equal "tooltip over $element" "$name" "$(tooltip_text || true)"
+  wait_until 10 tooltip_is "$name" || expect_equal "tooltip over $element" "$name" "$(tooltip_text || true)"
   # The tracking tooltip appears centred on the cursor; leave the diagram
   # before the next element so that the mouse does not land on the tooltip.
   note "leaving the diagram hides the tooltip"
   hover 30 250
-  wait_until 5 no_tooltip || fail "the tooltip stays after leaving the diagram"
+  wait_until 10 no_tooltip || fail "the tooltip stays after leaving the diagram"
 done
 
 press_escape

@@ -7,37 +7,37 @@
 # Control register 05: STB already set, so the pulse's release shows (04).
 sim_start "00 00 05 00 00 00 00 00 00 3C 01 00 00 00 00 00"
 start_monitor
-wait_until 5 field_text_is 178 05 || fail "control read-back after start-up"
+wait_until 10 field_text_is 178 05 || fail "control read-back after start-up"
 
 note "mode 0: 41 put into field 169 is output after the delay"
 inspect settext 169 41
-wait_until 5 sim_register_is 0 41 || expect_equal "data register after the output" 41 "$(sim_register 0)"
+wait_until 10 sim_register_is 0 41 || expect_equal "data register after the output" 41 "$(sim_register 0)"
 expect_equal "control register after the strobe pulse" 04 "$(sim_register 2)"
-wait_until 5 field_text_is 169 42 || expect_equal "field 169 offers the next byte" 42 "$(field_text 169)"
+wait_until 10 field_text_is 169 42 || expect_equal "field 169 offers the next byte" 42 "$(field_text 169)"
 expect_equal "field 160 shows the byte" 41 "$(field_text 160)"
-wait_until 5 field_text_is 176 41 || expect_equal "data read-back" 41 "$(field_text 176)"
+wait_until 10 field_text_is 176 41 || expect_equal "data read-back" 41 "$(field_text 176)"
 
 note "mode 0: the button outputs the next byte"
 inspect click 130
-wait_until 5 sim_register_is 0 42 || expect_equal "data register after the second output" 42 "$(sim_register 0)"
-wait_until 5 field_text_is 169 43 || expect_equal "field 169 after the second output" 43 "$(field_text 169)"
+wait_until 10 sim_register_is 0 42 || expect_equal "data register after the second output" 42 "$(sim_register 0)"
+wait_until 10 field_text_is 169 43 || expect_equal "field 169 after the second output" 43 "$(field_text 169)"
 
 note "mode 6: output into the test FIFO, then read it back"
 inspect select 102 6
-wait_until 5 field_text_is 102 Test || fail "mode 6 not reached"
+wait_until 10 field_text_is 102 Test || fail "mode 6 not reached"
 read_button_shown() { [ "$(control_flag 131 visible)" = 1 ]; }
-wait_until 5 read_button_shown || fail "button 131 not shown in mode 6"
+wait_until 10 read_button_shown || fail "button 131 not shown in mode 6"
 inspect settext 169 5A
-wait_until 5 field_text_is 169 5B || expect_equal "field 169 after the output" 5B "$(field_text 169)"
+wait_until 10 field_text_is 169 5B || expect_equal "field 169 after the output" 5B "$(field_text 169)"
 expect_equal "the byte waits in the FIFO" 5A "$(sim_register 8)"
 inspect click 131
-wait_until 5 field_text_is 168 5A || expect_equal "field 168 after Byte einlesen" 5A "$(field_text 168)"
+wait_until 10 field_text_is 168 5A || expect_equal "field 168 after Byte einlesen" 5A "$(field_text 168)"
 
 note "mode 7: cfgA and cfgB, and typing into 169 writes cfgB"
 inspect select 102 7
-wait_until 5 field_text_is 102 Konfiguration || fail "mode 7 not reached"
-wait_until 5 field_text_is 168 10 || expect_equal "cfgA in field 168" 10 "$(field_text 168)"
-wait_until 5 field_text_is 169 3C || expect_equal "cfgB in field 169" 3C "$(field_text 169)"
+wait_until 10 field_text_is 102 Konfiguration || fail "mode 7 not reached"
+wait_until 10 field_text_is 168 10 || expect_equal "cfgA in field 168" 10 "$(field_text 168)"
+wait_until 10 field_text_is 169 3C || expect_equal "cfgB in field 169" 3C "$(field_text 169)"
 expect_equal "field 169 writable" 0 "$(control_flag 169 readonly)"
 focus_dialog
 read -r x y w h < <(inspect rect 169)
@@ -45,8 +45,8 @@ xdotool mousemove $(( x + w / 2 )) $(( y + h / 2 )) click 1
 xdotool mousemove 1000 740
 xdotool key End BackSpace BackSpace BackSpace
 xdotool type --delay 100 a7
-wait_until 5 sim_register_is 9 A7 || expect_equal "cfgB after typing" A7 "$(sim_register 9)"
-wait_until 5 field_text_is 169 A7 || expect_equal "field 169 after the write" A7 "$(field_text 169)"
+wait_until 10 sim_register_is 9 A7 || expect_equal "cfgB after typing" A7 "$(sim_register 9)"
+wait_until 10 field_text_is 169 A7 || expect_equal "field 169 after the write" A7 "$(field_text 169)"
 expect_equal "the data register is untouched" 42 "$(sim_register 0)"
 
 press_escape
