@@ -50,7 +50,8 @@ bool parse_number(const char* text, uint32_t& value) {
 }
 
 HANDLE open_control() {
-    return CreateFileA(sorbel_ctl::kWin32Name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return CreateFileA(sorbel_ctl::kWin32Name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
 }
 
 bool control(HANDLE device, uint32_t code, const void* in, DWORD in_size, void* out, DWORD out_size,

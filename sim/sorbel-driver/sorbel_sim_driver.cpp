@@ -58,7 +58,7 @@ constexpr hid::Descriptor kHidDescriptor = {
 // included, into the image's initialised data (megabytes of file); in a union
 // it stays in zeroed memory and is constructed when the driver starts.
 union ModelSlot {
-    constexpr ModelSlot() : unused() {}
+    constexpr ModelSlot() {}
     char unused;
     sorbel_sim::Bootloader model;
 };

@@ -24,7 +24,7 @@ upload() {
   UPLOAD_OUT=$(cd "$E2E_BIN" && run_wine 120 hex-upload.exe "$(win_path "$1")" | tr -d '\r') || UPLOAD_RC=$?
 }
 
-# Writes the device's flash and log to files and prints their names' base.
+# fetch_flash FILE, fetch_log FILE: the device's flash contents, its report log.
 fetch_flash() { ctl flash "$(win_path "$1")"; }
 fetch_log() { ctl log "$(win_path "$1")"; }
 
