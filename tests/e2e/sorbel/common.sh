@@ -1,7 +1,7 @@
 # Helpers of the Sorbel bootloader tests, sourced by each test script after
-# tests/e2e/lib.sh. The simulated device (sorbel-sim.sys) lives as long as the
-# Wine session, so each test keeps a session open with "sorbel-sim-ctl hold"
-# and starts from a reset device.
+# tests/e2e/lib.sh. Each test keeps one Wine session open with
+# "sorbel-sim-ctl hold", so that its many short programs do not each start
+# the session (and load the driver) anew, and starts from a reset device.
 
 SORBEL_DIR="$E2E_STATE/sorbel"
 mkdir -p "$SORBEL_DIR"
@@ -12,7 +12,9 @@ ctl() { (cd "$E2E_BIN" && run_wine 60 sorbel-sim-ctl.exe "$@"); }
 start_session() {
   (cd "$E2E_BIN" && exec wine sorbel-sim-ctl.exe hold 900) &
   SORBEL_KEEPER=$!
-  trap 'kill "$SORBEL_KEEPER" 2>/dev/null || true; wait "$SORBEL_KEEPER" 2>/dev/null || true' EXIT
+  # Whatever the test did, the next one finds the device at its defaults.
+  trap 'ctl reset >/dev/null 2>&1 || true; kill "$SORBEL_KEEPER" 2>/dev/null || true
+        wait "$SORBEL_KEEPER" 2>/dev/null || true' EXIT
   wait_until 60 device_ready || fail "the simulated bootloader did not come up"
   ctl reset
 }

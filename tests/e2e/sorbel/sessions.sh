@@ -4,6 +4,7 @@
 . "$E2E_SRC/tests/e2e/sorbel/common.sh"
 
 end_session() { wineserver -k 2>/dev/null || true; wineserver -w; }
+trap 'ctl reset >/dev/null 2>&1 || true' EXIT
 
 end_session
 wait_until 60 device_ready || fail "the simulated bootloader did not come up"
@@ -26,4 +27,3 @@ cmp "$name.image" "$name.flash" || fail "flash not kept across sessions"
 fetch_log "$name.log-2"
 cmp "$name.log-1" "$name.log-2" || fail "log not kept across sessions"
 expect_contains "state" "flash 16384, log $(wc -c < "$name.log-1") bytes (0 dropped), bootloader left" "$(ctl state)"
-ctl reset
