@@ -51,7 +51,7 @@ expect_mode 0
 
 for m in 1 2 3 4 6 7 0 7; do
   note "choosing ${mode_names[$m]}"
-  inspect select 102 "$m"
+  choose_mode "$m"
   expect_mode "$m"
 done
 

@@ -42,6 +42,21 @@ sim_start() {
   sim set "$1" C2 >/dev/null || fail "tarnel-sim-ctl set"
 }
 
+port_mode_is() { [ $(( 16#$(sim_register 10) >> 5 )) -eq "$1" ]; }
+
+# choose_mode MODE: picks the mode in list 102 (selection, then CBN_SELCHANGE
+# to the dialog) until the port reports it. From outside these are two
+# messages: a poll between them can put the list back to the port's mode, and
+# the notification then writes that mode again. A user's choice is one.
+choose_mode() {
+  local attempt
+  for attempt in 1 2 3; do
+    inspect select 102 "$1"
+    wait_until 5 port_mode_is "$1" && return 0
+  done
+  fail "the port did not reach mode $1"
+}
+
 # control_line ID: the inspector's line of one control.
 control_line() { inspect get "$1"; }
 # field_text ID: the text of a control.

@@ -23,7 +23,7 @@ wait_until 10 sim_register_is 0 42 || expect_equal "data register after the seco
 wait_until 10 field_text_is 169 43 || expect_equal "field 169 after the second output" 43 "$(field_text 169)"
 
 note "mode 6: output into the test FIFO, then read it back"
-inspect select 102 6
+choose_mode 6
 wait_until 10 field_text_is 102 Test || fail "mode 6 not reached"
 read_button_shown() { [ "$(control_flag 131 visible)" = 1 ]; }
 wait_until 10 read_button_shown || fail "button 131 not shown in mode 6"
@@ -34,7 +34,7 @@ inspect click 131
 wait_until 10 field_text_is 168 5A || expect_equal "field 168 after Byte einlesen" 5A "$(field_text 168)"
 
 note "mode 7: cfgA and cfgB, and typing into 169 writes cfgB"
-inspect select 102 7
+choose_mode 7
 wait_until 10 field_text_is 102 Konfiguration || fail "mode 7 not reached"
 wait_until 10 field_text_is 168 10 || expect_equal "cfgA in field 168" 10 "$(field_text 168)"
 wait_until 10 field_text_is 169 3C || expect_equal "cfgB in field 169" 3C "$(field_text 169)"
