@@ -112,6 +112,13 @@ press_escape() {
   xdotool key Escape
 }
 
+# press_close: Alt+F4, the system menu's close command (as the close box
+# gives it; without a window manager there is no caption to click).
+press_close() {
+  focus_dialog
+  xdotool key alt+F4
+}
+
 # Screen position of a client-area pixel of the dialog.
 client_origin() { inspect client | cut -d ' ' -f 1,2; }
 

@@ -1,5 +1,6 @@
 # Hovering a pin or bit box with the mouse shows a tooltip window with the
-# signal's name; leaving the diagram hides it.
+# signal's name; leaving the diagram hides it. The close command ends the
+# program with exit code 0.
 . "$(dirname "${BASH_SOURCE[0]}")/monitor-lib.sh"
 
 sim_start "00 00 00 00 00 00 00 00 00 00 01 00 00 00 00 00"
@@ -33,6 +34,7 @@ for case in "pin 1|/STB (Strobe)" "pin 2|Data 0" "pin 9|Data 7" "box 2 0|STB (St
   wait_until 10 no_tooltip || fail "the tooltip stays after leaving the diagram"
 done
 
-press_escape
-wait_until 15 monitor_ended || fail "Escape did not end port-monitor"
+note "closing the dialog with Alt+F4"
+press_close
+wait_until 15 monitor_ended || fail "Alt+F4 did not end port-monitor"
 expect_equal "exit code" 0 "$(cat "$MONITOR_DIR/rc")"
