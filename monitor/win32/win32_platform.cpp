@@ -110,6 +110,7 @@ DrawingObject GdiCanvas::Select(DrawingObject object) {
 }
 
 void GdiCanvas::DrawPolygon(std::span<const Point> corners) {
+  // The diagram's shapes have at most six corners.
   std::array<POINT, 16> points{};
   const std::size_t count = corners.size() < points.size() ? corners.size() : points.size();
   for (std::size_t i = 0; i < count; ++i) points[i] = POINT{corners[i].x, corners[i].y};
@@ -130,6 +131,7 @@ void GdiCanvas::WriteText(Point origin, std::string_view text) {
 }
 
 void GdiCanvas::WriteClippedText(Point origin, Rect clip, std::string_view text, int advance) {
+  // Bit labels are two characters.
   std::array<INT, 16> advances{};
   const std::size_t count = text.size() < advances.size() ? text.size() : advances.size();
   for (std::size_t i = 0; i < count; ++i) advances[i] = advance;

@@ -3,8 +3,9 @@
 //
 //   inspector list                 one line per control of the dialog
 //   inspector get ID               the line of control ID
-//   inspector select ID INDEX      choose a combo box entry as a user does
-//                                  (CB_SETCURSEL, then CBN_SELCHANGE to the dialog)
+//   inspector select ID INDEX      choose a combo box entry: CB_SETCURSEL, then
+//                                  CBN_SELCHANGE to the dialog (two messages,
+//                                  where a user's choice arrives as one)
 //   inspector items ID             the entries of a combo box, one per line
 //   inspector settext ID TEXT      set a control's text (an edit raises EN_CHANGE)
 //   inspector click ID             press a push button (BN_CLICKED to the dialog)
