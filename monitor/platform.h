@@ -140,8 +140,7 @@ struct Dialog {
   virtual void SelectListIndex(int id, int index) = 0;
   virtual int GetListSelection(int id) = 0;
   // CB_GETDROPPEDSTATE: the list is open and the user is choosing in it.
-  // (Not pure, so that a shell without it keeps building; it should say.)
-  virtual bool IsListDroppedDown(int /*id*/) { return false; }
+  virtual bool IsListDroppedDown(int id) = 0;
   // EM_SETSEL (0, -1): select the whole text of an edit field.
   virtual void SelectAllText(int id) = 0;
   // SetFocus on the control.

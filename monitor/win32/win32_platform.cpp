@@ -177,6 +177,10 @@ int Win32Dialog::GetListSelection(int id) {
   return static_cast<int>(SendDlgItemMessageA(window_, id, CB_GETCURSEL, 0, 0));
 }
 
+bool Win32Dialog::IsListDroppedDown(int id) {
+  return SendDlgItemMessageA(window_, id, CB_GETDROPPEDSTATE, 0, 0) != 0;
+}
+
 void Win32Dialog::SelectAllText(int id) { SendDlgItemMessageA(window_, id, EM_SETSEL, 0, -1); }
 
 void Win32Dialog::SetFocus(int id) { ::SetFocus(GetDlgItem(window_, id)); }

@@ -69,6 +69,7 @@ class Win32Dialog final : public Dialog {
   void AddListString(int id, const char* text) override;
   void SelectListIndex(int id, int index) override;
   int GetListSelection(int id) override;
+  bool IsListDroppedDown(int id) override;
   void SelectAllText(int id) override;
   void SetFocus(int id) override;
   void Beep() override;
