@@ -35,8 +35,13 @@ eeprom_byte() { sim get | sed -n 2p; }
 
 # Starts firmware-erase.exe in a fresh 120x40 console; EXIT=<code> follows
 # its last output.
+# Each run gets a tmux server of its own: a new session on the socket of a
+# server that is still shutting down fails with "server exited unexpectedly".
+ERASE_RUNS=0
 erase_start() {
   tmux -L "$ERASE_TMUX" kill-server 2>/dev/null || true
+  ERASE_RUNS=$(( ERASE_RUNS + 1 ))
+  ERASE_TMUX="erase-e2e-$$-$ERASE_RUNS"
   local env_vars="PATH='$PATH' WINEPREFIX='$WINEPREFIX' WINELOADER='$WINELOADER' WINEARCH='$WINEARCH'"
   env_vars+=" WINEDEBUG='$WINEDEBUG' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' LANG=C.UTF-8 LC_ALL=C.UTF-8"
   LANG=C.UTF-8 tmux -u -L "$ERASE_TMUX" new-session -d -s erase -x 120 -y 40 \
