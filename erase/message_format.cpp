@@ -7,13 +7,13 @@ class BoundedWriter {
  public:
   explicit BoundedWriter(MessageBuffer& out) : out_(out) {}
 
-  void put(char c) {
+  void Put(char c) {
     if (length_ < out_.size() - 1) out_[length_++] = c;
   }
-  void repeat(char c, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) put(c);
+  void Repeat(char c, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) Put(c);
   }
-  std::size_t finish() {
+  std::size_t Finish() {
     out_[length_] = '\0';
     return length_;
   }
@@ -30,11 +30,11 @@ struct Conversion {
 };
 
 // Digits of `value` in `base`, most significant first, into `digits`.
-std::size_t to_digits(std::uint32_t value, unsigned base, bool upper,
+std::size_t ToDigits(std::uint32_t value, unsigned base, bool upper,
                       std::array<char, 10>& digits) {
-  constexpr std::string_view lower_digits = "0123456789abcdef";
-  constexpr std::string_view upper_digits = "0123456789ABCDEF";
-  const std::string_view symbols = upper ? upper_digits : lower_digits;
+  constexpr std::string_view kLowerDigits = "0123456789abcdef";
+  constexpr std::string_view kUpperDigits = "0123456789ABCDEF";
+  const std::string_view symbols = upper ? kUpperDigits : kLowerDigits;
   std::array<char, 10> reversed{};
   std::size_t count = 0;
   do {
@@ -45,29 +45,29 @@ std::size_t to_digits(std::uint32_t value, unsigned base, bool upper,
   return count;
 }
 
-void put_field(BoundedWriter& writer, const Conversion& conversion, bool negative,
+void PutField(BoundedWriter& writer, const Conversion& conversion, bool negative,
                std::span<const char> digits) {
   const std::size_t length = digits.size() + (negative ? 1 : 0);
   const std::size_t padding = conversion.width > length ? conversion.width - length : 0;
   if (conversion.left_align) {
-    if (negative) writer.put('-');
-    for (char d : digits) writer.put(d);
-    writer.repeat(' ', padding);
+    if (negative) writer.Put('-');
+    for (char d : digits) writer.Put(d);
+    writer.Repeat(' ', padding);
     return;
   }
   if (conversion.zero_pad) {
-    if (negative) writer.put('-');
-    writer.repeat('0', padding);
+    if (negative) writer.Put('-');
+    writer.Repeat('0', padding);
   } else {
-    writer.repeat(' ', padding);
-    if (negative) writer.put('-');
+    writer.Repeat(' ', padding);
+    if (negative) writer.Put('-');
   }
-  for (char d : digits) writer.put(d);
+  for (char d : digits) writer.Put(d);
 }
 
 }  // namespace
 
-std::size_t format_message(MessageBuffer& out, std::string_view format,
+std::size_t FormatMessage(MessageBuffer& out, std::string_view format,
                            std::span<const std::uint32_t> args) {
   BoundedWriter writer(out);
   std::size_t next_arg = 0;
@@ -75,7 +75,7 @@ std::size_t format_message(MessageBuffer& out, std::string_view format,
 
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] != '%') {
-      writer.put(format[i]);
+      writer.Put(format[i]);
       continue;
     }
     Conversion conversion;
@@ -86,7 +86,7 @@ std::size_t format_message(MessageBuffer& out, std::string_view format,
     }
     for (; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i) {
       conversion.width = conversion.width * 10 + static_cast<std::size_t>(format[i] - '0');
-      if (conversion.width > message_capacity) conversion.width = message_capacity;
+      if (conversion.width > kMessageCapacity) conversion.width = kMessageCapacity;
     }
     if (i == format.size()) break;
 
@@ -94,7 +94,7 @@ std::size_t format_message(MessageBuffer& out, std::string_view format,
     switch (const char type = format[i]) {
       case 'c': {
         const char c = static_cast<char>(take_arg());
-        put_field(writer, {conversion.left_align, false, conversion.width}, false,
+        PutField(writer, {conversion.left_align, false, conversion.width}, false,
                   std::span<const char>(&c, 1));
         break;
       }
@@ -104,24 +104,24 @@ std::size_t format_message(MessageBuffer& out, std::string_view format,
         const bool negative = value < 0;
         const std::uint32_t magnitude =
             negative ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-        const std::size_t count = to_digits(magnitude, 10, false, digits);
-        put_field(writer, conversion, negative, std::span<const char>(digits.data(), count));
+        const std::size_t count = ToDigits(magnitude, 10, false, digits);
+        PutField(writer, conversion, negative, std::span<const char>(digits.data(), count));
         break;
       }
       case 'u':
       case 'x':
       case 'X': {
         const unsigned base = type == 'u' ? 10 : 16;
-        const std::size_t count = to_digits(take_arg(), base, type == 'X', digits);
-        put_field(writer, conversion, false, std::span<const char>(digits.data(), count));
+        const std::size_t count = ToDigits(take_arg(), base, type == 'X', digits);
+        PutField(writer, conversion, false, std::span<const char>(digits.data(), count));
         break;
       }
       default:
-        writer.put(type);
+        writer.Put(type);
         break;
     }
   }
-  return writer.finish();
+  return writer.Finish();
 }
 
 }  // namespace erase

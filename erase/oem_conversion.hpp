@@ -15,9 +15,9 @@ namespace erase {
 using OemTable = std::array<std::uint8_t, 128>;
 
 // The table for OEM code page 437 or 850, or nullptr for any other one.
-const OemTable* oem_table_for(unsigned oem_code_page);
+const OemTable* OemTableFor(unsigned oem_code_page);
 
 // Converts `text` in place with `table`.
-void ansi_to_oem(std::span<char> text, const OemTable& table);
+void AnsiToOem(std::span<char> text, const OemTable& table);
 
 }  // namespace erase

@@ -34,7 +34,7 @@ bool BitSet(std::uint8_t value, int bit) { return ((value >> bit) & 1) != 0; }
 struct SmallText {
   char text[12];
   std::size_t length;
-  std::string_view view() const { return {text, length}; }
+  std::string_view View() const { return {text, length}; }
 };
 
 SmallText Decimal(unsigned number) {
@@ -115,7 +115,7 @@ void PaintDiagram(Canvas& canvas) {
     DrawPin(canvas, pin);
     const Point centre = PinCentre(pin);
     canvas.WriteText(Point{centre.x + 2, centre.y - 11},
-                     Decimal(static_cast<unsigned>(pin + 1)).view());
+                     Decimal(static_cast<unsigned>(pin + 1)).View());
   }
   canvas.SetTransparentBackground(false);
   canvas.Select(previous);

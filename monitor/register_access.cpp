@@ -24,10 +24,10 @@ bool Request(std::uint32_t code, std::span<const std::uint8_t> input,
 
 const char* DeviceNameOf(AccessMethod method) {
   switch (method) {
-    case AccessMethod::PortIoDriver: return "\\\\.\\ZLPORTIO";
-    case AccessMethod::UsbBulk: return "\\\\.\\EZUSB-0";
-    case AccessMethod::AdapterLpt: return "\\\\.\\LPT2";
-    case AccessMethod::PortInstructions: break;
+    case AccessMethod::kPortIoDriver: return "\\\\.\\ZLPORTIO";
+    case AccessMethod::kUsbBulk: return "\\\\.\\EZUSB-0";
+    case AccessMethod::kAdapterLpt: return "\\\\.\\LPT2";
+    case AccessMethod::kPortInstructions: break;
   }
   return nullptr;
 }
@@ -57,23 +57,23 @@ void WriteRegisterBy(AccessMethod method, std::uint16_t base, int index,
   state.written_values[static_cast<std::size_t>(index & 15)] = value;
   const auto command = static_cast<std::uint8_t>(index & 15);
   switch (method) {
-    case AccessMethod::PortInstructions:
+    case AccessMethod::kPortInstructions:
       if (state.port_io != nullptr) state.port_io->Out(PortAddressOf(base, index), value);
       break;
-    case AccessMethod::PortIoDriver: {
+    case AccessMethod::kPortIoDriver: {
       std::array<std::uint8_t, 12> input{};
       PutWord(&input[0], PortAddressOf(base, index));
       PutWord(&input[8], value);
       Request(kPortWriteRequest, input, {});
       break;
     }
-    case AccessMethod::UsbBulk: {
+    case AccessMethod::kUsbBulk: {
       std::array<std::uint8_t, 4> pipe{};  // pipe 0
       std::array<std::uint8_t, 2> data = {command, value};
       Request(kBulkWriteRequest, pipe, data);
       break;
     }
-    case AccessMethod::AdapterLpt: {
+    case AccessMethod::kAdapterLpt: {
       const std::array<std::uint8_t, 2> data = {command, value};
       Request(kAdapterRegisterRequest, data, {});
       break;
@@ -86,16 +86,16 @@ std::uint8_t ReadRegisterBy(AccessMethod method, std::uint16_t base, int index) 
   // The adapter's command byte; a failed request leaves it as the result.
   std::uint8_t byte = static_cast<std::uint8_t>(kReadCommand | (index & 15));
   switch (method) {
-    case AccessMethod::PortInstructions:
+    case AccessMethod::kPortInstructions:
       return state.port_io != nullptr ? state.port_io->In(PortAddressOf(base, index)) : 0;
-    case AccessMethod::PortIoDriver: {
+    case AccessMethod::kPortIoDriver: {
       std::array<std::uint8_t, 12> input{};
       PutWord(&input[0], PortAddressOf(base, index));
       std::array<std::uint8_t, 4> output{};  // zero before the call
       Request(kPortReadRequest, input, output);
       return output[0];
     }
-    case AccessMethod::UsbBulk: {
+    case AccessMethod::kUsbBulk: {
       std::array<std::uint8_t, 4> pipe{};  // pipe 0: the command
       Request(kBulkWriteRequest, pipe, std::span(&byte, 1));
       if (state.device_io != nullptr) state.device_io->Sleep(1);
@@ -103,7 +103,7 @@ std::uint8_t ReadRegisterBy(AccessMethod method, std::uint16_t base, int index) 
       Request(kBulkReadRequest, pipe, std::span(&byte, 1));
       return byte;
     }
-    case AccessMethod::AdapterLpt:
+    case AccessMethod::kAdapterLpt:
       // Command and answer share the one byte.
       Request(kAdapterRegisterRequest, std::span<const std::uint8_t>(&byte, 1),
               std::span(&byte, 1));

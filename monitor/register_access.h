@@ -16,10 +16,10 @@ namespace port_monitor {
 
 // The access path, fixed when the program is built.
 enum class AccessMethod : int {
-  PortInstructions = 0,  // in/out on the port address, opens nothing
-  PortIoDriver = 1,      // "\\.\ZLPORTIO", by port address
-  UsbBulk = 2,           // "\\.\EZUSB-0", bulk pipes, adapter byte commands
-  AdapterLpt = 3,        // "\\.\LPT2", adapter byte commands
+  kPortInstructions = 0,  // in/out on the port address, opens nothing
+  kPortIoDriver = 1,      // "\\.\ZLPORTIO", by port address
+  kUsbBulk = 2,           // "\\.\EZUSB-0", bulk pipes, adapter byte commands
+  kAdapterLpt = 3,        // "\\.\LPT2", adapter byte commands
 };
 
 inline constexpr AccessMethod kAccessMethod =

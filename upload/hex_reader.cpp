@@ -10,11 +10,11 @@ constexpr int kDataRecord = 0;
 constexpr int kExtendedSegmentAddress = 2;
 constexpr int kExtendedLinearAddress = 4;
 
-bool is_space(int c) {
+bool IsSpace(int c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-int hex_digit(int c) {
+int HexDigit(int c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -25,19 +25,19 @@ int hex_digit(int c) {
 }
 
 // Reads to the next ':'; false at the end of the source.
-bool find_record_start(HexSource& source) {
-    for (int c = source.get(); c != -1; c = source.get()) {
+bool FindRecordStart(HexSource& source) {
+    for (int c = source.Get(); c != -1; c = source.Get()) {
         if (c == ':')
             return true;
     }
     return false;
 }
 
-void print_address(Output& out, int64_t address) {
+void PrintAddress(Output& out, int64_t address) {
     if (address < 0)
-        print(out, "-0x%lx", static_cast<unsigned long>(-address));
+        Print(out, "-0x%lx", static_cast<unsigned long>(-address));
     else
-        print(out, "0x%lx", static_cast<unsigned long>(address));
+        Print(out, "0x%lx", static_cast<unsigned long>(address));
 }
 
 }  // namespace
@@ -45,29 +45,29 @@ void print_address(Output& out, int64_t address) {
 int ReadHexField(HexSource& source, int width) {
     char field[4] = {};
     for (int i = 0; i < width && i < 4; ++i) {
-        int c = source.get();
+        int c = source.Get();
         field[i] = c == -1 ? '\0' : static_cast<char>(c);
     }
     const char* p = field;
     const char* end = field + (width < 4 ? width : 4);
-    while (p < end && is_space(*p))
+    while (p < end && IsSpace(*p))
         ++p;
     bool negative = false;
     if (p < end && (*p == '+' || *p == '-'))
         negative = *p++ == '-';
     // "0x" counts as a prefix only when a digit follows; else the 0 is the number.
-    if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hex_digit(p[2]) >= 0)
+    if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0)
         p += 2;
     int value = 0;
-    for (; p < end && hex_digit(*p) >= 0; ++p)
-        value = value * 16 + hex_digit(*p);
+    for (; p < end && HexDigit(*p) >= 0; ++p)
+        value = value * 16 + HexDigit(*p);
     return negative ? -value : value;
 }
 
 int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_address,
                    int32_t& end_address, Output& out) {
     int64_t base = 0;
-    while (find_record_start(source)) {
+    while (FindRecordStart(source)) {
         int count = ReadHexField(source, 2);
         int offset = ReadHexField(source, 4);
         int type = ReadHexField(source, 2);
@@ -85,9 +85,9 @@ int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_addre
         int64_t address = offset < 0 ? offset : base + offset;
         int stored = count > 0 ? count : 0;
         if (address < 0 || address + stored > kImageSize) {
-            out.write("Error: data record at address ");
-            print_address(out, address);
-            print(out, " lies outside the firmware image (0x0 to 0x%x), exiting.\n",
+            out.Write("Error: data record at address ");
+            PrintAddress(out, address);
+            Print(out, " lies outside the firmware image (0x0 to 0x%x), exiting.\n",
                   static_cast<unsigned>(kImageSize - 1));
             return kHexOutsideImage;
         }
@@ -99,7 +99,7 @@ int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_addre
         }
         int checksum = ReadHexField(source, 2);
         if (((sum + checksum) & 0xFF) != 0)
-            print(out, "Warning: Checksum error between address 0x%x and 0x%x\n",
+            Print(out, "Warning: Checksum error between address 0x%x and 0x%x\n",
                   static_cast<unsigned>(first), static_cast<unsigned>(first + stored));
         if (first < start_address)
             start_address = first;
@@ -113,7 +113,7 @@ int LoadHexImage(const char* path, FirmwareImage& image, int32_t& start_address,
                  int32_t& end_address, Output& out) {
     std::FILE* file = std::fopen(path, "r");
     if (file == nullptr) {
-        print(out, "error opening %s: %s\n", path, std::strerror(errno));
+        Print(out, "error opening %s: %s\n", path, std::strerror(errno));
         return kHexCannotOpen;
     }
     FileSource source(file);

@@ -24,7 +24,7 @@ inline constexpr int kHexOutsideImage = 2;  // data placed outside the image; re
 // A stream of characters; get() gives the next one, or -1 at (and past) the end.
 class HexSource {
 public:
-    virtual int get() = 0;
+    virtual int Get() = 0;
 
 protected:
     ~HexSource() = default;
@@ -34,7 +34,7 @@ protected:
 class MemorySource final : public HexSource {
 public:
     explicit MemorySource(std::span<const uint8_t> text) : text_(text) {}
-    int get() override { return position_ < text_.size() ? text_[position_++] : -1; }
+    int Get() override { return position_ < text_.size() ? text_[position_++] : -1; }
 
 private:
     std::span<const uint8_t> text_;
@@ -45,7 +45,7 @@ private:
 class FileSource final : public HexSource {
 public:
     explicit FileSource(std::FILE* file) : file_(file) {}
-    int get() override {
+    int Get() override {
         if (position_ == length_) {
             length_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
             position_ = 0;

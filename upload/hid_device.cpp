@@ -8,7 +8,7 @@ namespace hex_upload {
 namespace {
 
 // Appends one code point; false when it and the terminating zero do not fit.
-bool append_utf8(DeviceString& utf8, size_t& length, char32_t c) {
+bool AppendUtf8(DeviceString& utf8, size_t& length, char32_t c) {
     uint8_t bytes[4];
     size_t n;
     if (c < 0x80) {
@@ -37,15 +37,15 @@ bool append_utf8(DeviceString& utf8, size_t& length, char32_t c) {
     return true;
 }
 
-bool is_high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool is_low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // The device string query as the device gives it, converted; false when the
 // query fails. A string that does not fit matches nothing: it comes back empty
 // with `fits` false.
 using StringQuery = bool (HidPlatform::*)(HidHandle, std::span<char16_t>);
 
-bool query_string(HidPlatform& hid, StringQuery query, HidHandle handle, DeviceString& utf8, bool& fits) {
+bool QueryString(HidPlatform& hid, StringQuery query, HidHandle handle, DeviceString& utf8, bool& fits) {
     std::array<char16_t, kDeviceStringUnits> text{};
     if (!(hid.*query)(handle, text))
         return false;
@@ -54,12 +54,12 @@ bool query_string(HidPlatform& hid, StringQuery query, HidHandle handle, DeviceS
     return true;
 }
 
-bool same_string(const DeviceString& utf8, bool fits, const char* wanted) {
+bool SameString(const DeviceString& utf8, bool fits, const char* wanted) {
     return fits && std::strcmp(utf8.data(), wanted) == 0;
 }
 
 // The list's own ids and strings (where it has them) name the wanted device.
-bool listed_as_wanted(const HidListedDevice& listed, uint16_t vendor_id, const char* manufacturer,
+bool ListedAsWanted(const HidListedDevice& listed, uint16_t vendor_id, const char* manufacturer,
                       uint16_t product_id, const char* product) {
     if (!listed.identity_known || listed.vendor_id != vendor_id || listed.product_id != product_id)
         return false;
@@ -73,7 +73,7 @@ bool listed_as_wanted(const HidListedDevice& listed, uint16_t vendor_id, const c
         while (units < kDeviceStringUnits && text[units] != 0)
             ++units;
         bool fits = DeviceStringToUtf8(std::span(text, units), utf8);
-        return same_string(utf8, fits, wanted);
+        return SameString(utf8, fits, wanted);
     };
     return matches(listed.manufacturer, manufacturer) && matches(listed.product, product);
 }
@@ -92,7 +92,7 @@ const char* UsbErrorText(int code) {
         return "The device is used by another application";
     }
     static char unknown[48];
-    format_text(unknown, sizeof unknown, "Unknown USB error %d", code);
+    FormatText(unknown, sizeof unknown, "Unknown USB error %d", code);
     return unknown;
 }
 
@@ -101,13 +101,13 @@ bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
     utf8[0] = 0;
     for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
         char32_t c = text[i];
-        if (is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
-        } else if (is_high_surrogate(text[i]) || is_low_surrogate(text[i])) {
+        } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
             c = 0xFFFD;
         }
-        if (!append_utf8(utf8, length, c)) {
+        if (!AppendUtf8(utf8, length, c)) {
             utf8[0] = 0;
             return false;
         }
@@ -119,32 +119,32 @@ bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
                    const char* manufacturer, uint16_t product_id, const char* product) {
     int result = kUsbDeviceNotFound;
-    if (!hid.begin_device_list())
+    if (!hid.BeginDeviceList())
         return result;
     HidHandle device = nullptr;
     bool device_open = false;
     bool found = false;
     for (unsigned index = 0; !found; ++index) {
         if (device_open) {
-            hid.close(device);
+            hid.Close(device);
             device_open = false;
         }
         HidListedDevice listed;
-        if (!hid.list_device(index, listed))
+        if (!hid.ListDevice(index, listed))
             break;
-        HidOpenResult opened = hid.open(listed.path, device);
-        if (opened != HidOpenResult::opened) {
+        HidOpenResult opened = hid.Open(listed.path, device);
+        if (opened != HidOpenResult::kOpened) {
             // Only where the list names the device can a refusal be told apart
             // from the many devices that are simply not ours to open.
-            if (opened == HidOpenResult::access_denied &&
-                listed_as_wanted(listed, vendor_id, manufacturer, product_id, product))
+            if (opened == HidOpenResult::kAccessDenied &&
+                ListedAsWanted(listed, vendor_id, manufacturer, product_id, product))
                 result = kUsbAccessDenied;
             continue;
         }
         device_open = true;
         uint16_t vendor = 0;
         uint16_t product_number = 0;
-        if (!hid.get_attributes(device, vendor, product_number) || vendor != vendor_id ||
+        if (!hid.GetAttributes(device, vendor, product_number) || vendor != vendor_id ||
             product_number != product_id)
             continue;
         result = kUsbDeviceNotFound;
@@ -154,19 +154,19 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
         }
         DeviceString text{};
         bool fits = false;
-        if (!query_string(hid, &HidPlatform::get_manufacturer_string, device, text, fits)) {
+        if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits)) {
             result = kUsbCommunicationError;
             continue;
         }
-        if (!same_string(text, fits, manufacturer))
+        if (!SameString(text, fits, manufacturer))
             continue;
-        if (!query_string(hid, &HidPlatform::get_product_string, device, text, fits)) {
+        if (!QueryString(hid, &HidPlatform::GetProductString, device, text, fits)) {
             result = kUsbCommunicationError;
             continue;
         }
-        found = same_string(text, fits, product);
+        found = SameString(text, fits, product);
     }
-    hid.end_device_list();
+    hid.EndDeviceList();
     if (!found)
         return result;
     handle = device;
@@ -174,15 +174,15 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
 }
 
 void CloseBootDevice(HidPlatform& hid, HidHandle handle) {
-    hid.close(handle);
+    hid.Close(handle);
 }
 
 int SendReport(HidPlatform& hid, HidHandle handle, int report_type, std::span<const uint8_t> report) {
     bool sent = false;
     if (report_type == kOutputReport)
-        sent = hid.write(handle, report);
+        sent = hid.Write(handle, report);
     else if (report_type == kFeatureReport)
-        sent = hid.set_feature(handle, report);
+        sent = hid.SetFeature(handle, report);
     return sent ? kUsbSuccess : kUsbCommunicationError;
 }
 
@@ -197,9 +197,9 @@ int ReceiveReport(HidPlatform& hid, HidHandle handle, int report_type, uint8_t r
     auto report = buffer.first(length);
     report[0] = report_id;
     if (report_type == kFeatureReport)
-        return hid.get_feature(handle, report) ? kUsbSuccess : kUsbCommunicationError;
+        return hid.GetFeature(handle, report) ? kUsbSuccess : kUsbCommunicationError;
     size_t bytes_read = 0;
-    if (!hid.read(handle, report, bytes_read))
+    if (!hid.Read(handle, report, bytes_read))
         return kUsbCommunicationError;
     length = bytes_read;
     return kUsbSuccess;

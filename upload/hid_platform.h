@@ -22,36 +22,36 @@ struct HidListedDevice {
     const char16_t* product = nullptr;
 };
 
-enum class HidOpenResult { opened, failed, access_denied };
+enum class HidOpenResult { kOpened, kFailed, kAccessDenied };
 
 inline constexpr size_t kDeviceStringUnits = 256;  // 512-byte UTF-16 string buffer
 
 class HidPlatform {
 public:
     // The list of present HID device interfaces; false when there is none.
-    virtual bool begin_device_list() = 0;
+    virtual bool BeginDeviceList() = 0;
     // Entry index of the list; false past its end.
-    virtual bool list_device(unsigned index, HidListedDevice& device) = 0;
-    virtual void end_device_list() = 0;
+    virtual bool ListDevice(unsigned index, HidListedDevice& device) = 0;
+    virtual void EndDeviceList() = 0;
 
     // Opens an existing device path for reading and writing, both shared.
-    virtual HidOpenResult open(const char* path, HidHandle& handle) = 0;
-    virtual void close(HidHandle handle) = 0;
+    virtual HidOpenResult Open(const char* path, HidHandle& handle) = 0;
+    virtual void Close(HidHandle handle) = 0;
 
-    virtual bool get_attributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) = 0;
+    virtual bool GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) = 0;
     // Zero-terminated UTF-16 strings into a buffer of kDeviceStringUnits.
-    virtual bool get_manufacturer_string(HidHandle handle, std::span<char16_t> text) = 0;
-    virtual bool get_product_string(HidHandle handle, std::span<char16_t> text) = 0;
+    virtual bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) = 0;
+    virtual bool GetProductString(HidHandle handle, std::span<char16_t> text) = 0;
 
     // Feature reports, report id in byte 0, the whole buffer's length passed.
-    virtual bool get_feature(HidHandle handle, std::span<uint8_t> report) = 0;
-    virtual bool set_feature(HidHandle handle, std::span<const uint8_t> report) = 0;
+    virtual bool GetFeature(HidHandle handle, std::span<uint8_t> report) = 0;
+    virtual bool SetFeature(HidHandle handle, std::span<const uint8_t> report) = 0;
     // Input and output reports through the device's plain read and write.
-    virtual bool read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) = 0;
-    virtual bool write(HidHandle handle, std::span<const uint8_t> report) = 0;
+    virtual bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) = 0;
+    virtual bool Write(HidHandle handle, std::span<const uint8_t> report) = 0;
 
     // Suspends the program for the given time; the program's only wait.
-    virtual void sleep_ms(unsigned milliseconds) = 0;
+    virtual void SleepMs(unsigned milliseconds) = 0;
 
 protected:
     ~HidPlatform() = default;

@@ -6,7 +6,7 @@
 namespace hex_upload {
 namespace {
 
-size_t format_list(char* buffer, size_t size, const char* format, va_list args) {
+size_t FormatList(char* buffer, size_t size, const char* format, va_list args) {
     if (size == 0)
         return 0;
     buffer[0] = 0;
@@ -26,24 +26,24 @@ size_t format_list(char* buffer, size_t size, const char* format, va_list args) 
 
 }  // namespace
 
-void StdoutOutput::write(std::string_view text) {
+void StdoutOutput::Write(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
 
-void print(Output& out, const char* format, ...) {
+void Print(Output& out, const char* format, ...) {
     char text[512];
     va_list args;
     va_start(args, format);
-    size_t length = format_list(text, sizeof text, format, args);
+    size_t length = FormatList(text, sizeof text, format, args);
     va_end(args);
-    out.write(std::string_view(text, length));
+    out.Write(std::string_view(text, length));
 }
 
-size_t format_text(char* buffer, size_t size, const char* format, ...) {
+size_t FormatText(char* buffer, size_t size, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    size_t length = format_list(buffer, size, format, args);
+    size_t length = FormatList(buffer, size, format, args);
     va_end(args);
     return length;
 }

@@ -10,7 +10,7 @@ namespace hex_upload {
 
 class Output {
 public:
-    virtual void write(std::string_view text) = 0;
+    virtual void Write(std::string_view text) = 0;
 
 protected:
     ~Output() = default;
@@ -19,14 +19,14 @@ protected:
 // Standard output, flushed after every write so that the progress line shows.
 class StdoutOutput final : public Output {
 public:
-    void write(std::string_view text) override;
+    void Write(std::string_view text) override;
 };
 
 // printf-style formatting into an Output (at most 511 characters per call).
-void print(Output& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Print(Output& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // printf-style formatting into a buffer, cut to fit and always terminated;
 // returns the length written.
-size_t format_text(char* buffer, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+size_t FormatText(char* buffer, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 }  // namespace hex_upload

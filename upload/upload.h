@@ -40,7 +40,7 @@ struct Upload {
 };
 
 // The state before reading: image erased (0xFF), no data, no device seen.
-void reset(Upload& upload);
+void Reset(Upload& upload);
 
 // One upload attempt: 0 when every block was accepted, a USB error code, or
 // kUploadRuledOut.

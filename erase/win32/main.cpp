@@ -9,13 +9,13 @@ namespace {
 
 class Win32Adapter final : public erase::AdapterDevice {
  public:
-  bool open(const char* name) override {
+  bool Open(const char* name) override {
     handle_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                           nullptr);
     return handle_ != INVALID_HANDLE_VALUE;
   }
 
-  bool control(std::uint32_t code, std::span<const std::uint8_t> input,
+  bool Control(std::uint32_t code, std::span<const std::uint8_t> input,
                std::span<std::uint8_t> output) override {
     DWORD returned = 0;
     return DeviceIoControl(handle_, code, const_cast<std::uint8_t*>(input.data()),
@@ -23,7 +23,7 @@ class Win32Adapter final : public erase::AdapterDevice {
                            static_cast<DWORD>(output.size()), &returned, nullptr) != 0;
   }
 
-  void close() override {
+  void Close() override {
     CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
   }
@@ -34,17 +34,17 @@ class Win32Adapter final : public erase::AdapterDevice {
 
 class Win32Console final : public erase::Console {
  public:
-  bool output_is_console() override {
+  bool OutputIsConsole() override {
     DWORD mode = 0;
     return GetConsoleMode(output_, &mode) != 0;
   }
 
-  void write_console(std::span<const char> bytes) override {
+  void WriteToConsole(std::span<const char> bytes) override {
     DWORD written = 0;
     WriteConsoleA(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   }
 
-  void write_file(std::span<const char> bytes) override {
+  void WriteToFile(std::span<const char> bytes) override {
     while (!bytes.empty()) {
       DWORD written = 0;
       if (!WriteFile(output_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
@@ -55,23 +55,23 @@ class Win32Console final : public erase::Console {
     }
   }
 
-  bool get_input_mode(std::uint32_t& mode) override {
+  bool GetInputMode(std::uint32_t& mode) override {
     DWORD console_mode = 0;
     if (!GetConsoleMode(input_, &console_mode)) return false;
     mode = console_mode;
     return true;
   }
 
-  bool set_input_mode(std::uint32_t mode) override { return SetConsoleMode(input_, mode) != 0; }
+  bool SetInputMode(std::uint32_t mode) override { return SetConsoleMode(input_, mode) != 0; }
 
-  bool read_char(char& c) override {
+  bool ReadChar(char& c) override {
     DWORD read = 0;
     return ReadConsoleA(input_, &c, 1, &read, nullptr) != 0 && read == 1;
   }
 
-  unsigned oem_code_page() override { return GetOEMCP(); }
+  unsigned OemCodePage() override { return GetOEMCP(); }
 
-  void platform_ansi_to_oem(std::span<char> text) override {
+  void PlatformAnsiToOem(std::span<char> text) override {
     CharToOemBuffA(text.data(), text.data(), static_cast<DWORD>(text.size()));
   }
 
@@ -87,5 +87,5 @@ class Win32Console final : public erase::Console {
 int main() {
   Win32Adapter adapter;
   Win32Console console;
-  ExitProcess(static_cast<UINT>(erase::run_firmware_erase(adapter, console)));
+  ExitProcess(static_cast<UINT>(erase::RunFirmwareErase(adapter, console)));
 }

@@ -3,10 +3,10 @@
 namespace sorbel_sim {
 namespace {
 
-void log_report(Bootloader& device, std::string_view direction, std::span<const uint8_t> bytes) {
+void LogReport(Bootloader& device, std::string_view direction, std::span<const uint8_t> bytes) {
     if (device.log == nullptr)
         return;
-    constexpr std::string_view digits = "0123456789ABCDEF";
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
     auto& line = device.line;
     size_t n = 0;
     auto put = [&](char c) { line[n++] = c; };
@@ -29,20 +29,20 @@ void log_report(Bootloader& device, std::string_view direction, std::span<const 
     size_t shown = bytes.size() < kMaxLoggedBytes ? bytes.size() : kMaxLoggedBytes;
     for (size_t i = 0; i < shown; ++i) {
         put(' ');
-        put(digits[bytes[i] >> 4]);
-        put(digits[bytes[i] & 15]);
+        put(kDigits[bytes[i] >> 4]);
+        put(kDigits[bytes[i] & 15]);
     }
     device.log(device.log_context, std::string_view(line.data(), n));
 }
 
 // True when this data block report is the one chosen to fail.
-bool injected_failure(Bootloader& device) {
+bool InjectedFailure(Bootloader& device) {
     if (device.blocks_until_failure <= 0)
         return false;
     return --device.blocks_until_failure == 0;
 }
 
-bool store_block(Bootloader& device, std::span<const uint8_t> report) {
+bool StoreBlock(Bootloader& device, std::span<const uint8_t> report) {
     uint32_t address = report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16;
     if (address % kBlockSize != 0 || address > device.settings.flash_size ||
         device.settings.flash_size - address < kBlockSize)
@@ -54,7 +54,7 @@ bool store_block(Bootloader& device, std::span<const uint8_t> report) {
 
 }  // namespace
 
-void reset(Bootloader& device, const Settings& settings) {
+void Reset(Bootloader& device, const Settings& settings) {
     device.settings = settings;
     if (device.settings.flash_size > kMaxFlashSize)
         device.settings.flash_size = kMaxFlashSize;
@@ -63,11 +63,11 @@ void reset(Bootloader& device, const Settings& settings) {
     device.closed = false;
 }
 
-void fail_block(Bootloader& device, int n) {
+void FailBlock(Bootloader& device, int n) {
     device.blocks_until_failure = n > 0 ? n : 0;
 }
 
-bool get_feature(Bootloader& device, std::span<uint8_t> buffer) {
+bool GetFeature(Bootloader& device, std::span<uint8_t> buffer) {
     if (device.closed || buffer.size() < kInfoReportSize || buffer[0] != kInfoReportId)
         return false;
     uint32_t page = device.settings.page_size;
@@ -76,20 +76,20 @@ bool get_feature(Bootloader& device, std::span<uint8_t> buffer) {
     buffer[2] = static_cast<uint8_t>(page >> 8);
     for (int i = 0; i < 4; ++i)
         buffer[3 + i] = static_cast<uint8_t>(size >> (8 * i));
-    log_report(device, "get", buffer.first(kInfoReportSize));
+    LogReport(device, "get", buffer.first(kInfoReportSize));
     return true;
 }
 
-bool set_feature(Bootloader& device, std::span<const uint8_t> report) {
+bool SetFeature(Bootloader& device, std::span<const uint8_t> report) {
     if (report.empty())
         return false;
-    log_report(device, "set", report);
+    LogReport(device, "set", report);
     if (device.closed || report.size() > kMaxLoggedBytes)
         return false;
     if (report[0] == kDataReportId && report.size() == kDataReportSize) {
-        if (injected_failure(device))
+        if (InjectedFailure(device))
             return false;
-        return store_block(device, report);
+        return StoreBlock(device, report);
     }
     if (report[0] == kInfoReportId && report.size() == kClosingReportSize) {
         device.closed = true;
@@ -98,11 +98,11 @@ bool set_feature(Bootloader& device, std::span<const uint8_t> report) {
     return false;
 }
 
-std::span<const uint8_t> flash(const Bootloader& device) {
+std::span<const uint8_t> Flash(const Bootloader& device) {
     return std::span<const uint8_t>(device.flash).first(device.settings.flash_size);
 }
 
-bool left_bootloader(const Bootloader& device) {
+bool LeftBootloader(const Bootloader& device) {
     return device.closed;
 }
 

@@ -42,23 +42,23 @@ struct Bootloader {
 };
 
 // Erased flash (0xFF), no pending failure, bootloader active. Keeps the log sink.
-void reset(Bootloader& device, const Settings& settings);
+void Reset(Bootloader& device, const Settings& settings);
 
 // The n-th data block report from now on (1 = the next one) fails once; 0 = none.
-void fail_block(Bootloader& device, int n);
+void FailBlock(Bootloader& device, int n);
 
 // buffer[0] is the report id on entry. Id 1 gives the device info report in
 // the first 7 bytes (the rest of the buffer is left as it is). Returns false
 // when the transfer fails: unknown id, buffer shorter than 7, bootloader left.
-bool get_feature(Bootloader& device, std::span<uint8_t> buffer);
+bool GetFeature(Bootloader& device, std::span<uint8_t> buffer);
 
 // report[0] is the report id. Id 2 with 132 bytes stores a 128-byte block at
 // its 24-bit little-endian address; id 1 with 7 bytes is the closing report.
 // Refused (false): other ids or lengths, a block address not a multiple of 128
 // or a block reaching past the flash, the injected failure, bootloader left.
-bool set_feature(Bootloader& device, std::span<const uint8_t> report);
+bool SetFeature(Bootloader& device, std::span<const uint8_t> report);
 
-std::span<const uint8_t> flash(const Bootloader& device);
-bool left_bootloader(const Bootloader& device);
+std::span<const uint8_t> Flash(const Bootloader& device);
+bool LeftBootloader(const Bootloader& device);
 
 }  // namespace sorbel_sim

@@ -10,7 +10,7 @@
 namespace sorbel_sim {
 namespace {
 
-bool copy_string(const std::u16string& from, std::span<char16_t> text) {
+bool CopyString(const std::u16string& from, std::span<char16_t> text) {
     size_t n = from.size() < text.size() ? from.size() : text.size() - 1;
     from.copy(text.data(), n);
     text[n] = 0;
@@ -19,7 +19,7 @@ bool copy_string(const std::u16string& from, std::span<char16_t> text) {
 
 }  // namespace
 
-std::u16string utf16_from_utf8(std::string_view text) {
+std::u16string Utf16FromUtf8(std::string_view text) {
     std::u16string utf16;
     for (size_t i = 0; i < text.size();) {
         auto byte = static_cast<uint8_t>(text[i]);
@@ -52,11 +52,11 @@ SimHid::SimHid(Bootloader& device, bool present, std::u16string manufacturer)
                {"sim:sorbel", 0x16C0, 0x05DF, std::move(manufacturer), u"Sorbel", &device}},
       device_count_(present ? 2 : 1) {}
 
-bool SimHid::begin_device_list() {
+bool SimHid::BeginDeviceList() {
     return true;
 }
 
-bool SimHid::list_device(unsigned index, hex_upload::HidListedDevice& device) {
+bool SimHid::ListDevice(unsigned index, hex_upload::HidListedDevice& device) {
     if (index >= device_count_)
         return false;
     device = hex_upload::HidListedDevice{};
@@ -64,55 +64,55 @@ bool SimHid::list_device(unsigned index, hex_upload::HidListedDevice& device) {
     return true;
 }
 
-void SimHid::end_device_list() {}
+void SimHid::EndDeviceList() {}
 
-hex_upload::HidOpenResult SimHid::open(const char* path, hex_upload::HidHandle& handle) {
+hex_upload::HidOpenResult SimHid::Open(const char* path, hex_upload::HidHandle& handle) {
     for (unsigned i = 0; i < device_count_; ++i) {
         if (std::string_view(devices_[i].path) == path) {
             handle = &devices_[i];
             ++open_count_;
-            return hex_upload::HidOpenResult::opened;
+            return hex_upload::HidOpenResult::kOpened;
         }
     }
-    return hex_upload::HidOpenResult::failed;
+    return hex_upload::HidOpenResult::kFailed;
 }
 
-void SimHid::close(hex_upload::HidHandle) {}
+void SimHid::Close(hex_upload::HidHandle) {}
 
-bool SimHid::get_attributes(hex_upload::HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
-    vendor_id = of(handle).vendor_id;
-    product_id = of(handle).product_id;
+bool SimHid::GetAttributes(hex_upload::HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
+    vendor_id = Of(handle).vendor_id;
+    product_id = Of(handle).product_id;
     return true;
 }
 
-bool SimHid::get_manufacturer_string(hex_upload::HidHandle handle, std::span<char16_t> text) {
-    return copy_string(of(handle).manufacturer, text);
+bool SimHid::GetManufacturerString(hex_upload::HidHandle handle, std::span<char16_t> text) {
+    return CopyString(Of(handle).manufacturer, text);
 }
 
-bool SimHid::get_product_string(hex_upload::HidHandle handle, std::span<char16_t> text) {
-    return copy_string(of(handle).product, text);
+bool SimHid::GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) {
+    return CopyString(Of(handle).product, text);
 }
 
-bool SimHid::get_feature(hex_upload::HidHandle handle, std::span<uint8_t> report) {
-    Bootloader* bootloader = of(handle).bootloader;
-    return bootloader != nullptr && sorbel_sim::get_feature(*bootloader, report);
+bool SimHid::GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) {
+    Bootloader* bootloader = Of(handle).bootloader;
+    return bootloader != nullptr && sorbel_sim::GetFeature(*bootloader, report);
 }
 
-bool SimHid::set_feature(hex_upload::HidHandle handle, std::span<const uint8_t> report) {
-    Bootloader* bootloader = of(handle).bootloader;
-    return bootloader != nullptr && sorbel_sim::set_feature(*bootloader, report);
+bool SimHid::SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) {
+    Bootloader* bootloader = Of(handle).bootloader;
+    return bootloader != nullptr && sorbel_sim::SetFeature(*bootloader, report);
 }
 
 // The bootloader has no input or output reports.
-bool SimHid::read(hex_upload::HidHandle, std::span<uint8_t>, size_t&) {
+bool SimHid::Read(hex_upload::HidHandle, std::span<uint8_t>, size_t&) {
     return false;
 }
 
-bool SimHid::write(hex_upload::HidHandle, std::span<const uint8_t>) {
+bool SimHid::Write(hex_upload::HidHandle, std::span<const uint8_t>) {
     return false;
 }
 
-void SimHid::sleep_ms(unsigned milliseconds) {
+void SimHid::SleepMs(unsigned milliseconds) {
 #ifdef _WIN32
     Sleep(milliseconds);
 #else

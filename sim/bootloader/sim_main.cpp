@@ -18,7 +18,7 @@ sorbel_sim::Bootloader device;
 
 // The variable as a number, or fallback when unset; an unusable value is
 // reported and ignored.
-unsigned long number_setting(const char* name, unsigned long fallback) {
+unsigned long NumberSetting(const char* name, unsigned long fallback) {
     const char* text = std::getenv(name);
     if (text == nullptr || *text == 0)
         return fallback;
@@ -31,17 +31,17 @@ unsigned long number_setting(const char* name, unsigned long fallback) {
     return value;
 }
 
-void write_log_line(void* context, std::string_view line) {
+void WriteLogLine(void* context, std::string_view line) {
     auto* file = static_cast<std::FILE*>(context);
     std::fwrite(line.data(), 1, line.size(), file);
     std::fputc('\n', file);
 }
 
-bool write_flash(const char* path) {
+bool WriteFlash(const char* path) {
     std::FILE* file = std::fopen(path, "wb");
     if (file == nullptr)
         return false;
-    auto flash = sorbel_sim::flash(device);
+    auto flash = sorbel_sim::Flash(device);
     bool written = std::fwrite(flash.data(), 1, flash.size(), file) == flash.size();
     return std::fclose(file) == 0 && written;
 }
@@ -50,10 +50,10 @@ bool write_flash(const char* path) {
 
 int main(int argc, char** argv) {
     sorbel_sim::Settings settings;
-    settings.page_size = static_cast<uint32_t>(number_setting("SORBEL_SIM_PAGE_SIZE", settings.page_size));
-    settings.flash_size = static_cast<uint32_t>(number_setting("SORBEL_SIM_FLASH_SIZE", settings.flash_size));
-    sorbel_sim::reset(device, settings);
-    sorbel_sim::fail_block(device, static_cast<int>(number_setting("SORBEL_SIM_FAIL_BLOCK", 0)));
+    settings.page_size = static_cast<uint32_t>(NumberSetting("SORBEL_SIM_PAGE_SIZE", settings.page_size));
+    settings.flash_size = static_cast<uint32_t>(NumberSetting("SORBEL_SIM_FLASH_SIZE", settings.flash_size));
+    sorbel_sim::Reset(device, settings);
+    sorbel_sim::FailBlock(device, static_cast<int>(NumberSetting("SORBEL_SIM_FAIL_BLOCK", 0)));
     const char* absent = std::getenv("SORBEL_SIM_ABSENT");
     bool present = absent == nullptr || std::strcmp(absent, "1") != 0;
 
@@ -64,18 +64,18 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", path);
             return 1;
         }
-        device.log = write_log_line;
+        device.log = WriteLogLine;
         device.log_context = log;
     }
 
-    sorbel_sim::SimHid hid(device, present, sorbel_sim::utf16_from_utf8(hex_upload::kManufacturer));
+    sorbel_sim::SimHid hid(device, present, sorbel_sim::Utf16FromUtf8(hex_upload::kManufacturer));
     hex_upload::StdoutOutput out;
     int exit_code = hex_upload::RunHexUpload(argc, argv, hid, out);
 
     if (log != nullptr)
         std::fclose(log);
     if (const char* path = std::getenv("SORBEL_SIM_FLASH_OUT"); path != nullptr && *path != 0) {
-        if (!write_flash(path)) {
+        if (!WriteFlash(path)) {
             std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", path);
             return exit_code == 0 ? 1 : exit_code;
         }

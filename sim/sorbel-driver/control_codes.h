@@ -16,15 +16,15 @@ inline constexpr char kServiceName[] = "sorbelsim";
 inline constexpr char kStateFile[] = "C:\\windows\\sorbel-sim\\state.bin";
 
 // CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
-constexpr uint32_t control_code(uint32_t function) { return 0x22u << 16 | function << 2; }
+constexpr uint32_t ControlCode(uint32_t function) { return 0x22u << 16 | function << 2; }
 
-inline constexpr uint32_t kConfig = control_code(0x900);     // in: ConfigRequest
-inline constexpr uint32_t kFailBlock = control_code(0x901);  // in: int32 n
-inline constexpr uint32_t kProduct = control_code(0x902);    // in: UTF-16 text, no terminator
-inline constexpr uint32_t kFlash = control_code(0x903);      // out: the flash contents
-inline constexpr uint32_t kLog = control_code(0x904);        // out: the log text
-inline constexpr uint32_t kReset = control_code(0x905);      // no data
-inline constexpr uint32_t kState = control_code(0x906);      // out: StateReply
+inline constexpr uint32_t kConfig = ControlCode(0x900);     // in: ConfigRequest
+inline constexpr uint32_t kFailBlock = ControlCode(0x901);  // in: int32 n
+inline constexpr uint32_t kProduct = ControlCode(0x902);    // in: UTF-16 text, no terminator
+inline constexpr uint32_t kFlash = ControlCode(0x903);      // out: the flash contents
+inline constexpr uint32_t kLog = ControlCode(0x904);        // out: the log text
+inline constexpr uint32_t kReset = ControlCode(0x905);      // no data
+inline constexpr uint32_t kState = ControlCode(0x906);      // out: StateReply
 
 struct ConfigRequest {
     uint32_t page_size;

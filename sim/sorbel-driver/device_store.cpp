@@ -25,7 +25,7 @@ struct Record {
 HANDLE state_file, flash_file, log_file;
 uint64_t log_end;
 
-HANDLE open_file(const wchar_t* path, ULONG disposition, ULONG options) {
+HANDLE OpenFile(const wchar_t* path, ULONG disposition, ULONG options) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, path);
     OBJECT_ATTRIBUTES attributes;
@@ -38,13 +38,13 @@ HANDLE open_file(const wchar_t* path, ULONG disposition, ULONG options) {
     return NT_SUCCESS(status) ? file : nullptr;
 }
 
-void reopen_empty(HANDLE& file, const wchar_t* path) {
+void ReopenEmpty(HANDLE& file, const wchar_t* path) {
     if (file != nullptr)
         ZwClose(file);
-    file = open_file(path, FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE);
+    file = OpenFile(path, FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE);
 }
 
-size_t read_at(HANDLE file, uint64_t offset, void* data, size_t size) {
+size_t ReadAt(HANDLE file, uint64_t offset, void* data, size_t size) {
     if (file == nullptr)
         return 0;
     IO_STATUS_BLOCK io;
@@ -55,7 +55,7 @@ size_t read_at(HANDLE file, uint64_t offset, void* data, size_t size) {
     return NT_SUCCESS(status) ? io.Information : 0;
 }
 
-void write_at(HANDLE file, uint64_t offset, const void* data, size_t size) {
+void WriteAt(HANDLE file, uint64_t offset, const void* data, size_t size) {
     if (file == nullptr || size == 0)
         return;
     IO_STATUS_BLOCK io;
@@ -65,7 +65,7 @@ void write_at(HANDLE file, uint64_t offset, const void* data, size_t size) {
                 nullptr);
 }
 
-uint64_t file_size(HANDLE file) {
+uint64_t FileSize(HANDLE file) {
     FILE_STANDARD_INFORMATION info;
     IO_STATUS_BLOCK io;
     if (file == nullptr ||
@@ -76,27 +76,27 @@ uint64_t file_size(HANDLE file) {
 
 }  // namespace
 
-bool open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity, uint32_t& product_length) {
-    HANDLE directory = open_file(kDirectory, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
+bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity, uint32_t& product_length) {
+    HANDLE directory = OpenFile(kDirectory, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
     if (directory == nullptr)
         return false;
     ZwClose(directory);
-    state_file = open_file(kStatePath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
-    flash_file = open_file(kFlashPath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
-    log_file = open_file(kLogPath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
-    log_end = file_size(log_file);
+    state_file = OpenFile(kStatePath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
+    flash_file = OpenFile(kFlashPath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
+    log_file = OpenFile(kLogPath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
+    log_end = FileSize(log_file);
 
     Record record{};
-    if (read_at(state_file, 0, &record, sizeof(record)) != sizeof(record) || record.magic != kMagic ||
+    if (ReadAt(state_file, 0, &record, sizeof(record)) != sizeof(record) || record.magic != kMagic ||
         record.product_length > product_capacity)
         return false;
     auto log = model.log;
     auto log_context = model.log_context;
-    sorbel_sim::reset(model, {record.page_size, record.flash_size});
+    sorbel_sim::Reset(model, {record.page_size, record.flash_size});
     model.log = log;
     model.log_context = log_context;
-    auto contents = sorbel_sim::flash(model);
-    read_at(flash_file, 0, model.flash.data(), contents.size());
+    auto contents = sorbel_sim::Flash(model);
+    ReadAt(flash_file, 0, model.flash.data(), contents.size());
     model.blocks_until_failure = record.blocks_until_failure;
     model.closed = record.closed != 0;
     product_length = record.product_length;
@@ -105,11 +105,11 @@ bool open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capa
     return true;
 }
 
-size_t read_log(char* buffer, size_t capacity) {
-    return read_at(log_file, 0, buffer, capacity);
+size_t ReadLog(char* buffer, size_t capacity) {
+    return ReadAt(log_file, 0, buffer, capacity);
 }
 
-void save_state(const sorbel_sim::Bootloader& model, Identity identity) {
+void SaveState(const sorbel_sim::Bootloader& model, Identity identity) {
     Record record{};
     record.magic = kMagic;
     record.page_size = model.settings.page_size;
@@ -119,29 +119,29 @@ void save_state(const sorbel_sim::Bootloader& model, Identity identity) {
     record.product_length = identity.product_length;
     for (uint32_t i = 0; i < identity.product_length && i < sorbel_ctl::kMaxProductLength; ++i)
         record.product[i] = identity.product[i];
-    write_at(state_file, 0, &record, sizeof(record));
+    WriteAt(state_file, 0, &record, sizeof(record));
 }
 
-void save_all(const sorbel_sim::Bootloader& model, Identity identity) {
+void SaveAll(const sorbel_sim::Bootloader& model, Identity identity) {
     if (state_file == nullptr)
         return;
-    reopen_empty(flash_file, kFlashPath);
-    reopen_empty(log_file, kLogPath);
+    ReopenEmpty(flash_file, kFlashPath);
+    ReopenEmpty(log_file, kLogPath);
     log_end = 0;
-    auto contents = sorbel_sim::flash(model);
-    write_at(flash_file, 0, contents.data(), contents.size());
-    save_state(model, identity);
+    auto contents = sorbel_sim::Flash(model);
+    WriteAt(flash_file, 0, contents.data(), contents.size());
+    SaveState(model, identity);
 }
 
-void save_block(const sorbel_sim::Bootloader& model, uint32_t address) {
-    auto contents = sorbel_sim::flash(model);
+void SaveBlock(const sorbel_sim::Bootloader& model, uint32_t address) {
+    auto contents = sorbel_sim::Flash(model);
     if (address < contents.size() && contents.size() - address >= sorbel_sim::kBlockSize)
-        write_at(flash_file, address, contents.data() + address, sorbel_sim::kBlockSize);
+        WriteAt(flash_file, address, contents.data() + address, sorbel_sim::kBlockSize);
 }
 
-void append_log(std::string_view line) {
-    write_at(log_file, log_end, line.data(), line.size());
-    write_at(log_file, log_end + line.size(), "\n", 1);
+void AppendLog(std::string_view line) {
+    WriteAt(log_file, log_end, line.data(), line.size());
+    WriteAt(log_file, log_end + line.size(), "\n", 1);
     log_end += line.size() + 1;
 }
 

@@ -20,16 +20,16 @@ struct Identity {
 
 // Opens or creates the files. Returns true when a saved state was read into
 // the model (settings, flash, failure count, closed flag) and the product.
-bool open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity, uint32_t& product_length);
+bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity, uint32_t& product_length);
 
 // Reads back the saved log text; returns the bytes read.
-size_t read_log(char* buffer, size_t capacity);
+size_t ReadLog(char* buffer, size_t capacity);
 
 // After a reset: everything written anew, log emptied.
-void save_all(const sorbel_sim::Bootloader& model, Identity identity);
+void SaveAll(const sorbel_sim::Bootloader& model, Identity identity);
 // After any other change: the small state record, and the block at an address.
-void save_state(const sorbel_sim::Bootloader& model, Identity identity);
-void save_block(const sorbel_sim::Bootloader& model, uint32_t address);
-void append_log(std::string_view line);
+void SaveState(const sorbel_sim::Bootloader& model, Identity identity);
+void SaveBlock(const sorbel_sim::Bootloader& model, uint32_t address);
+void AppendLog(std::string_view line);
 
 }  // namespace device_store

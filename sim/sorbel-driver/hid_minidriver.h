@@ -56,19 +56,19 @@ static_assert(sizeof(Attributes) == 32);
 static_assert(sizeof(Registration) == (sizeof(void*) == 8 ? 32 : 20));
 static_assert(sizeof(TransferPacket) == (sizeof(void*) == 8 ? 16 : 12));
 
-constexpr ULONG keyboard_code(ULONG function, ULONG method) { return 0x0Bu << 16 | function << 2 | method; }
+constexpr ULONG KeyboardCode(ULONG function, ULONG method) { return 0x0Bu << 16 | function << 2 | method; }
 inline constexpr ULONG kMethodNeither = 3, kMethodInDirect = 1, kMethodOutDirect = 2;
 
-inline constexpr ULONG kGetDeviceDescriptor = keyboard_code(0, kMethodNeither);
-inline constexpr ULONG kGetReportDescriptor = keyboard_code(1, kMethodNeither);
-inline constexpr ULONG kReadReport = keyboard_code(2, kMethodNeither);
-inline constexpr ULONG kWriteReport = keyboard_code(3, kMethodNeither);
-inline constexpr ULONG kGetString = keyboard_code(4, kMethodNeither);
-inline constexpr ULONG kActivateDevice = keyboard_code(7, kMethodNeither);
-inline constexpr ULONG kDeactivateDevice = keyboard_code(8, kMethodNeither);
-inline constexpr ULONG kGetDeviceAttributes = keyboard_code(9, kMethodNeither);
-inline constexpr ULONG kGetFeature = keyboard_code(100, kMethodOutDirect);
-inline constexpr ULONG kSetFeature = keyboard_code(100, kMethodInDirect);
+inline constexpr ULONG kGetDeviceDescriptor = KeyboardCode(0, kMethodNeither);
+inline constexpr ULONG kGetReportDescriptor = KeyboardCode(1, kMethodNeither);
+inline constexpr ULONG kReadReport = KeyboardCode(2, kMethodNeither);
+inline constexpr ULONG kWriteReport = KeyboardCode(3, kMethodNeither);
+inline constexpr ULONG kGetString = KeyboardCode(4, kMethodNeither);
+inline constexpr ULONG kActivateDevice = KeyboardCode(7, kMethodNeither);
+inline constexpr ULONG kDeactivateDevice = KeyboardCode(8, kMethodNeither);
+inline constexpr ULONG kGetDeviceAttributes = KeyboardCode(9, kMethodNeither);
+inline constexpr ULONG kGetFeature = KeyboardCode(100, kMethodOutDirect);
+inline constexpr ULONG kSetFeature = KeyboardCode(100, kMethodInDirect);
 
 extern "C" NTSTATUS NTAPI HidRegisterMinidriver(Registration* registration);
 

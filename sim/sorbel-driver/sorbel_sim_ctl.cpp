@@ -28,19 +28,19 @@ extern "C" {
 
 namespace {
 
-int fail(const char* what, DWORD error = GetLastError()) {
+int Fail(const char* what, DWORD error = GetLastError()) {
     std::fprintf(stderr, "sorbel-sim-ctl: %s (error %lu)\n", what, error);
     return 1;
 }
 
-int usage() {
+int Usage() {
     std::fputs("usage: sorbel-sim-ctl install | config <page size> <flash size> | fail-block <n> |\n"
                "       product <text> | flash <file> | log <file> | reset | state | hid-list | hold <seconds>\n",
                stderr);
     return 2;
 }
 
-bool parse_number(const char* text, uint32_t& value) {
+bool ParseNumber(const char* text, uint32_t& value) {
     char* end = nullptr;
     unsigned long parsed = std::strtoul(text, &end, 0);
     if (*text == '\0' || *end != '\0' || *text == '-')
@@ -49,12 +49,12 @@ bool parse_number(const char* text, uint32_t& value) {
     return parsed == value;
 }
 
-HANDLE open_control() {
+HANDLE OpenControl() {
     return CreateFileA(sorbel_ctl::kWin32Name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, 0, nullptr);
 }
 
-bool control(HANDLE device, uint32_t code, const void* in, DWORD in_size, void* out, DWORD out_size,
+bool Control(HANDLE device, uint32_t code, const void* in, DWORD in_size, void* out, DWORD out_size,
              DWORD* returned = nullptr) {
     DWORD count = 0;
     BOOL ok = DeviceIoControl(device, code, const_cast<void*>(in), in_size, out, out_size, &count, nullptr);
@@ -63,13 +63,13 @@ bool control(HANDLE device, uint32_t code, const void* in, DWORD in_size, void* 
     return ok != FALSE;
 }
 
-bool query_state(HANDLE device, sorbel_ctl::StateReply& state) {
+bool QueryState(HANDLE device, sorbel_ctl::StateReply& state) {
     DWORD returned = 0;
-    return control(device, sorbel_ctl::kState, nullptr, 0, &state, sizeof(state), &returned) &&
+    return Control(device, sorbel_ctl::kState, nullptr, 0, &state, sizeof(state), &returned) &&
            returned == sizeof(state);
 }
 
-bool write_file(const char* name, const void* data, size_t size) {
+bool WriteFile(const char* name, const void* data, size_t size) {
     FILE* file = std::fopen(name, "wb");
     if (file == nullptr)
         return false;
@@ -79,7 +79,7 @@ bool write_file(const char* name, const void* data, size_t size) {
 
 // ---- install ----
 
-std::string driver_path() {
+std::string DriverPath() {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string result(path, length);
@@ -96,7 +96,7 @@ constexpr char kHardwareId[] = "root\\virtualsorbel\0";
 
 // A root device node of the HID class whose service is ours, created once;
 // a node of ours under an older name is removed.
-bool ensure_device_node() {
+bool EnsureDeviceNode() {
     bool found = false;
     HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_HIDCLASS, nullptr, nullptr, 0);
     if (set != INVALID_HANDLE_VALUE) {
@@ -121,7 +121,7 @@ bool ensure_device_node() {
         return true;
     set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_HIDCLASS, nullptr);
     if (set == INVALID_HANDLE_VALUE)
-        return fail("no device information list") == 0;
+        return Fail("no device information list") == 0;
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof(info);
     bool ok = SetupDiCreateDeviceInfoA(set, kNodeName, &GUID_DEVCLASS_HIDCLASS, "Simulated Sorbel bootloader",
@@ -133,34 +133,34 @@ bool ensure_device_node() {
                                                 reinterpret_cast<const BYTE*>(sorbel_ctl::kServiceName),
                                                 sizeof(sorbel_ctl::kServiceName));
     if (!ok)
-        fail("cannot create the device node");
+        Fail("cannot create the device node");
     SetupDiDestroyDeviceInfoList(set);
     return ok;
 }
 
 // The kernel driver service, pointing at the driver beside this program.
-SC_HANDLE ensure_service(SC_HANDLE manager, const std::string& path) {
+SC_HANDLE EnsureService(SC_HANDLE manager, const std::string& path) {
     SC_HANDLE service = OpenServiceA(manager, sorbel_ctl::kServiceName, SERVICE_ALL_ACCESS);
     if (service == nullptr) {
         service = CreateServiceA(manager, sorbel_ctl::kServiceName, "Simulated Sorbel bootloader", SERVICE_ALL_ACCESS,
                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
                                  nullptr, nullptr, nullptr, nullptr, nullptr);
         if (service == nullptr)
-            fail("cannot create the driver service");
+            Fail("cannot create the driver service");
     } else if (!ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                      path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
-        fail("cannot update the driver service");
+        Fail("cannot update the driver service");
     }
     return service;
 }
 
 // Polls until the driver's control device opens and hidclass has added its device.
-bool wait_for_driver(DWORD milliseconds) {
+bool WaitForDriver(DWORD milliseconds) {
     for (DWORD waited = 0;; waited += 100) {
-        HANDLE device = open_control();
+        HANDLE device = OpenControl();
         if (device != INVALID_HANDLE_VALUE) {
             sorbel_ctl::StateReply state{};
-            bool ok = query_state(device, state) && state.hid_devices > 0;
+            bool ok = QueryState(device, state) && state.hid_devices > 0;
             CloseHandle(device);
             if (ok)
                 return true;
@@ -176,16 +176,16 @@ bool wait_for_driver(DWORD milliseconds) {
 // loads the driver by itself; when it does not come up in this one (the
 // service was running before the node existed, or the service manager of a
 // brand-new prefix refused the start), the next session has it.
-int install() {
-    std::string path = driver_path();
+int Install() {
+    std::string path = DriverPath();
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return fail("the driver is not beside this program", ERROR_FILE_NOT_FOUND);
-    if (!ensure_device_node())
+        return Fail("the driver is not beside this program", ERROR_FILE_NOT_FOUND);
+    if (!EnsureDeviceNode())
         return 1;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr)
-        return fail("cannot open the service manager");
-    SC_HANDLE service = ensure_service(manager, path);
+        return Fail("cannot open the service manager");
+    SC_HANDLE service = EnsureService(manager, path);
     CloseServiceHandle(manager);
     if (service == nullptr)
         return 1;
@@ -194,13 +194,13 @@ int install() {
     if (start_error == ERROR_SERVICE_ALREADY_RUNNING)
         start_error = 0;
     // Installed, the device starts from its defaults: erased flash, empty log.
-    if (wait_for_driver(start_error == 0 ? 15000 : 3000)) {
-        HANDLE device = open_control();
-        bool reset = device != INVALID_HANDLE_VALUE && control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0);
+    if (WaitForDriver(start_error == 0 ? 15000 : 3000)) {
+        HANDLE device = OpenControl();
+        bool reset = device != INVALID_HANDLE_VALUE && Control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0);
         if (device != INVALID_HANDLE_VALUE)
             CloseHandle(device);
         if (!reset)
-            return fail("the device refused the reset");
+            return Fail("the device refused the reset");
         std::printf("sorbel-sim installed: %s\n", path.c_str());
         return 0;
     }
@@ -214,19 +214,19 @@ int install() {
 
 // ---- hid-list: every HID device the system shows, as hex-upload sees them ----
 
-std::string utf8(const wchar_t* text) {
+std::string Utf8(const wchar_t* text) {
     char buffer[256];
     int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof(buffer), nullptr, nullptr);
     return length > 0 ? std::string(buffer) : std::string("?");
 }
 
 // One line per HID entry: "vvvv:pppp version manufacturer | product".
-int hid_list() {
+int HidList() {
     GUID hid_guid;
     HidD_GetHidGuid(&hid_guid);
     HDEVINFO set = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
-        return fail("no HID device list");
+        return Fail("no HID device list");
     SP_DEVICE_INTERFACE_DATA entry{};
     entry.cbSize = sizeof(entry);
     for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, i, &entry); ++i) {
@@ -250,7 +250,7 @@ int hid_list() {
         HidD_GetManufacturerString(device, manufacturer, sizeof(manufacturer));
         HidD_GetProductString(device, product, sizeof(product));
         std::printf("%04x:%04x %04x %s | %s\n", attributes.VendorID, attributes.ProductID, attributes.VersionNumber,
-                    utf8(manufacturer).c_str(), utf8(product).c_str());
+                    Utf8(manufacturer).c_str(), Utf8(product).c_str());
         CloseHandle(device);
     }
     SetupDiDestroyDeviceInfoList(set);
@@ -259,86 +259,86 @@ int hid_list() {
 
 // ---- requests to the running driver ----
 
-int run(int argc, char** argv) {
+int Run(int argc, char** argv) {
     std::string_view command = argv[1];
     if (command == "install")
-        return argc == 2 ? install() : usage();
+        return argc == 2 ? Install() : Usage();
     if (command == "hid-list")
-        return argc == 2 ? hid_list() : usage();
+        return argc == 2 ? HidList() : Usage();
     if (command == "hold") {
         // The simulated device lives as long as the Wine session, and the
         // session as long as some program runs in it: this one keeps it for
         // the given time (or until it is killed).
         uint32_t seconds = 0;
-        if (argc != 3 || !parse_number(argv[2], seconds) || seconds > 86400)
-            return usage();
+        if (argc != 3 || !ParseNumber(argv[2], seconds) || seconds > 86400)
+            return Usage();
         Sleep(seconds * 1000);
         return 0;
     }
 
-    HANDLE device = open_control();
+    HANDLE device = OpenControl();
     if (device == INVALID_HANDLE_VALUE)
-        return fail("the simulated device is not running (sorbel-sim-ctl install)");
+        return Fail("the simulated device is not running (sorbel-sim-ctl install)");
     int result = 0;
     sorbel_ctl::StateReply state{};
     if (command == "config" && argc == 4) {
         sorbel_ctl::ConfigRequest request{};
-        if (!parse_number(argv[2], request.page_size) || !parse_number(argv[3], request.flash_size))
-            result = usage();
-        else if (!control(device, sorbel_ctl::kConfig, &request, sizeof(request), nullptr, 0))
-            result = fail("config refused");
+        if (!ParseNumber(argv[2], request.page_size) || !ParseNumber(argv[3], request.flash_size))
+            result = Usage();
+        else if (!Control(device, sorbel_ctl::kConfig, &request, sizeof(request), nullptr, 0))
+            result = Fail("config refused");
     } else if (command == "fail-block" && argc == 3) {
         uint32_t n = 0;
         int32_t value = 0;
-        if (!parse_number(argv[2], n) || n > 0x7FFFFFFF)
-            result = usage();
-        else if (value = static_cast<int32_t>(n); !control(device, sorbel_ctl::kFailBlock, &value, sizeof(value),
+        if (!ParseNumber(argv[2], n) || n > 0x7FFFFFFF)
+            result = Usage();
+        else if (value = static_cast<int32_t>(n); !Control(device, sorbel_ctl::kFailBlock, &value, sizeof(value),
                                                            nullptr, 0))
-            result = fail("fail-block refused");
+            result = Fail("fail-block refused");
     } else if (command == "product" && argc == 3) {
         wchar_t text[sorbel_ctl::kMaxProductLength];
         int length = MultiByteToWideChar(CP_ACP, 0, argv[2], -1, text, sorbel_ctl::kMaxProductLength);
         if (length <= 0)
-            result = fail("product text too long");
-        else if (!control(device, sorbel_ctl::kProduct, text, static_cast<DWORD>((length - 1) * sizeof(wchar_t)),
+            result = Fail("product text too long");
+        else if (!Control(device, sorbel_ctl::kProduct, text, static_cast<DWORD>((length - 1) * sizeof(wchar_t)),
                           nullptr, 0))
-            result = fail("product refused");
+            result = Fail("product refused");
     } else if (command == "flash" && argc == 3) {
         DWORD returned = 0;
         std::vector<char> flash;
-        if (!query_state(device, state))
-            result = fail("no device state");
+        if (!QueryState(device, state))
+            result = Fail("no device state");
         else if (flash.resize(state.flash_size);
-                 !control(device, sorbel_ctl::kFlash, nullptr, 0, flash.data(), state.flash_size, &returned))
-            result = fail("cannot read the flash");
-        else if (!write_file(argv[2], flash.data(), returned))
-            result = fail("cannot write the flash file");
+                 !Control(device, sorbel_ctl::kFlash, nullptr, 0, flash.data(), state.flash_size, &returned))
+            result = Fail("cannot read the flash");
+        else if (!WriteFile(argv[2], flash.data(), returned))
+            result = Fail("cannot write the flash file");
     } else if (command == "log" && argc == 3) {
         DWORD returned = 0;
         std::vector<char> log;
-        if (!query_state(device, state))
-            result = fail("no device state");
+        if (!QueryState(device, state))
+            result = Fail("no device state");
         else if (log.resize(state.log_size + 1);
-                 !control(device, sorbel_ctl::kLog, nullptr, 0, log.data(), state.log_size + 1, &returned))
-            result = fail("cannot read the log");
-        else if (!write_file(argv[2], log.data(), returned))
-            result = fail("cannot write the log file");
+                 !Control(device, sorbel_ctl::kLog, nullptr, 0, log.data(), state.log_size + 1, &returned))
+            result = Fail("cannot read the log");
+        else if (!WriteFile(argv[2], log.data(), returned))
+            result = Fail("cannot write the log file");
         else if (state.log_lost != 0)
             std::fprintf(stderr, "sorbel-sim-ctl: the log was full, %lu bytes were dropped\n",
                          static_cast<unsigned long>(state.log_lost));
     } else if (command == "state" && argc == 2) {
-        if (!query_state(device, state))
-            result = fail("no device state");
+        if (!QueryState(device, state))
+            result = Fail("no device state");
         else
             std::printf("flash %lu, log %lu bytes (%lu dropped), bootloader %s, HID devices added %lu\n",
                         static_cast<unsigned long>(state.flash_size), static_cast<unsigned long>(state.log_size),
                         static_cast<unsigned long>(state.log_lost), state.left_bootloader ? "left" : "active",
                         static_cast<unsigned long>(state.hid_devices));
     } else if (command == "reset" && argc == 2) {
-        if (!control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0))
-            result = fail("reset refused");
+        if (!Control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0))
+            result = Fail("reset refused");
     } else {
-        result = usage();
+        result = Usage();
     }
     CloseHandle(device);
     return result;
@@ -348,6 +348,6 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (argc < 2)
-        return usage();
-    return run(argc, argv);
+        return Usage();
+    return Run(argc, argv);
 }

@@ -88,8 +88,8 @@ struct Locked {
     Locked& operator=(const Locked&) = delete;
 };
 
-void append_log(void*, std::string_view line) {
-    device_store::append_log(line);
+void AppendLog(void*, std::string_view line) {
+    device_store::AppendLog(line);
     if (state.log.size() - state.log_size < line.size() + 1) {
         state.log_lost += line.size() + 1;
         return;
@@ -99,25 +99,25 @@ void append_log(void*, std::string_view line) {
     state.log[state.log_size++] = '\n';
 }
 
-device_store::Identity identity() {
+device_store::Identity Identity() {
     return {state.product.data(), state.product_length};
 }
 
 // The callers hold the lock and save what they changed.
-void reset_device(const sorbel_sim::Settings& settings) {
-    sorbel_sim::reset(state.slot.model, settings);
+void ResetDevice(const sorbel_sim::Settings& settings) {
+    sorbel_sim::Reset(state.slot.model, settings);
     state.log_size = 0;
     state.log_lost = 0;
 }
 
-void set_product(std::wstring_view text) {
+void SetProduct(std::wstring_view text) {
     size_t length = text.size() < state.product.size() ? text.size() : state.product.size();
     state.product_length = static_cast<uint32_t>(length);
     for (size_t i = 0; i < length; ++i)
         state.product[i] = text[i];
 }
 
-size_t copy_bytes(void* destination, size_t capacity, const void* source, size_t size) {
+size_t CopyBytes(void* destination, size_t capacity, const void* source, size_t size) {
     size_t n = size < capacity ? size : capacity;
     auto* to = static_cast<UCHAR*>(destination);
     auto* from = static_cast<const UCHAR*>(source);
@@ -126,7 +126,7 @@ size_t copy_bytes(void* destination, size_t capacity, const void* source, size_t
     return n;
 }
 
-NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
@@ -134,16 +134,16 @@ NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
 }
 
 // Copies a fixed answer to the request's output; a too small buffer fails.
-NTSTATUS answer(PIRP irp, ULONG capacity, const void* data, size_t size) {
+NTSTATUS Answer(PIRP irp, ULONG capacity, const void* data, size_t size) {
     if (irp->UserBuffer == nullptr || capacity < size)
-        return complete(irp, STATUS_BUFFER_TOO_SMALL);
-    copy_bytes(irp->UserBuffer, capacity, data, size);
-    return complete(irp, STATUS_SUCCESS, size);
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+    CopyBytes(irp->UserBuffer, capacity, data, size);
+    return Complete(irp, STATUS_SUCCESS, size);
 }
 
 // Wine's hidclass asks for manufacturer, product and serial with ids 1, 2, 3;
 // Windows with 14, 15, 16. The language sits in the upper 16 bits.
-NTSTATUS answer_string(PIRP irp, ULONG capacity, ULONG_PTR request) {
+NTSTATUS AnswerString(PIRP irp, ULONG capacity, ULONG_PTR request) {
     std::array<wchar_t, sorbel_ctl::kMaxProductLength + 1> text{};
     size_t length = 0;
     auto take = [&](std::wstring_view source) {
@@ -167,61 +167,61 @@ NTSTATUS answer_string(PIRP irp, ULONG capacity, ULONG_PTR request) {
         take(kSerialNumber);
         break;
     default:
-        return complete(irp, STATUS_INVALID_PARAMETER);
+        return Complete(irp, STATUS_INVALID_PARAMETER);
     }
     // The terminator goes along when it fits; a short buffer gets the start.
     size_t bytes = (length + 1) * sizeof(wchar_t);
     if (irp->UserBuffer == nullptr)
-        return complete(irp, STATUS_INVALID_USER_BUFFER);
-    size_t copied = copy_bytes(irp->UserBuffer, capacity, text.data(), bytes);
-    return complete(irp, STATUS_SUCCESS, copied);
+        return Complete(irp, STATUS_INVALID_USER_BUFFER);
+    size_t copied = CopyBytes(irp->UserBuffer, capacity, text.data(), bytes);
+    return Complete(irp, STATUS_SUCCESS, copied);
 }
 
-NTSTATUS transfer_feature(PIRP irp, bool get) {
+NTSTATUS TransferFeature(PIRP irp, bool get) {
     auto* packet = static_cast<hid::TransferPacket*>(irp->UserBuffer);
     if (packet == nullptr || packet->buffer == nullptr || packet->length == 0)
-        return complete(irp, STATUS_INVALID_PARAMETER);
+        return Complete(irp, STATUS_INVALID_PARAMETER);
     bool ok;
     ULONG_PTR transferred;
     {
         Locked locked;
         if (get) {
-            ok = sorbel_sim::get_feature(state.slot.model, std::span<uint8_t>(packet->buffer, packet->length));
+            ok = sorbel_sim::GetFeature(state.slot.model, std::span<uint8_t>(packet->buffer, packet->length));
             transferred = packet->length < sorbel_sim::kInfoReportSize ? packet->length : sorbel_sim::kInfoReportSize;
         } else {
             std::span<const uint8_t> report(packet->buffer, packet->length);
-            ok = sorbel_sim::set_feature(state.slot.model, report);
+            ok = sorbel_sim::SetFeature(state.slot.model, report);
             transferred = packet->length;
             if (ok && report[0] == sorbel_sim::kDataReportId && report.size() == sorbel_sim::kDataReportSize)
-                device_store::save_block(state.slot.model, report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
-            device_store::save_state(state.slot.model, identity());
+                device_store::SaveBlock(state.slot.model, report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
+            device_store::SaveState(state.slot.model, Identity());
         }
     }
-    return ok ? complete(irp, STATUS_SUCCESS, transferred) : complete(irp, STATUS_UNSUCCESSFUL);
+    return ok ? Complete(irp, STATUS_SUCCESS, transferred) : Complete(irp, STATUS_UNSUCCESSFUL);
 }
 
-void NTAPI cancel_read(PDEVICE_OBJECT, PIRP irp) {
+void NTAPI CancelRead(PDEVICE_OBJECT, PIRP irp) {
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    complete(irp, STATUS_CANCELLED);
+    Complete(irp, STATUS_CANCELLED);
 }
 
 // The device has no input reports. Failing the read makes hidclass ask again
 // at once, in a busy loop, so the request waits until it is cancelled.
-NTSTATUS hold_read(PIRP irp) {
+NTSTATUS HoldRead(PIRP irp) {
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
     if (irp->Cancel) {
         IoReleaseCancelSpinLock(irql);
-        return complete(irp, STATUS_CANCELLED);
+        return Complete(irp, STATUS_CANCELLED);
     }
     IoMarkIrpPending(irp);
     // Under the cancel lock a plain store is enough (and needs no import).
-    irp->CancelRoutine = cancel_read;
+    irp->CancelRoutine = CancelRead;
     IoReleaseCancelSpinLock(irql);
     return STATUS_PENDING;
 }
 
-NTSTATUS NTAPI hid_request(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS NTAPI HidRequest(PDEVICE_OBJECT, PIRP irp) {
     auto* stack = IoGetCurrentIrpStackLocation(irp);
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG capacity = stack->Parameters.DeviceIoControl.OutputBufferLength;
@@ -232,49 +232,49 @@ NTSTATUS NTAPI hid_request(PDEVICE_OBJECT, PIRP irp) {
         attributes.vendor_id = kVendorId;
         attributes.product_id = kProductId;
         attributes.version = kVersion;
-        return answer(irp, capacity, &attributes, sizeof(attributes));
+        return Answer(irp, capacity, &attributes, sizeof(attributes));
     }
     case hid::kGetDeviceDescriptor:
-        return answer(irp, capacity, &kHidDescriptor, sizeof(kHidDescriptor));
+        return Answer(irp, capacity, &kHidDescriptor, sizeof(kHidDescriptor));
     case hid::kGetReportDescriptor:
-        return answer(irp, capacity, kReportDescriptor.data(), kReportDescriptor.size());
+        return Answer(irp, capacity, kReportDescriptor.data(), kReportDescriptor.size());
     case hid::kGetString:
-        return answer_string(irp, capacity,
+        return AnswerString(irp, capacity,
                              reinterpret_cast<ULONG_PTR>(stack->Parameters.DeviceIoControl.Type3InputBuffer));
     case hid::kGetFeature:
-        return transfer_feature(irp, true);
+        return TransferFeature(irp, true);
     case hid::kSetFeature:
-        return transfer_feature(irp, false);
+        return TransferFeature(irp, false);
     case hid::kReadReport:
-        return hold_read(irp);
+        return HoldRead(irp);
     case hid::kActivateDevice:
     case hid::kDeactivateDevice:
-        return complete(irp, STATUS_SUCCESS);
+        return Complete(irp, STATUS_SUCCESS);
     default:
-        return complete(irp, STATUS_NOT_SUPPORTED);
+        return Complete(irp, STATUS_NOT_SUPPORTED);
     }
 }
 
-PDEVICE_OBJECT next_device(PDEVICE_OBJECT device) {
+PDEVICE_OBJECT NextDevice(PDEVICE_OBJECT device) {
     return static_cast<hid::DeviceExtension*>(device->DeviceExtension)->next_device;
 }
 
-NTSTATUS NTAPI pass_down(PDEVICE_OBJECT device, PIRP irp) {
+NTSTATUS NTAPI PassDown(PDEVICE_OBJECT device, PIRP irp) {
     IoSkipCurrentIrpStackLocation(irp);
-    return IoCallDriver(next_device(device), irp);
+    return IoCallDriver(NextDevice(device), irp);
 }
 
-NTSTATUS NTAPI add_device(PDRIVER_OBJECT, PDEVICE_OBJECT device) {
+NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT, PDEVICE_OBJECT device) {
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     Locked locked;
     ++hid_devices;
     return STATUS_SUCCESS;
 }
 
-NTSTATUS control_request(PIRP irp) {
+NTSTATUS ControlRequest(PIRP irp) {
     auto* stack = IoGetCurrentIrpStackLocation(irp);
     if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL)
-        return complete(irp, STATUS_SUCCESS);  // open, clean-up and close
+        return Complete(irp, STATUS_SUCCESS);  // open, clean-up and close
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG in_size = stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG out_size = stack->Parameters.DeviceIoControl.OutputBufferLength;
@@ -284,69 +284,69 @@ NTSTATUS control_request(PIRP irp) {
     case sorbel_ctl::kConfig: {
         sorbel_ctl::ConfigRequest request;
         if (in_size != sizeof(request))
-            return complete(irp, STATUS_INVALID_PARAMETER);
-        copy_bytes(&request, sizeof(request), buffer, sizeof(request));
-        reset_device({request.page_size, request.flash_size});
-        device_store::save_all(state.slot.model, identity());
-        return complete(irp, STATUS_SUCCESS);
+            return Complete(irp, STATUS_INVALID_PARAMETER);
+        CopyBytes(&request, sizeof(request), buffer, sizeof(request));
+        ResetDevice({request.page_size, request.flash_size});
+        device_store::SaveAll(state.slot.model, Identity());
+        return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFailBlock: {
         int32_t n;
         if (in_size != sizeof(n))
-            return complete(irp, STATUS_INVALID_PARAMETER);
-        copy_bytes(&n, sizeof(n), buffer, sizeof(n));
-        sorbel_sim::fail_block(state.slot.model, n);
-        device_store::save_state(state.slot.model, identity());
-        return complete(irp, STATUS_SUCCESS);
+            return Complete(irp, STATUS_INVALID_PARAMETER);
+        CopyBytes(&n, sizeof(n), buffer, sizeof(n));
+        sorbel_sim::FailBlock(state.slot.model, n);
+        device_store::SaveState(state.slot.model, Identity());
+        return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kProduct: {
         if (in_size % sizeof(wchar_t) != 0 || in_size / sizeof(wchar_t) > sorbel_ctl::kMaxProductLength)
-            return complete(irp, STATUS_INVALID_PARAMETER);
-        set_product(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
-        device_store::save_state(state.slot.model, identity());
-        return complete(irp, STATUS_SUCCESS);
+            return Complete(irp, STATUS_INVALID_PARAMETER);
+        SetProduct(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
+        device_store::SaveState(state.slot.model, Identity());
+        return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFlash: {
-        auto contents = sorbel_sim::flash(state.slot.model);
+        auto contents = sorbel_sim::Flash(state.slot.model);
         if (out_size < contents.size())
-            return complete(irp, STATUS_BUFFER_TOO_SMALL);
-        return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, contents.data(), contents.size()));
+            return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+        return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, contents.data(), contents.size()));
     }
     case sorbel_ctl::kLog:
         if (out_size < state.log_size)
-            return complete(irp, STATUS_BUFFER_TOO_SMALL);
-        return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, state.log.data(), state.log_size));
+            return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+        return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, state.log.data(), state.log_size));
     case sorbel_ctl::kReset:
-        reset_device({});
-        set_product(kDefaultProduct);
-        device_store::save_all(state.slot.model, identity());
-        return complete(irp, STATUS_SUCCESS);
+        ResetDevice({});
+        SetProduct(kDefaultProduct);
+        device_store::SaveAll(state.slot.model, Identity());
+        return Complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kState: {
-        sorbel_ctl::StateReply reply{static_cast<uint32_t>(sorbel_sim::flash(state.slot.model).size()),
+        sorbel_ctl::StateReply reply{static_cast<uint32_t>(sorbel_sim::Flash(state.slot.model).size()),
                                      static_cast<uint32_t>(state.log_size), static_cast<uint32_t>(state.log_lost),
-                                     sorbel_sim::left_bootloader(state.slot.model) ? 1u : 0u, hid_devices};
+                                     sorbel_sim::LeftBootloader(state.slot.model) ? 1u : 0u, hid_devices};
         if (out_size < sizeof(reply))
-            return complete(irp, STATUS_BUFFER_TOO_SMALL);
-        return complete(irp, STATUS_SUCCESS, copy_bytes(buffer, out_size, &reply, sizeof(reply)));
+            return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+        return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, &reply, sizeof(reply)));
     }
     default:
-        return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
     }
 }
 
 // hidclass owns open, close and device control of the driver object; requests
 // to the control device are taken out before they reach it.
-NTSTATUS NTAPI route(PDEVICE_OBJECT device, PIRP irp) {
+NTSTATUS NTAPI Route(PDEVICE_OBJECT device, PIRP irp) {
     if (device == control_device)
-        return control_request(irp);
+        return ControlRequest(irp);
     auto major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
     if (hidclass_dispatch[major] == nullptr)
-        return complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
     return hidclass_dispatch[major](device, irp);
 }
 
 // hidclass calls this from its own unload routine.
-void NTAPI unload(PDRIVER_OBJECT) {
+void NTAPI Unload(PDRIVER_OBJECT) {
     if (control_device == nullptr)
         return;
     UNICODE_STRING link;
@@ -356,7 +356,7 @@ void NTAPI unload(PDRIVER_OBJECT) {
     control_device = nullptr;
 }
 
-NTSTATUS create_control_device(PDRIVER_OBJECT driver) {
+NTSTATUS CreateControlDevice(PDRIVER_OBJECT driver) {
     UNICODE_STRING name, link;
     RtlInitUnicodeString(&name, sorbel_ctl::kDeviceName);
     RtlInitUnicodeString(&link, sorbel_ctl::kLinkName);
@@ -378,20 +378,20 @@ NTSTATUS create_control_device(PDRIVER_OBJECT driver) {
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
     KeInitializeMutex(&state.lock, 0);
     new (&state.slot.model) sorbel_sim::Bootloader();
-    state.slot.model.log = append_log;
-    reset_device({});
-    set_product(kDefaultProduct);
-    if (device_store::open(state.slot.model, state.product.data(), static_cast<uint32_t>(state.product.size()),
+    state.slot.model.log = AppendLog;
+    ResetDevice({});
+    SetProduct(kDefaultProduct);
+    if (device_store::Open(state.slot.model, state.product.data(), static_cast<uint32_t>(state.product.size()),
                            state.product_length))
-        state.log_size = device_store::read_log(state.log.data(), state.log.size());
+        state.log_size = device_store::ReadLog(state.log.data(), state.log.size());
     else
-        device_store::save_all(state.slot.model, identity());
+        device_store::SaveAll(state.slot.model, Identity());
 
-    driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = hid_request;
-    driver->MajorFunction[IRP_MJ_PNP] = pass_down;
-    driver->MajorFunction[IRP_MJ_POWER] = pass_down;
-    driver->DriverExtension->AddDevice = add_device;
-    driver->DriverUnload = unload;
+    driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = HidRequest;
+    driver->MajorFunction[IRP_MJ_PNP] = PassDown;
+    driver->MajorFunction[IRP_MJ_POWER] = PassDown;
+    driver->DriverExtension->AddDevice = AddDevice;
+    driver->DriverUnload = Unload;
 
     hid::Registration registration{};
     registration.revision = 1;
@@ -405,9 +405,9 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
 
     for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE, IRP_MJ_DEVICE_CONTROL}) {
         hidclass_dispatch[major] = driver->MajorFunction[major];
-        driver->MajorFunction[major] = route;
+        driver->MajorFunction[major] = Route;
     }
-    status = create_control_device(driver);
+    status = CreateControlDevice(driver);
     if (!NT_SUCCESS(status))
         DbgPrint("sorbel-sim: no control device (%08lx)\n", status);
     return STATUS_SUCCESS;

@@ -10,11 +10,11 @@
 namespace {
 
 struct NullOutput final : hex_upload::Output {
-    void write(std::string_view) override {}
+    void Write(std::string_view) override {}
 };
 
 // 65536 bytes in records of 16, as firmware tools write them.
-std::string full_hex_file() {
+std::string FullHexFile() {
     std::string text;
     char field[16];
     for (unsigned address = 0; address < 0x10000; address += 16) {
@@ -34,7 +34,7 @@ std::string full_hex_file() {
 }
 
 void ReadFromMemory(benchmark::State& state) {
-    const std::string text = full_hex_file();
+    const std::string text = FullHexFile();
     auto image = std::make_unique<hex_upload::FirmwareImage>();
     NullOutput out;
     for (auto _ : state) {
@@ -52,7 +52,7 @@ void ReadFromMemory(benchmark::State& state) {
 BENCHMARK(ReadFromMemory);
 
 void LoadFromFile(benchmark::State& state) {
-    const std::string text = full_hex_file();
+    const std::string text = FullHexFile();
     char path[] = "/tmp/hex-reader-benchXXXXXX";
     int fd = mkstemp(path);
     std::FILE* file = fdopen(fd, "w");

@@ -9,7 +9,7 @@
 namespace {
 
 struct NullOutput final : hex_upload::Output {
-    void write(std::string_view) override {}
+    void Write(std::string_view) override {}
 };
 
 }  // namespace

@@ -10,12 +10,12 @@
 namespace hex_upload {
 namespace {
 
-hid_device* as_device(HidHandle handle) {
+hid_device* AsDevice(HidHandle handle) {
     return static_cast<hid_device*>(handle);
 }
 
 // hidapi's wide strings are UTF-32 here; the caller wants UTF-16.
-void to_utf16(const wchar_t* text, std::u16string& utf16) {
+void ToUtf16(const wchar_t* text, std::u16string& utf16) {
     utf16.clear();
     for (; text != nullptr && *text != 0; ++text) {
         auto c = static_cast<char32_t>(*text);
@@ -29,11 +29,11 @@ void to_utf16(const wchar_t* text, std::u16string& utf16) {
     }
 }
 
-bool copy_string(int result, const wchar_t* wide, std::span<char16_t> text) {
+bool CopyString(int result, const wchar_t* wide, std::span<char16_t> text) {
     if (result != 0)
         return false;
     std::u16string utf16;
-    to_utf16(wide, utf16);
+    ToUtf16(wide, utf16);
     size_t n = utf16.size() < text.size() ? utf16.size() : text.size() - 1;
     utf16.copy(text.data(), n);
     text[n] = 0;
@@ -47,24 +47,24 @@ LinuxHid::LinuxHid() {
 }
 
 LinuxHid::~LinuxHid() {
-    end_device_list();
+    EndDeviceList();
     hid_exit();
 }
 
-bool LinuxHid::begin_device_list() {
-    end_device_list();
+bool LinuxHid::BeginDeviceList() {
+    EndDeviceList();
     devices_ = hid_enumerate(0, 0);
     return true;
 }
 
-bool LinuxHid::list_device(unsigned index, HidListedDevice& device) {
+bool LinuxHid::ListDevice(unsigned index, HidListedDevice& device) {
     hid_device_info* info = devices_;
     for (unsigned i = 0; i < index && info != nullptr; ++i)
         info = info->next;
     if (info == nullptr)
         return false;
-    to_utf16(info->manufacturer_string, manufacturer_);
-    to_utf16(info->product_string, product_);
+    ToUtf16(info->manufacturer_string, manufacturer_);
+    ToUtf16(info->product_string, product_);
     device = HidListedDevice{};
     device.path = info->path;
     device.identity_known = true;
@@ -75,32 +75,32 @@ bool LinuxHid::list_device(unsigned index, HidListedDevice& device) {
     return true;
 }
 
-void LinuxHid::end_device_list() {
+void LinuxHid::EndDeviceList() {
     hid_free_enumeration(devices_);
     devices_ = nullptr;
 }
 
-HidOpenResult LinuxHid::open(const char* path, HidHandle& handle) {
+HidOpenResult LinuxHid::Open(const char* path, HidHandle& handle) {
     hid_device* device = hid_open_path(path);
     if (device != nullptr) {
         handle = device;
-        return HidOpenResult::opened;
+        return HidOpenResult::kOpened;
     }
     // hidapi does not tell why; the node's own open does.
     int fd = ::open(path, O_RDWR | O_CLOEXEC);
     if (fd >= 0) {
         ::close(fd);
-        return HidOpenResult::failed;
+        return HidOpenResult::kFailed;
     }
-    return errno == EACCES || errno == EPERM ? HidOpenResult::access_denied : HidOpenResult::failed;
+    return errno == EACCES || errno == EPERM ? HidOpenResult::kAccessDenied : HidOpenResult::kFailed;
 }
 
-void LinuxHid::close(HidHandle handle) {
-    hid_close(as_device(handle));
+void LinuxHid::Close(HidHandle handle) {
+    hid_close(AsDevice(handle));
 }
 
-bool LinuxHid::get_attributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
-    hid_device_info* info = hid_get_device_info(as_device(handle));
+bool LinuxHid::GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
+    hid_device_info* info = hid_get_device_info(AsDevice(handle));
     if (info == nullptr)
         return false;
     vendor_id = info->vendor_id;
@@ -108,37 +108,37 @@ bool LinuxHid::get_attributes(HidHandle handle, uint16_t& vendor_id, uint16_t& p
     return true;
 }
 
-bool LinuxHid::get_manufacturer_string(HidHandle handle, std::span<char16_t> text) {
+bool LinuxHid::GetManufacturerString(HidHandle handle, std::span<char16_t> text) {
     wchar_t wide[kDeviceStringUnits] = {};
-    return copy_string(hid_get_manufacturer_string(as_device(handle), wide, kDeviceStringUnits), wide, text);
+    return CopyString(hid_get_manufacturer_string(AsDevice(handle), wide, kDeviceStringUnits), wide, text);
 }
 
-bool LinuxHid::get_product_string(HidHandle handle, std::span<char16_t> text) {
+bool LinuxHid::GetProductString(HidHandle handle, std::span<char16_t> text) {
     wchar_t wide[kDeviceStringUnits] = {};
-    return copy_string(hid_get_product_string(as_device(handle), wide, kDeviceStringUnits), wide, text);
+    return CopyString(hid_get_product_string(AsDevice(handle), wide, kDeviceStringUnits), wide, text);
 }
 
-bool LinuxHid::get_feature(HidHandle handle, std::span<uint8_t> report) {
-    return hid_get_feature_report(as_device(handle), report.data(), report.size()) >= 0;
+bool LinuxHid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
+    return hid_get_feature_report(AsDevice(handle), report.data(), report.size()) >= 0;
 }
 
-bool LinuxHid::set_feature(HidHandle handle, std::span<const uint8_t> report) {
-    return hid_send_feature_report(as_device(handle), report.data(), report.size()) >= 0;
+bool LinuxHid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {
+    return hid_send_feature_report(AsDevice(handle), report.data(), report.size()) >= 0;
 }
 
-bool LinuxHid::read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) {
-    int count = hid_read(as_device(handle), report.data(), report.size());
+bool LinuxHid::Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) {
+    int count = hid_read(AsDevice(handle), report.data(), report.size());
     if (count < 0)
         return false;
     bytes_read = static_cast<size_t>(count);
     return true;
 }
 
-bool LinuxHid::write(HidHandle handle, std::span<const uint8_t> report) {
-    return hid_write(as_device(handle), report.data(), report.size()) >= 0;
+bool LinuxHid::Write(HidHandle handle, std::span<const uint8_t> report) {
+    return hid_write(AsDevice(handle), report.data(), report.size()) >= 0;
 }
 
-void LinuxHid::sleep_ms(unsigned milliseconds) {
+void LinuxHid::SleepMs(unsigned milliseconds) {
     timespec pause{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }

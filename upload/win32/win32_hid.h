@@ -13,23 +13,23 @@ class Win32Hid final : public HidPlatform {
 public:
     ~Win32Hid();
 
-    bool begin_device_list() override;
-    bool list_device(unsigned index, HidListedDevice& device) override;
-    void end_device_list() override;
+    bool BeginDeviceList() override;
+    bool ListDevice(unsigned index, HidListedDevice& device) override;
+    void EndDeviceList() override;
 
-    HidOpenResult open(const char* path, HidHandle& handle) override;
-    void close(HidHandle handle) override;
+    HidOpenResult Open(const char* path, HidHandle& handle) override;
+    void Close(HidHandle handle) override;
 
-    bool get_attributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) override;
-    bool get_manufacturer_string(HidHandle handle, std::span<char16_t> text) override;
-    bool get_product_string(HidHandle handle, std::span<char16_t> text) override;
+    bool GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) override;
+    bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
+    bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
 
-    bool get_feature(HidHandle handle, std::span<uint8_t> report) override;
-    bool set_feature(HidHandle handle, std::span<const uint8_t> report) override;
-    bool read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
-    bool write(HidHandle handle, std::span<const uint8_t> report) override;
+    bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
+    bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
+    bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
+    bool Write(HidHandle handle, std::span<const uint8_t> report) override;
 
-    void sleep_ms(unsigned milliseconds) override;
+    void SleepMs(unsigned milliseconds) override;
 
 private:
     GUID hid_class_{};

@@ -3,43 +3,43 @@
 namespace tarnel_sim {
 namespace {
 
-constexpr char hex_digits[] = "0123456789ABCDEF";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-int hex_digit_value(char c) {
+int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
-void put_hex(std::span<char> text, std::size_t at, std::uint8_t value) {
-  text[at] = hex_digits[value >> 4];
-  text[at + 1] = hex_digits[value & 0x0F];
+void PutHex(std::span<char> text, std::size_t at, std::uint8_t value) {
+  text[at] = kHexDigits[value >> 4];
+  text[at + 1] = kHexDigits[value & 0x0F];
 }
 
 }  // namespace
 
-std::size_t format_state(std::span<const std::uint8_t, register_count> registers,
+std::size_t FormatState(std::span<const std::uint8_t, kRegisterCount> registers,
                          std::uint8_t eeprom_first, std::span<char> text) {
-  if (text.size() < register_line_length + 4) return 0;
+  if (text.size() < kRegisterLineLength + 4) return 0;
   std::size_t at = 0;
-  for (unsigned i = 0; i < register_count; ++i) {
+  for (unsigned i = 0; i < kRegisterCount; ++i) {
     if (i != 0) text[at++] = ' ';
-    put_hex(text, at, registers[i]);
+    PutHex(text, at, registers[i]);
     at += 2;
   }
   text[at++] = '\n';
-  put_hex(text, at, eeprom_first);
+  PutHex(text, at, eeprom_first);
   at += 2;
   text[at++] = '\n';
   return at;
 }
 
-bool parse_hex_byte(std::string_view text, std::uint8_t& value) {
+bool ParseHexByte(std::string_view text, std::uint8_t& value) {
   if (text.empty() || text.size() > 2) return false;
   unsigned result = 0;
   for (char c : text) {
-    const int digit = hex_digit_value(c);
+    const int digit = HexDigitValue(c);
     if (digit < 0) return false;
     result = result * 16 + static_cast<unsigned>(digit);
   }
@@ -47,8 +47,8 @@ bool parse_hex_byte(std::string_view text, std::uint8_t& value) {
   return true;
 }
 
-bool parse_register_values(std::string_view text, std::array<std::uint8_t, register_count>& values) {
-  std::array<std::uint8_t, register_count> parsed{};
+bool ParseRegisterValues(std::string_view text, std::array<std::uint8_t, kRegisterCount>& values) {
+  std::array<std::uint8_t, kRegisterCount> parsed{};
   unsigned count = 0;
   std::size_t at = 0;
   while (true) {
@@ -56,16 +56,16 @@ bool parse_register_values(std::string_view text, std::array<std::uint8_t, regis
     if (at == text.size()) break;
     std::size_t end = at;
     while (end < text.size() && text[end] != ' ') ++end;
-    if (count == register_count || !parse_hex_byte(std::string_view(text.data() + at, end - at), parsed[count])) return false;
+    if (count == kRegisterCount || !ParseHexByte(std::string_view(text.data() + at, end - at), parsed[count])) return false;
     ++count;
     at = end;
   }
-  if (count != register_count) return false;
+  if (count != kRegisterCount) return false;
   values = parsed;
   return true;
 }
 
-bool parse_lpt_number(std::string_view text, std::uint8_t& number) {
+bool ParseLptNumber(std::string_view text, std::uint8_t& number) {
   if (text.empty() || text.size() > 3) return false;
   unsigned result = 0;
   for (char c : text) {
@@ -77,10 +77,10 @@ bool parse_lpt_number(std::string_view text, std::uint8_t& number) {
   return true;
 }
 
-bool parse_failure(std::string_view text, EepromFailure& failure) {
-  if (text == "read") failure = EepromFailure::read;
-  else if (text == "write") failure = EepromFailure::write;
-  else if (text == "none") failure = EepromFailure::none;
+bool ParseFailure(std::string_view text, EepromFailure& failure) {
+  if (text == "read") failure = EepromFailure::kRead;
+  else if (text == "write") failure = EepromFailure::kWrite;
+  else if (text == "none") failure = EepromFailure::kNone;
   else return false;
   return true;
 }

@@ -13,20 +13,20 @@
 namespace tarnel_sim {
 
 // "00 11 ... FF": 16 * 3 - 1 characters.
-inline constexpr std::size_t register_line_length = register_count * 3 - 1;
+inline constexpr std::size_t kRegisterLineLength = kRegisterCount * 3 - 1;
 
 // Writes the two lines of `get` ("<registers>\n<eeprom>\n") into `text` and
 // returns their length; `text` needs room for register_line_length + 4.
-std::size_t format_state(std::span<const std::uint8_t, register_count> registers,
+std::size_t FormatState(std::span<const std::uint8_t, kRegisterCount> registers,
                          std::uint8_t eeprom_first, std::span<char> text);
 
 // One or two hex digits, either case.
-bool parse_hex_byte(std::string_view text, std::uint8_t& value);
+bool ParseHexByte(std::string_view text, std::uint8_t& value);
 // Exactly 16 such values separated by spaces.
-bool parse_register_values(std::string_view text, std::array<std::uint8_t, register_count>& values);
+bool ParseRegisterValues(std::string_view text, std::array<std::uint8_t, kRegisterCount>& values);
 // A decimal number 0..255.
-bool parse_lpt_number(std::string_view text, std::uint8_t& number);
+bool ParseLptNumber(std::string_view text, std::uint8_t& number);
 // "read", "write" or "none".
-bool parse_failure(std::string_view text, EepromFailure& failure);
+bool ParseFailure(std::string_view text, EepromFailure& failure);
 
 }  // namespace tarnel_sim

@@ -47,74 +47,74 @@
 
 namespace {
 
-constexpr char service_name[] = "tarnel-sim";
-constexpr char control_device[] = "\\\\.\\TarnelSimCtl";
-constexpr DWORD service_wait_ms = 60000;
-constexpr DWORD device_wait_ms = 20000;
+constexpr char kServiceName[] = "tarnel-sim";
+constexpr char kControlDevice[] = "\\\\.\\TarnelSimCtl";
+constexpr DWORD kServiceWaitMs = 60000;
+constexpr DWORD kDeviceWaitMs = 20000;
 
-void write_text(DWORD handle_id, std::string_view text) {
+void WriteText(DWORD handle_id, std::string_view text) {
   DWORD written = 0;
   WriteFile(GetStdHandle(handle_id), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-void write_number(DWORD handle_id, unsigned long value) {
+void WriteNumber(DWORD handle_id, unsigned long value) {
   char digits[12];
   unsigned at = sizeof(digits);
   do {
     digits[--at] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  write_text(handle_id, {digits + at, sizeof(digits) - at});
+  WriteText(handle_id, {digits + at, sizeof(digits) - at});
 }
 
-int failure(std::string_view what, DWORD error) {
-  write_text(STD_ERROR_HANDLE, "tarnel-sim-ctl: ");
-  write_text(STD_ERROR_HANDLE, what);
+int Failure(std::string_view what, DWORD error) {
+  WriteText(STD_ERROR_HANDLE, "tarnel-sim-ctl: ");
+  WriteText(STD_ERROR_HANDLE, what);
   if (error != 0) {
-    write_text(STD_ERROR_HANDLE, " (error ");
-    write_number(STD_ERROR_HANDLE, error);
-    write_text(STD_ERROR_HANDLE, ")");
+    WriteText(STD_ERROR_HANDLE, " (error ");
+    WriteNumber(STD_ERROR_HANDLE, error);
+    WriteText(STD_ERROR_HANDLE, ")");
   }
-  write_text(STD_ERROR_HANDLE, "\n");
+  WriteText(STD_ERROR_HANDLE, "\n");
   return 1;
 }
 
-int usage(std::string_view problem) {
-  write_text(STD_ERROR_HANDLE, "tarnel-sim-ctl: ");
-  write_text(STD_ERROR_HANDLE, problem);
-  write_text(STD_ERROR_HANDLE,
+int Usage(std::string_view problem) {
+  WriteText(STD_ERROR_HANDLE, "tarnel-sim-ctl: ");
+  WriteText(STD_ERROR_HANDLE, problem);
+  WriteText(STD_ERROR_HANDLE,
              "\nusage: tarnel-sim-ctl install | get | set \"<16 hex values>\" <eeprom hex> | lpt N"
              " | fail read|write|none | reset\n");
   return 2;
 }
 
-HANDLE open_control() {
-  return CreateFileA(control_device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+HANDLE OpenControl() {
+  return CreateFileA(kControlDevice, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // One control request; returns 0 or prints why it failed and returns 1.
-int control(std::uint32_t code, const void* input, DWORD input_size, void* output, DWORD output_size) {
-  const HANDLE device = open_control();
+int Control(std::uint32_t code, const void* input, DWORD input_size, void* output, DWORD output_size) {
+  const HANDLE device = OpenControl();
   if (device == INVALID_HANDLE_VALUE)
-    return failure("the simulated adapter is not running (run \"tarnel-sim-ctl install\")", GetLastError());
+    return Failure("the simulated adapter is not running (run \"tarnel-sim-ctl install\")", GetLastError());
   DWORD returned = 0;
   const BOOL done = DeviceIoControl(device, code, const_cast<void*>(input), input_size, output, output_size,
                                     &returned, nullptr);
   const DWORD error = GetLastError();
   CloseHandle(device);
-  if (!done) return failure("the simulated adapter refused the request", error);
-  if (returned != output_size) return failure("the simulated adapter answered with the wrong size", 0);
+  if (!done) return Failure("the simulated adapter refused the request", error);
+  if (returned != output_size) return Failure("the simulated adapter answered with the wrong size", 0);
   return 0;
 }
 
-bool driver_path(char (&path)[MAX_PATH]) {
+bool DriverPath(char (&path)[MAX_PATH]) {
   const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
   DWORD slash = length;
   while (slash != 0 && path[slash - 1] != '\\' && path[slash - 1] != '/') --slash;
-  constexpr std::string_view file = "tarnel-sim.sys";
-  if (slash + file.size() + 1 > MAX_PATH) return false;
-  for (char c : file) path[slash++] = c;
+  constexpr std::string_view kFile = "tarnel-sim.sys";
+  if (slash + kFile.size() + 1 > MAX_PATH) return false;
+  for (char c : kFile) path[slash++] = c;
   path[slash] = 0;
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
@@ -122,34 +122,34 @@ bool driver_path(char (&path)[MAX_PATH]) {
 // Right after a prefix is made, the service database can stay locked for a
 // while; every service call is retried until the time limit.
 template <typename Call>
-bool retry_while_locked(Call call) {
+bool RetryWhileLocked(Call call) {
   const DWORD start = GetTickCount();
   while (true) {
     if (call()) return true;
-    if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED || GetTickCount() - start > service_wait_ms) return false;
+    if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED || GetTickCount() - start > kServiceWaitMs) return false;
     Sleep(250);
   }
 }
 
 // A freshly installed adapter: power-on state, on LPT2, no failures.
-int reset_all() {
-  const std::uint8_t lpt_number = tarnel_sim::default_lpt_number;
-  const auto no_failure = static_cast<std::uint8_t>(tarnel_sim::EepromFailure::none);
-  if (const int result = control(tarnel_sim::control_power_on, nullptr, 0, nullptr, 0)) return result;
-  if (const int result = control(tarnel_sim::control_set_lpt, &lpt_number, 1, nullptr, 0)) return result;
-  return control(tarnel_sim::control_set_failure, &no_failure, 1, nullptr, 0);
+int ResetAll() {
+  const std::uint8_t lpt_number = tarnel_sim::kDefaultLptNumber;
+  const auto no_failure = static_cast<std::uint8_t>(tarnel_sim::EepromFailure::kNone);
+  if (const int result = Control(tarnel_sim::kControlPowerOn, nullptr, 0, nullptr, 0)) return result;
+  if (const int result = Control(tarnel_sim::kControlSetLpt, &lpt_number, 1, nullptr, 0)) return result;
+  return Control(tarnel_sim::kControlSetFailure, &no_failure, 1, nullptr, 0);
 }
 
-int install() {
+int Install() {
   char path[MAX_PATH];
-  if (!driver_path(path)) return failure("tarnel-sim.sys is not next to tarnel-sim-ctl.exe", GetLastError());
+  if (!DriverPath(path)) return Failure("tarnel-sim.sys is not next to tarnel-sim-ctl.exe", GetLastError());
   SC_HANDLE manager = nullptr;
-  if (!retry_while_locked([&] { return (manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) != nullptr; }))
-    return failure("cannot open the service manager", GetLastError());
+  if (!RetryWhileLocked([&] { return (manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) != nullptr; }))
+    return Failure("cannot open the service manager", GetLastError());
 
   SC_HANDLE service = nullptr;
-  const bool created = retry_while_locked([&] {
-    service = CreateServiceA(manager, service_name, "Simulated Tarnel adapter", SERVICE_ALL_ACCESS,
+  const bool created = RetryWhileLocked([&] {
+    service = CreateServiceA(manager, kServiceName, "Simulated Tarnel adapter", SERVICE_ALL_ACCESS,
                              SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path, nullptr,
                              nullptr, nullptr, nullptr, nullptr);
     return service != nullptr;
@@ -158,12 +158,12 @@ int install() {
     if (GetLastError() != ERROR_SERVICE_EXISTS) {
       const DWORD error = GetLastError();
       CloseServiceHandle(manager);
-      return failure("cannot create the driver service", error);
+      return Failure("cannot create the driver service", error);
     }
-    service = OpenServiceA(manager, service_name, SERVICE_ALL_ACCESS);
+    service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
     // The build tree may have moved: the service follows this program.
     if (service != nullptr)
-      retry_while_locked([&] {
+      RetryWhileLocked([&] {
         return ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                     path, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
       });
@@ -171,75 +171,75 @@ int install() {
   if (service == nullptr) {
     const DWORD error = GetLastError();
     CloseServiceHandle(manager);
-    return failure("cannot open the driver service", error);
+    return Failure("cannot open the driver service", error);
   }
-  const bool started = retry_while_locked([&] { return StartServiceA(service, 0, nullptr) != FALSE; });
+  const bool started = RetryWhileLocked([&] { return StartServiceA(service, 0, nullptr) != FALSE; });
   const DWORD error = GetLastError();
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
-  if (!started && error != ERROR_SERVICE_ALREADY_RUNNING) return failure("cannot start the driver service", error);
+  if (!started && error != ERROR_SERVICE_ALREADY_RUNNING) return Failure("cannot start the driver service", error);
 
   const DWORD start = GetTickCount();
   while (true) {
-    const HANDLE device = open_control();
+    const HANDLE device = OpenControl();
     if (device != INVALID_HANDLE_VALUE) {
       CloseHandle(device);
-      return reset_all();
+      return ResetAll();
     }
-    if (GetTickCount() - start > device_wait_ms) return failure("the driver started but its control device did not appear", GetLastError());
+    if (GetTickCount() - start > kDeviceWaitMs) return Failure("the driver started but its control device did not appear", GetLastError());
     Sleep(100);
   }
 }
 
-int get() {
-  std::array<std::uint8_t, tarnel_sim::snapshot_size> snapshot{};
-  if (const int result = control(tarnel_sim::control_get_state, nullptr, 0, snapshot.data(), snapshot.size()))
+int Get() {
+  std::array<std::uint8_t, tarnel_sim::kSnapshotSize> snapshot{};
+  if (const int result = Control(tarnel_sim::kControlGetState, nullptr, 0, snapshot.data(), snapshot.size()))
     return result;
-  char text[tarnel_sim::register_line_length + 4];
-  const std::size_t length = tarnel_sim::format_state(
-      std::span<const std::uint8_t, tarnel_sim::register_count>(snapshot.data(), tarnel_sim::register_count),
-      snapshot[tarnel_sim::snapshot_eeprom], text);
-  write_text(STD_OUTPUT_HANDLE, {text, length});
+  char text[tarnel_sim::kRegisterLineLength + 4];
+  const std::size_t length = tarnel_sim::FormatState(
+      std::span<const std::uint8_t, tarnel_sim::kRegisterCount>(snapshot.data(), tarnel_sim::kRegisterCount),
+      snapshot[tarnel_sim::kSnapshotEeprom], text);
+  WriteText(STD_OUTPUT_HANDLE, {text, length});
   return 0;
 }
 
-int set(std::string_view registers, std::string_view eeprom) {
-  std::array<std::uint8_t, tarnel_sim::register_count> values{};
-  std::array<std::uint8_t, tarnel_sim::set_state_size> request{};
-  if (!tarnel_sim::parse_register_values(registers, values))
-    return usage("set needs 16 hex values of one or two digits, separated by spaces");
-  if (!tarnel_sim::parse_hex_byte(eeprom, request[tarnel_sim::register_count]))
-    return usage("the EEPROM byte must be one or two hex digits");
-  if ((values[tarnel_sim::ecr_register] >> 5) == tarnel_sim::mode_reserved)
-    return usage("ECR mode 5 is reserved: the port does not accept it");
-  for (unsigned i = 0; i < tarnel_sim::register_count; ++i) request[i] = values[i];
-  return control(tarnel_sim::control_set_state, request.data(), request.size(), nullptr, 0);
+int Set(std::string_view registers, std::string_view eeprom) {
+  std::array<std::uint8_t, tarnel_sim::kRegisterCount> values{};
+  std::array<std::uint8_t, tarnel_sim::kSetStateSize> request{};
+  if (!tarnel_sim::ParseRegisterValues(registers, values))
+    return Usage("set needs 16 hex values of one or two digits, separated by spaces");
+  if (!tarnel_sim::ParseHexByte(eeprom, request[tarnel_sim::kRegisterCount]))
+    return Usage("the EEPROM byte must be one or two hex digits");
+  if ((values[tarnel_sim::kEcrRegister] >> 5) == tarnel_sim::kModeReserved)
+    return Usage("ECR mode 5 is reserved: the port does not accept it");
+  for (unsigned i = 0; i < tarnel_sim::kRegisterCount; ++i) request[i] = values[i];
+  return Control(tarnel_sim::kControlSetState, request.data(), request.size(), nullptr, 0);
 }
 
-int lpt(std::string_view number_text) {
+int Lpt(std::string_view number_text) {
   std::uint8_t number = 0;
-  if (!tarnel_sim::parse_lpt_number(number_text, number)) return usage("lpt needs a number 0..255");
-  return control(tarnel_sim::control_set_lpt, &number, 1, nullptr, 0);
+  if (!tarnel_sim::ParseLptNumber(number_text, number)) return Usage("lpt needs a number 0..255");
+  return Control(tarnel_sim::kControlSetLpt, &number, 1, nullptr, 0);
 }
 
-int fail(std::string_view mode_text) {
+int Fail(std::string_view mode_text) {
   tarnel_sim::EepromFailure mode{};
-  if (!tarnel_sim::parse_failure(mode_text, mode)) return usage("fail needs read, write or none");
+  if (!tarnel_sim::ParseFailure(mode_text, mode)) return Usage("fail needs read, write or none");
   const auto byte = static_cast<std::uint8_t>(mode);
-  return control(tarnel_sim::control_set_failure, &byte, 1, nullptr, 0);
+  return Control(tarnel_sim::kControlSetFailure, &byte, 1, nullptr, 0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage("no command");
+  if (argc < 2) return Usage("no command");
   const std::string_view command = argv[1];
   const int arguments = argc - 2;
-  if (command == "install" && arguments == 0) return install();
-  if (command == "get" && arguments == 0) return get();
-  if (command == "set" && arguments == 2) return set(argv[2], argv[3]);
-  if (command == "lpt" && arguments == 1) return lpt(argv[2]);
-  if (command == "fail" && arguments == 1) return fail(argv[2]);
-  if (command == "reset" && arguments == 0) return control(tarnel_sim::control_power_on, nullptr, 0, nullptr, 0);
-  return usage("unknown command or wrong number of arguments");
+  if (command == "install" && arguments == 0) return Install();
+  if (command == "get" && arguments == 0) return Get();
+  if (command == "set" && arguments == 2) return Set(argv[2], argv[3]);
+  if (command == "lpt" && arguments == 1) return Lpt(argv[2]);
+  if (command == "fail" && arguments == 1) return Fail(argv[2]);
+  if (command == "reset" && arguments == 0) return Control(tarnel_sim::kControlPowerOn, nullptr, 0, nullptr, 0);
+  return Usage("unknown command or wrong number of arguments");
 }

@@ -41,24 +41,24 @@ struct DeviceNames {
   bool direct_io;
 };
 
-constexpr DeviceNames device_names[] = {
-    {DeviceKind::lpt, L"\\Device\\TarnelSimLpt", nullptr, true},
-    {DeviceKind::ezusb, L"\\Device\\TarnelSimEzUsb", L"\\DosDevices\\EZUSB-0", true},
-    {DeviceKind::port_io, L"\\Device\\TarnelSimPortIo", L"\\DosDevices\\ZLPORTIO", false},
-    {DeviceKind::control, L"\\Device\\TarnelSimCtl", L"\\DosDevices\\TarnelSimCtl", false},
+constexpr DeviceNames kDeviceNames[] = {
+    {DeviceKind::kLpt, L"\\Device\\TarnelSimLpt", nullptr, true},
+    {DeviceKind::kEzusb, L"\\Device\\TarnelSimEzUsb", L"\\DosDevices\\EZUSB-0", true},
+    {DeviceKind::kPortIo, L"\\Device\\TarnelSimPortIo", L"\\DosDevices\\ZLPORTIO", false},
+    {DeviceKind::kControl, L"\\Device\\TarnelSimCtl", L"\\DosDevices\\TarnelSimCtl", false},
 };
-constexpr unsigned device_count = sizeof(device_names) / sizeof(device_names[0]);
+constexpr unsigned kDeviceCount = sizeof(kDeviceNames) / sizeof(kDeviceNames[0]);
 
-PDEVICE_OBJECT g_devices[device_count];
+PDEVICE_OBJECT g_devices[kDeviceCount];
 HANDLE g_service_key;  // nullptr: the state is not kept
 tarnel_sim::SavedState g_saved_state;
-bool g_links[device_count];
+bool g_links[kDeviceCount];
 
 // "\DosDevices\LPT<n>" for n in 1..255, built without any runtime library.
 struct LptName {
   wchar_t text[24];
 };
-LptName lpt_dos_name(unsigned number) {
+LptName LptDosName(unsigned number) {
   LptName name{};
   const wchar_t prefix[] = L"\\DosDevices\\LPT";
   unsigned at = 0;
@@ -74,17 +74,17 @@ LptName lpt_dos_name(unsigned number) {
   return name;
 }
 
-NTSTATUS create_link(unsigned device, const wchar_t* dos_name) {
+NTSTATUS CreateLink(unsigned device, const wchar_t* dos_name) {
   UNICODE_STRING link;
   UNICODE_STRING target;
   RtlInitUnicodeString(&link, dos_name);
-  RtlInitUnicodeString(&target, device_names[device].device);
+  RtlInitUnicodeString(&target, kDeviceNames[device].device);
   const NTSTATUS status = IoCreateSymbolicLink(&link, &target);
   g_links[device] = NT_SUCCESS(status);
   return status;
 }
 
-void delete_link(unsigned device, const wchar_t* dos_name) {
+void DeleteLink(unsigned device, const wchar_t* dos_name) {
   if (!g_links[device]) return;
   UNICODE_STRING link;
   RtlInitUnicodeString(&link, dos_name);
@@ -92,88 +92,88 @@ void delete_link(unsigned device, const wchar_t* dos_name) {
   g_links[device] = false;
 }
 
-NTSTATUS create_lpt_link(unsigned number) {
+NTSTATUS CreateLptLink(unsigned number) {
   if (number == 0) return STATUS_SUCCESS;
-  const LptName name = lpt_dos_name(number);
-  return create_link(0, name.text);
+  const LptName name = LptDosName(number);
+  return CreateLink(0, name.text);
 }
 
-void delete_lpt_link(unsigned number) {
+void DeleteLptLink(unsigned number) {
   if (number == 0) return;
-  const LptName name = lpt_dos_name(number);
-  delete_link(0, name.text);
+  const LptName name = LptDosName(number);
+  DeleteLink(0, name.text);
 }
 
 // Moves the printer-port device to its new LPT name; on failure it stays
 // where it was.
-NTSTATUS move_lpt_link(unsigned old_number, unsigned new_number) {
-  delete_lpt_link(old_number);
-  const NTSTATUS status = create_lpt_link(new_number);
+NTSTATUS MoveLptLink(unsigned old_number, unsigned new_number) {
+  DeleteLptLink(old_number);
+  const NTSTATUS status = CreateLptLink(new_number);
   if (!NT_SUCCESS(status)) {
     g_adapter.lpt_number = static_cast<std::uint8_t>(old_number);
-    create_lpt_link(old_number);
+    CreateLptLink(old_number);
   }
   return status;
 }
 
-constexpr wchar_t state_value_name[] = L"State";
+constexpr wchar_t kStateValueName[] = L"State";
 
-void open_service_key(PUNICODE_STRING registry_path) {
+void OpenServiceKey(PUNICODE_STRING registry_path) {
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, registry_path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
   if (!NT_SUCCESS(ZwOpenKey(&g_service_key, KEY_QUERY_VALUE | KEY_SET_VALUE, &attributes))) g_service_key = nullptr;
 }
 
-void load_state() {
+void LoadState() {
   if (g_service_key != nullptr) {
     struct {
       KEY_VALUE_PARTIAL_INFORMATION info;
-      UCHAR room[tarnel_sim::saved_state_size];
+      UCHAR room[tarnel_sim::kSavedStateSize];
     } value;
     UNICODE_STRING name;
-    RtlInitUnicodeString(&name, state_value_name);
+    RtlInitUnicodeString(&name, kStateValueName);
     ULONG length = 0;
     if (NT_SUCCESS(ZwQueryValueKey(g_service_key, &name, KeyValuePartialInformation, &value, sizeof(value), &length)) &&
         value.info.Type == REG_BINARY)
-      tarnel_sim::restore_state(g_adapter, {value.info.Data, value.info.DataLength});
+      tarnel_sim::RestoreState(g_adapter, {value.info.Data, value.info.DataLength});
   }
-  g_saved_state = tarnel_sim::save_state(g_adapter);
+  g_saved_state = tarnel_sim::SaveState(g_adapter);
 }
 
-void store_state() {
-  const tarnel_sim::SavedState state = tarnel_sim::save_state(g_adapter);
+void StoreState() {
+  const tarnel_sim::SavedState state = tarnel_sim::SaveState(g_adapter);
   bool changed = false;
   for (unsigned i = 0; i < state.size(); ++i) changed |= state[i] != g_saved_state[i];
   if (!changed || g_service_key == nullptr) return;
   UNICODE_STRING name;
-  RtlInitUnicodeString(&name, state_value_name);
+  RtlInitUnicodeString(&name, kStateValueName);
   if (NT_SUCCESS(ZwSetValueKey(g_service_key, &name, 0, REG_BINARY, const_cast<std::uint8_t*>(state.data()),
                                state.size())))
     g_saved_state = state;
 }
 
-NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
   irp->IoStatus.Information = information;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   return status;
 }
 
-NTSTATUS status_of(tarnel_sim::RequestStatus status) {
+NTSTATUS StatusOf(tarnel_sim::RequestStatus status) {
   switch (status) {
-    case tarnel_sim::RequestStatus::success:
+    case tarnel_sim::RequestStatus::kSuccess:
       return STATUS_SUCCESS;
-    case tarnel_sim::RequestStatus::invalid_parameter:
+    case tarnel_sim::RequestStatus::kInvalidParameter:
       return STATUS_INVALID_PARAMETER;
-    case tarnel_sim::RequestStatus::invalid_request:
+    case tarnel_sim::RequestStatus::kInvalidRequest:
       return STATUS_INVALID_DEVICE_REQUEST;
-    case tarnel_sim::RequestStatus::device_error:
+    case tarnel_sim::RequestStatus::kDeviceError:
       return STATUS_IO_DEVICE_ERROR;
   }
   return STATUS_INVALID_DEVICE_REQUEST;
 }
 
-NTSTATUS NTAPI device_control(PDEVICE_OBJECT device, PIRP irp) {
+NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   const auto* extension = static_cast<const DeviceExtension*>(device->DeviceExtension);
   const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
@@ -194,53 +194,53 @@ NTSTATUS NTAPI device_control(PDEVICE_OBJECT device, PIRP irp) {
       if (system_buffer != nullptr) buffers.input = {system_buffer, input_length};
       if (irp->MdlAddress != nullptr) {
         auto* direct = static_cast<std::uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
-        if (direct == nullptr) return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        if (direct == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
         buffers.output = {direct, MmGetMdlByteCount(irp->MdlAddress)};
       }
       break;
     default:  // METHOD_NEITHER: no request of ours uses it
-      return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
 
   KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, nullptr);
   const unsigned old_lpt = g_adapter.lpt_number;
-  const tarnel_sim::RequestResult result = tarnel_sim::handle_request(g_adapter, extension->kind, code, buffers);
-  NTSTATUS status = status_of(result.status);
-  if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt) status = move_lpt_link(old_lpt, g_adapter.lpt_number);
-  store_state();
+  const tarnel_sim::RequestResult result = tarnel_sim::HandleRequest(g_adapter, extension->kind, code, buffers);
+  NTSTATUS status = StatusOf(result.status);
+  if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt) status = MoveLptLink(old_lpt, g_adapter.lpt_number);
+  StoreState();
   KeReleaseMutex(&g_lock, FALSE);
-  return complete(irp, status, NT_SUCCESS(status) ? result.bytes_returned : 0);
+  return Complete(irp, status, NT_SUCCESS(status) ? result.bytes_returned : 0);
 }
 
-NTSTATUS NTAPI create_close(PDEVICE_OBJECT, PIRP irp) { return complete(irp, STATUS_SUCCESS, 0); }
+NTSTATUS NTAPI CreateClose(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
 
-void remove_devices() {
-  delete_lpt_link(g_adapter.lpt_number);
-  for (unsigned i = 0; i < device_count; ++i) {
-    if (device_names[i].dos_name != nullptr) delete_link(i, device_names[i].dos_name);
+void RemoveDevices() {
+  DeleteLptLink(g_adapter.lpt_number);
+  for (unsigned i = 0; i < kDeviceCount; ++i) {
+    if (kDeviceNames[i].dos_name != nullptr) DeleteLink(i, kDeviceNames[i].dos_name);
     if (g_devices[i] != nullptr) IoDeleteDevice(g_devices[i]);
     g_devices[i] = nullptr;
   }
 }
 
-void NTAPI unload(PDRIVER_OBJECT) {
-  remove_devices();
+void NTAPI Unload(PDRIVER_OBJECT) {
+  RemoveDevices();
   if (g_service_key != nullptr) ZwClose(g_service_key);
   g_service_key = nullptr;
 }
 
-NTSTATUS create_devices(PDRIVER_OBJECT driver) {
-  for (unsigned i = 0; i < device_count; ++i) {
+NTSTATUS CreateDevices(PDRIVER_OBJECT driver) {
+  for (unsigned i = 0; i < kDeviceCount; ++i) {
     UNICODE_STRING name;
-    RtlInitUnicodeString(&name, device_names[i].device);
+    RtlInitUnicodeString(&name, kDeviceNames[i].device);
     NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name, FILE_DEVICE_UNKNOWN, 0, FALSE,
                                      &g_devices[i]);
     if (!NT_SUCCESS(status)) return status;
-    static_cast<DeviceExtension*>(g_devices[i]->DeviceExtension)->kind = device_names[i].kind;
-    if (device_names[i].direct_io) g_devices[i]->Flags |= DO_DIRECT_IO;
+    static_cast<DeviceExtension*>(g_devices[i]->DeviceExtension)->kind = kDeviceNames[i].kind;
+    if (kDeviceNames[i].direct_io) g_devices[i]->Flags |= DO_DIRECT_IO;
     g_devices[i]->Flags &= ~DO_DEVICE_INITIALIZING;
-    status = device_names[i].dos_name != nullptr ? create_link(i, device_names[i].dos_name)
-                                                 : create_lpt_link(g_adapter.lpt_number);
+    status = kDeviceNames[i].dos_name != nullptr ? CreateLink(i, kDeviceNames[i].dos_name)
+                                                 : CreateLptLink(g_adapter.lpt_number);
     if (!NT_SUCCESS(status)) return status;
   }
   return STATUS_SUCCESS;
@@ -250,14 +250,14 @@ NTSTATUS create_devices(PDRIVER_OBJECT driver) {
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
   KeInitializeMutex(&g_lock, 0);
-  open_service_key(registry_path);
-  load_state();
-  driver->MajorFunction[IRP_MJ_CREATE] = create_close;
-  driver->MajorFunction[IRP_MJ_CLOSE] = create_close;
-  driver->MajorFunction[IRP_MJ_CLEANUP] = create_close;
-  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = device_control;
-  driver->DriverUnload = unload;
-  const NTSTATUS status = create_devices(driver);
-  if (!NT_SUCCESS(status)) unload(driver);
+  OpenServiceKey(registry_path);
+  LoadState();
+  driver->MajorFunction[IRP_MJ_CREATE] = CreateClose;
+  driver->MajorFunction[IRP_MJ_CLOSE] = CreateClose;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = CreateClose;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DeviceControl;
+  driver->DriverUnload = Unload;
+  const NTSTATUS status = CreateDevices(driver);
+  if (!NT_SUCCESS(status)) Unload(driver);
   return status;
 }

@@ -3,128 +3,128 @@
 namespace tarnel_sim {
 namespace {
 
-constexpr bool fifo_empty(const Fifo& fifo) { return fifo.count == 0; }
-constexpr bool fifo_full(const Fifo& fifo) { return fifo.count == fifo_capacity; }
+constexpr bool FifoEmpty(const Fifo& fifo) { return fifo.count == 0; }
+constexpr bool FifoFull(const Fifo& fifo) { return fifo.count == kFifoCapacity; }
 
-void fifo_clear(Fifo& fifo) { fifo = Fifo{}; }
+void FifoClear(Fifo& fifo) { fifo = Fifo{}; }
 
-void fifo_push(Fifo& fifo, std::uint8_t value) {
-  if (fifo_full(fifo)) return;  // like the hardware: a byte written to a full FIFO is lost
-  fifo.bytes[(fifo.head + fifo.count) % fifo_capacity] = value;
+void FifoPush(Fifo& fifo, std::uint8_t value) {
+  if (FifoFull(fifo)) return;  // like the hardware: a byte written to a full FIFO is lost
+  fifo.bytes[(fifo.head + fifo.count) % kFifoCapacity] = value;
   ++fifo.count;
 }
 
-std::uint8_t fifo_pop(Fifo& fifo) {
+std::uint8_t FifoPop(Fifo& fifo) {
   const std::uint8_t value = fifo.bytes[fifo.head];
-  fifo.head = static_cast<std::uint8_t>((fifo.head + 1) % fifo_capacity);
+  fifo.head = static_cast<std::uint8_t>((fifo.head + 1) % kFifoCapacity);
   --fifo.count;
   return value;
 }
 
-std::uint8_t ecr_value(const Adapter& adapter) {
+std::uint8_t EcrValue(const Adapter& adapter) {
   std::uint8_t flags = 0;
-  if (fifo_full(adapter.fifo)) flags |= ecr_fifo_full;
-  if (fifo_empty(adapter.fifo)) flags |= ecr_fifo_empty;
-  return static_cast<std::uint8_t>((adapter.registers[ecr_register] & ~ecr_flag_bits) | flags);
+  if (FifoFull(adapter.fifo)) flags |= kEcrFifoFull;
+  if (FifoEmpty(adapter.fifo)) flags |= kEcrFifoEmpty;
+  return static_cast<std::uint8_t>((adapter.registers[kEcrRegister] & ~kEcrFlagBits) | flags);
 }
 
-void write_ecr(Adapter& adapter, std::uint8_t value) {
+void WriteEcr(Adapter& adapter, std::uint8_t value) {
   const unsigned mode = value >> 5;
-  if (mode == mode_reserved) return;  // refused: the port stays in its mode
+  if (mode == kModeReserved) return;  // refused: the port stays in its mode
   // Bytes waiting in a FIFO do not survive a change of mode.
-  if (mode != ecr_mode(adapter)) fifo_clear(adapter.fifo);
-  adapter.registers[ecr_register] = static_cast<std::uint8_t>(value & ~ecr_flag_bits);
+  if (mode != EcrMode(adapter)) FifoClear(adapter.fifo);
+  adapter.registers[kEcrRegister] = static_cast<std::uint8_t>(value & ~kEcrFlagBits);
 }
 
 // Register 8 by mode: cfgA (read-only) in mode 7, the FIFO in modes 3 and 6,
 // a plain register elsewhere. An empty FIFO reads as the last byte written.
-void write_fifo_register(Adapter& adapter, std::uint8_t value) {
-  switch (ecr_mode(adapter)) {
-    case mode_config:
+void WriteFifoRegister(Adapter& adapter, std::uint8_t value) {
+  switch (EcrMode(adapter)) {
+    case kModeConfig:
       return;
-    case mode_test:
-      fifo_push(adapter.fifo, value);
+    case kModeTest:
+      FifoPush(adapter.fifo, value);
       break;
     default:  // mode 3: the peripheral takes each byte at once
       break;
   }
-  adapter.registers[fifo_register] = value;
+  adapter.registers[kFifoRegister] = value;
 }
 
 }  // namespace
 
-void power_on(Adapter& adapter) {
+void PowerOn(Adapter& adapter) {
   Adapter fresh{};
   fresh.lpt_number = adapter.lpt_number;
   fresh.eeprom_failure = adapter.eeprom_failure;
   adapter = fresh;
 }
 
-std::uint8_t peek_register(const Adapter& adapter, unsigned index) {
-  if (index >= register_count) return 0;
-  if (index == ecr_register) return ecr_value(adapter);
-  if (index == fifo_register) {
-    const unsigned mode = ecr_mode(adapter);
-    if (mode == mode_config) return cfg_a_value;
-    if (mode == mode_test && !fifo_empty(adapter.fifo)) return adapter.fifo.bytes[adapter.fifo.head];
+std::uint8_t PeekRegister(const Adapter& adapter, unsigned index) {
+  if (index >= kRegisterCount) return 0;
+  if (index == kEcrRegister) return EcrValue(adapter);
+  if (index == kFifoRegister) {
+    const unsigned mode = EcrMode(adapter);
+    if (mode == kModeConfig) return kCfgAValue;
+    if (mode == kModeTest && !FifoEmpty(adapter.fifo)) return adapter.fifo.bytes[adapter.fifo.head];
   }
   return adapter.registers[index];
 }
 
-std::uint8_t read_register(Adapter& adapter, unsigned index) {
-  if (index == fifo_register && ecr_mode(adapter) == mode_test && !fifo_empty(adapter.fifo))
-    return fifo_pop(adapter.fifo);
-  return peek_register(adapter, index);
+std::uint8_t ReadRegister(Adapter& adapter, unsigned index) {
+  if (index == kFifoRegister && EcrMode(adapter) == kModeTest && !FifoEmpty(adapter.fifo))
+    return FifoPop(adapter.fifo);
+  return PeekRegister(adapter, index);
 }
 
-void write_register(Adapter& adapter, unsigned index, std::uint8_t value) {
+void WriteRegister(Adapter& adapter, unsigned index, std::uint8_t value) {
   switch (index) {
-    case status_register:
+    case kStatusRegister:
       return;  // input lines: writes do not reach them
-    case ecr_register:
-      write_ecr(adapter, value);
+    case kEcrRegister:
+      WriteEcr(adapter, value);
       return;
-    case fifo_register:
-      write_fifo_register(adapter, value);
+    case kFifoRegister:
+      WriteFifoRegister(adapter, value);
       return;
     default:
-      if (index < register_count) adapter.registers[index] = value;
+      if (index < kRegisterCount) adapter.registers[index] = value;
   }
 }
 
-bool set_state(Adapter& adapter, std::span<const std::uint8_t, register_count> values,
+bool SetState(Adapter& adapter, std::span<const std::uint8_t, kRegisterCount> values,
                std::uint8_t eeprom_first) {
-  if ((values[ecr_register] >> 5) == mode_reserved) return false;
-  for (unsigned i = 0; i < register_count; ++i) adapter.registers[i] = values[i];
-  adapter.registers[ecr_register] = static_cast<std::uint8_t>(values[ecr_register] & ~ecr_flag_bits);
-  fifo_clear(adapter.fifo);
+  if ((values[kEcrRegister] >> 5) == kModeReserved) return false;
+  for (unsigned i = 0; i < kRegisterCount; ++i) adapter.registers[i] = values[i];
+  adapter.registers[kEcrRegister] = static_cast<std::uint8_t>(values[kEcrRegister] & ~kEcrFlagBits);
+  FifoClear(adapter.fifo);
   adapter.answer_pending = false;
   adapter.eeprom_first = eeprom_first;
   return true;
 }
 
-CommandResult execute_command(Adapter& adapter, std::span<const std::uint8_t> command) {
-  constexpr std::uint8_t read_flag = 0x10;
+CommandResult ExecuteCommand(Adapter& adapter, std::span<const std::uint8_t> command) {
+  constexpr std::uint8_t kReadFlag = 0x10;
   if (command.empty() || (command[0] & 0xE0) != 0) return {};
   const unsigned index = command[0] & 0x0F;
-  const bool is_read = (command[0] & read_flag) != 0;
+  const bool is_read = (command[0] & kReadFlag) != 0;
   if (is_read) {
     if (command.size() != 1) return {};
-    return {true, true, read_register(adapter, index)};
+    return {true, true, ReadRegister(adapter, index)};
   }
   if (command.size() != 2) return {};
-  write_register(adapter, index, command[1]);
+  WriteRegister(adapter, index, command[1]);
   return {true, false, 0};
 }
 
 namespace {
-constexpr std::uint8_t saved_state_version = 1;
+constexpr std::uint8_t kSavedStateVersion = 1;
 }
 
-SavedState save_state(const Adapter& adapter) {
+SavedState SaveState(const Adapter& adapter) {
   SavedState saved{};
   unsigned at = 0;
-  saved[at++] = saved_state_version;
+  saved[at++] = kSavedStateVersion;
   for (std::uint8_t value : adapter.registers) saved[at++] = value;
   for (std::uint8_t value : adapter.fifo.bytes) saved[at++] = value;
   saved[at++] = adapter.fifo.head;
@@ -137,8 +137,8 @@ SavedState save_state(const Adapter& adapter) {
   return saved;
 }
 
-bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved) {
-  if (saved.size() != saved_state_size || saved[0] != saved_state_version) return false;
+bool RestoreState(Adapter& adapter, std::span<const std::uint8_t> saved) {
+  if (saved.size() != kSavedStateSize || saved[0] != kSavedStateVersion) return false;
   Adapter restored{};
   unsigned at = 1;
   for (std::uint8_t& value : restored.registers) value = saved[at++];
@@ -150,9 +150,9 @@ bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved) {
   restored.lpt_number = saved[at++];
   const std::uint8_t pending = saved[at++];
   restored.answer = saved[at++];
-  if (restored.fifo.head >= fifo_capacity || restored.fifo.count > fifo_capacity ||
-      failure > static_cast<std::uint8_t>(EepromFailure::write) || pending > 1 ||
-      ecr_mode(restored) == mode_reserved || (restored.registers[ecr_register] & ecr_flag_bits) != 0)
+  if (restored.fifo.head >= kFifoCapacity || restored.fifo.count > kFifoCapacity ||
+      failure > static_cast<std::uint8_t>(EepromFailure::kWrite) || pending > 1 ||
+      EcrMode(restored) == kModeReserved || (restored.registers[kEcrRegister] & kEcrFlagBits) != 0)
     return false;
   restored.eeprom_failure = static_cast<EepromFailure>(failure);
   restored.answer_pending = pending == 1;
@@ -160,14 +160,14 @@ bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved) {
   return true;
 }
 
-bool read_eeprom(const Adapter& adapter, std::uint16_t offset, std::uint8_t& value) {
-  if (offset != 0 || adapter.eeprom_failure == EepromFailure::read) return false;
+bool ReadEeprom(const Adapter& adapter, std::uint16_t offset, std::uint8_t& value) {
+  if (offset != 0 || adapter.eeprom_failure == EepromFailure::kRead) return false;
   value = adapter.eeprom_first;
   return true;
 }
 
-bool write_eeprom(Adapter& adapter, std::uint16_t offset, std::uint8_t value) {
-  if (offset != 0 || adapter.eeprom_failure == EepromFailure::write) return false;
+bool WriteEeprom(Adapter& adapter, std::uint16_t offset, std::uint8_t value) {
+  if (offset != 0 || adapter.eeprom_failure == EepromFailure::kWrite) return false;
   adapter.eeprom_first = value;
   return true;
 }

@@ -12,33 +12,33 @@
 
 namespace tarnel_sim {
 
-inline constexpr unsigned register_count = 16;
-inline constexpr unsigned fifo_capacity = 16;
+inline constexpr unsigned kRegisterCount = 16;
+inline constexpr unsigned kFifoCapacity = 16;
 
 // Register indices with a special meaning in the model.
-inline constexpr unsigned data_register = 0;
-inline constexpr unsigned status_register = 1;
-inline constexpr unsigned fifo_register = 8;  // cfgA in mode 7
-inline constexpr unsigned cfg_b_register = 9;
-inline constexpr unsigned ecr_register = 10;
+inline constexpr unsigned kDataRegister = 0;
+inline constexpr unsigned kStatusRegister = 1;
+inline constexpr unsigned kFifoRegister = 8;  // cfgA in mode 7
+inline constexpr unsigned kCfgBRegister = 9;
+inline constexpr unsigned kEcrRegister = 10;
 
-inline constexpr std::uint8_t ecr_fifo_full = 0x02;
-inline constexpr std::uint8_t ecr_fifo_empty = 0x01;
-inline constexpr std::uint8_t ecr_flag_bits = ecr_fifo_full | ecr_fifo_empty;
+inline constexpr std::uint8_t kEcrFifoFull = 0x02;
+inline constexpr std::uint8_t kEcrFifoEmpty = 0x01;
+inline constexpr std::uint8_t kEcrFlagBits = kEcrFifoFull | kEcrFifoEmpty;
 
-inline constexpr unsigned mode_ecp = 3;
-inline constexpr unsigned mode_reserved = 5;
-inline constexpr unsigned mode_test = 6;
-inline constexpr unsigned mode_config = 7;
+inline constexpr unsigned kModeEcp = 3;
+inline constexpr unsigned kModeReserved = 5;
+inline constexpr unsigned kModeTest = 6;
+inline constexpr unsigned kModeConfig = 7;
 
-inline constexpr std::uint8_t cfg_a_value = 0x10;
-inline constexpr std::uint8_t eeprom_power_on = 0xC2;
-inline constexpr std::uint8_t default_lpt_number = 2;
+inline constexpr std::uint8_t kCfgAValue = 0x10;
+inline constexpr std::uint8_t kEepromPowerOn = 0xC2;
+inline constexpr std::uint8_t kDefaultLptNumber = 2;
 
-enum class EepromFailure : std::uint8_t { none = 0, read = 1, write = 2 };
+enum class EepromFailure : std::uint8_t { kNone = 0, kRead = 1, kWrite = 2 };
 
 struct Fifo {
-  std::array<std::uint8_t, fifo_capacity> bytes{};
+  std::array<std::uint8_t, kFifoCapacity> bytes{};
   std::uint8_t head = 0;
   std::uint8_t count = 0;
 };
@@ -47,21 +47,21 @@ struct Fifo {
 struct Adapter {
   // Last value written to each register. Exceptions: [1] holds the status
   // register's input lines; [10] holds the ECR without its two flag bits.
-  std::array<std::uint8_t, register_count> registers{};
+  std::array<std::uint8_t, kRegisterCount> registers{};
   Fifo fifo{};
-  std::uint8_t eeprom_first = eeprom_power_on;
-  EepromFailure eeprom_failure = EepromFailure::none;
-  std::uint8_t lpt_number = default_lpt_number;  // 0: no LPT name
+  std::uint8_t eeprom_first = kEepromPowerOn;
+  EepromFailure eeprom_failure = EepromFailure::kNone;
+  std::uint8_t lpt_number = kDefaultLptNumber;  // 0: no LPT name
   // Bulk-in pipe of the EZ-USB path: the answer to the last read command.
   bool answer_pending = false;
   std::uint8_t answer = 0;
 };
 
-constexpr unsigned ecr_mode(const Adapter& adapter) { return adapter.registers[ecr_register] >> 5; }
+constexpr unsigned EcrMode(const Adapter& adapter) { return adapter.registers[kEcrRegister] >> 5; }
 
 // Back to the power-on state; the LPT number and the failure switch are test
 // settings, not port state, and stay.
-void power_on(Adapter& adapter);
+void PowerOn(Adapter& adapter);
 
 // Register rules: every register reads back the value last written, in every
 // mode (the data register included, also in the FIFO modes where the program
@@ -75,16 +75,16 @@ void power_on(Adapter& adapter);
 //    stay until read back, first in first out; a byte written to a full FIFO
 //    is lost). An empty FIFO reads as the byte last written to register 8.
 // A read as the port answers it; in mode 6 reading the FIFO takes its byte.
-std::uint8_t read_register(Adapter& adapter, unsigned index);
+std::uint8_t ReadRegister(Adapter& adapter, unsigned index);
 // The same value without taking anything out of the FIFO.
-std::uint8_t peek_register(const Adapter& adapter, unsigned index);
-void write_register(Adapter& adapter, unsigned index, std::uint8_t value);
+std::uint8_t PeekRegister(const Adapter& adapter, unsigned index);
+void WriteRegister(Adapter& adapter, unsigned index, std::uint8_t value);
 
 // Puts the port into a given state: input lines, registers, EEPROM byte. The
 // FIFO is emptied (the ECR flag bits are derived from it, so bits 1 and 0 of
 // the ECR value are ignored) and no EZ-USB answer stays pending. Fails, and
 // changes nothing, when the ECR value selects the reserved mode 5.
-bool set_state(Adapter& adapter, std::span<const std::uint8_t, register_count> values,
+bool SetState(Adapter& adapter, std::span<const std::uint8_t, kRegisterCount> values,
                std::uint8_t eeprom_first);
 
 // One adapter byte command: {index, value} writes, {0x10 | index} reads.
@@ -93,18 +93,18 @@ struct CommandResult {
   bool answered = false;  // a read command: answer holds the register value
   std::uint8_t answer = 0;
 };
-CommandResult execute_command(Adapter& adapter, std::span<const std::uint8_t> command);
+CommandResult ExecuteCommand(Adapter& adapter, std::span<const std::uint8_t> command);
 
 // The whole state as bytes, so the driver can keep it across restarts of its
 // host process. restore_state accepts only what save_state produces and
 // leaves the adapter unchanged otherwise.
-inline constexpr unsigned saved_state_size = 1 + register_count + fifo_capacity + 7;
-using SavedState = std::array<std::uint8_t, saved_state_size>;
-SavedState save_state(const Adapter& adapter);
-bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved);
+inline constexpr unsigned kSavedStateSize = 1 + kRegisterCount + kFifoCapacity + 7;
+using SavedState = std::array<std::uint8_t, kSavedStateSize>;
+SavedState SaveState(const Adapter& adapter);
+bool RestoreState(Adapter& adapter, std::span<const std::uint8_t> saved);
 
 // The EEPROM: only its first byte (offset 0) is modelled; other offsets fail.
-bool read_eeprom(const Adapter& adapter, std::uint16_t offset, std::uint8_t& value);
-bool write_eeprom(Adapter& adapter, std::uint16_t offset, std::uint8_t value);
+bool ReadEeprom(const Adapter& adapter, std::uint16_t offset, std::uint8_t& value);
+bool WriteEeprom(Adapter& adapter, std::uint16_t offset, std::uint8_t value);
 
 }  // namespace tarnel_sim

@@ -3,18 +3,18 @@
 namespace tarnel_sim {
 namespace {
 
-constexpr RequestResult ok(std::uint32_t bytes = 0) { return {RequestStatus::success, bytes}; }
-constexpr RequestResult malformed() { return {RequestStatus::invalid_parameter, 0}; }
-constexpr RequestResult unknown() { return {RequestStatus::invalid_request, 0}; }
-constexpr RequestResult failed() { return {RequestStatus::device_error, 0}; }
+constexpr RequestResult Ok(std::uint32_t bytes = 0) { return {RequestStatus::kSuccess, bytes}; }
+constexpr RequestResult Malformed() { return {RequestStatus::kInvalidParameter, 0}; }
+constexpr RequestResult Unknown() { return {RequestStatus::kInvalidRequest, 0}; }
+constexpr RequestResult Failed() { return {RequestStatus::kDeviceError, 0}; }
 
-std::uint32_t word_at(std::span<const std::uint8_t> bytes, unsigned offset) {
+std::uint32_t WordAt(std::span<const std::uint8_t> bytes, unsigned offset) {
   return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
          static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
          static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
 }
 
-void put_word(std::span<std::uint8_t> bytes, std::uint32_t value) {
+void PutWord(std::span<std::uint8_t> bytes, std::uint32_t value) {
   for (unsigned i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
@@ -23,144 +23,144 @@ void put_word(std::span<std::uint8_t> bytes, std::uint32_t value) {
 struct Command {
   std::uint8_t bytes[2] = {};
   std::size_t size = 0;
-  std::span<const std::uint8_t> span() const { return {bytes, size}; }
+  std::span<const std::uint8_t> Span() const { return {bytes, size}; }
 };
-bool copy_command(std::span<const std::uint8_t> source, Command& command) {
+bool CopyCommand(std::span<const std::uint8_t> source, Command& command) {
   if (source.empty() || source.size() > 2) return false;
   for (std::size_t i = 0; i < source.size(); ++i) command.bytes[i] = source[i];
   command.size = source.size();
   return true;
 }
 
-RequestResult lpt_request(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
+RequestResult LptRequest(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
   switch (code) {
-    case lpt_register_command: {
+    case kLptRegisterCommand: {
       Command command;
-      if (!copy_command(buffers.input, command)) return malformed();
+      if (!CopyCommand(buffers.input, command)) return Malformed();
       const bool wants_answer = command.size == 1;
-      if (wants_answer && buffers.output.empty()) return malformed();
-      const CommandResult result = execute_command(adapter, command.span());
-      if (!result.ok) return malformed();
-      if (!result.answered) return ok();
+      if (wants_answer && buffers.output.empty()) return Malformed();
+      const CommandResult result = ExecuteCommand(adapter, command.Span());
+      if (!result.ok) return Malformed();
+      if (!result.answered) return Ok();
       buffers.output[0] = result.answer;
-      return ok(1);
+      return Ok(1);
     }
-    case lpt_eeprom_read: {
-      if (buffers.input.size() != 2 || buffers.output.empty()) return malformed();
+    case kLptEepromRead: {
+      if (buffers.input.size() != 2 || buffers.output.empty()) return Malformed();
       const auto offset = static_cast<std::uint16_t>(buffers.input[0] | buffers.input[1] << 8);
       std::uint8_t value = 0;
-      if (!read_eeprom(adapter, offset, value)) return failed();
+      if (!ReadEeprom(adapter, offset, value)) return Failed();
       buffers.output[0] = value;
-      return ok(1);
+      return Ok(1);
     }
-    case lpt_eeprom_write: {
+    case kLptEepromWrite: {
       // The value travels in the direct buffer, towards the device.
-      if (buffers.input.size() != 2 || buffers.output.size() != 1) return malformed();
+      if (buffers.input.size() != 2 || buffers.output.size() != 1) return Malformed();
       const auto offset = static_cast<std::uint16_t>(buffers.input[0] | buffers.input[1] << 8);
-      if (!write_eeprom(adapter, offset, buffers.output[0])) return failed();
-      return ok();
+      if (!WriteEeprom(adapter, offset, buffers.output[0])) return Failed();
+      return Ok();
     }
     default:
-      return unknown();
+      return Unknown();
   }
 }
 
-RequestResult ezusb_request(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
-  if (code != ezusb_bulk_write && code != ezusb_bulk_read) return unknown();
-  if (buffers.input.size() != 4) return malformed();
-  const std::uint32_t pipe = word_at(buffers.input, 0);
-  if (code == ezusb_bulk_write) {
-    if (pipe != ezusb_command_pipe) return malformed();
+RequestResult EzusbRequest(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
+  if (code != kEzusbBulkWrite && code != kEzusbBulkRead) return Unknown();
+  if (buffers.input.size() != 4) return Malformed();
+  const std::uint32_t pipe = WordAt(buffers.input, 0);
+  if (code == kEzusbBulkWrite) {
+    if (pipe != kEzusbCommandPipe) return Malformed();
     Command command;
-    if (!copy_command(buffers.output, command)) return malformed();
-    const CommandResult result = execute_command(adapter, command.span());
-    if (!result.ok) return malformed();
+    if (!CopyCommand(buffers.output, command)) return Malformed();
+    const CommandResult result = ExecuteCommand(adapter, command.Span());
+    if (!result.ok) return Malformed();
     if (result.answered) {
       adapter.answer_pending = true;
       adapter.answer = result.answer;
     }
-    return ok(static_cast<std::uint32_t>(command.size));
+    return Ok(static_cast<std::uint32_t>(command.size));
   }
-  if (pipe != ezusb_answer_pipe || buffers.output.empty()) return malformed();
+  if (pipe != kEzusbAnswerPipe || buffers.output.empty()) return Malformed();
   // Nothing was asked: the bulk-in pipe has nothing to deliver.
-  if (!adapter.answer_pending) return failed();
+  if (!adapter.answer_pending) return Failed();
   adapter.answer_pending = false;
   buffers.output[0] = adapter.answer;
-  return ok(1);
+  return Ok(1);
 }
 
-RequestResult port_io_request(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
-  if (code != port_io_read && code != port_io_write) return unknown();
-  if (buffers.input.size() != 12) return malformed();
-  const int index = register_of_port(word_at(buffers.input, 0));
-  const std::uint32_t width = word_at(buffers.input, 4);  // 0: byte-wide
-  const std::uint32_t value = word_at(buffers.input, 8);
-  if (index < 0 || width != 0) return malformed();
-  if (code == port_io_write) {
-    if (value > 0xFF) return malformed();
-    write_register(adapter, static_cast<unsigned>(index), static_cast<std::uint8_t>(value));
-    return ok();
+RequestResult PortIoRequest(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
+  if (code != kPortIoRead && code != kPortIoWrite) return Unknown();
+  if (buffers.input.size() != 12) return Malformed();
+  const int index = RegisterOfPort(WordAt(buffers.input, 0));
+  const std::uint32_t width = WordAt(buffers.input, 4);  // 0: byte-wide
+  const std::uint32_t value = WordAt(buffers.input, 8);
+  if (index < 0 || width != 0) return Malformed();
+  if (code == kPortIoWrite) {
+    if (value > 0xFF) return Malformed();
+    WriteRegister(adapter, static_cast<unsigned>(index), static_cast<std::uint8_t>(value));
+    return Ok();
   }
-  if (buffers.output.size() < 4) return malformed();
-  put_word(buffers.output, read_register(adapter, static_cast<unsigned>(index)));
-  return ok(4);
+  if (buffers.output.size() < 4) return Malformed();
+  PutWord(buffers.output, ReadRegister(adapter, static_cast<unsigned>(index)));
+  return Ok(4);
 }
 
-RequestResult control_request(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
+RequestResult ControlRequest(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
   switch (code) {
-    case control_get_state:
-      if (buffers.output.size() < snapshot_size) return malformed();
-      for (unsigned i = 0; i < register_count; ++i) buffers.output[i] = peek_register(adapter, i);
-      buffers.output[snapshot_eeprom] = adapter.eeprom_first;
-      buffers.output[snapshot_lpt] = adapter.lpt_number;
-      buffers.output[snapshot_failure] = static_cast<std::uint8_t>(adapter.eeprom_failure);
-      return ok(snapshot_size);
-    case control_set_state: {
-      if (buffers.input.size() != set_state_size) return malformed();
-      std::array<std::uint8_t, register_count> values{};
-      for (unsigned i = 0; i < register_count; ++i) values[i] = buffers.input[i];
-      if (!set_state(adapter, values, buffers.input[register_count])) return malformed();
-      return ok();
+    case kControlGetState:
+      if (buffers.output.size() < kSnapshotSize) return Malformed();
+      for (unsigned i = 0; i < kRegisterCount; ++i) buffers.output[i] = PeekRegister(adapter, i);
+      buffers.output[kSnapshotEeprom] = adapter.eeprom_first;
+      buffers.output[kSnapshotLpt] = adapter.lpt_number;
+      buffers.output[kSnapshotFailure] = static_cast<std::uint8_t>(adapter.eeprom_failure);
+      return Ok(kSnapshotSize);
+    case kControlSetState: {
+      if (buffers.input.size() != kSetStateSize) return Malformed();
+      std::array<std::uint8_t, kRegisterCount> values{};
+      for (unsigned i = 0; i < kRegisterCount; ++i) values[i] = buffers.input[i];
+      if (!SetState(adapter, values, buffers.input[kRegisterCount])) return Malformed();
+      return Ok();
     }
-    case control_set_lpt:
-      if (buffers.input.size() != 1) return malformed();
+    case kControlSetLpt:
+      if (buffers.input.size() != 1) return Malformed();
       adapter.lpt_number = buffers.input[0];
-      return ok();
-    case control_set_failure:
-      if (buffers.input.size() != 1 || buffers.input[0] > static_cast<std::uint8_t>(EepromFailure::write))
-        return malformed();
+      return Ok();
+    case kControlSetFailure:
+      if (buffers.input.size() != 1 || buffers.input[0] > static_cast<std::uint8_t>(EepromFailure::kWrite))
+        return Malformed();
       adapter.eeprom_failure = static_cast<EepromFailure>(buffers.input[0]);
-      return ok();
-    case control_power_on:
-      power_on(adapter);
-      return ok();
+      return Ok();
+    case kControlPowerOn:
+      PowerOn(adapter);
+      return Ok();
     default:
-      return unknown();
+      return Unknown();
   }
 }
 
 }  // namespace
 
-int register_of_port(std::uint32_t address) {
-  if (address >= port_base && address < port_base + 8) return static_cast<int>(address - port_base);
-  if (address >= port_base + 0x400 && address < port_base + 0x408)
-    return static_cast<int>(address - port_base - 0x400 + 8);
+int RegisterOfPort(std::uint32_t address) {
+  if (address >= kPortBase && address < kPortBase + 8) return static_cast<int>(address - kPortBase);
+  if (address >= kPortBase + 0x400 && address < kPortBase + 0x408)
+    return static_cast<int>(address - kPortBase - 0x400 + 8);
   return -1;
 }
 
-RequestResult handle_request(Adapter& adapter, DeviceKind device, std::uint32_t code,
+RequestResult HandleRequest(Adapter& adapter, DeviceKind device, std::uint32_t code,
                              RequestBuffers buffers) {
   switch (device) {
-    case DeviceKind::lpt:
-      return lpt_request(adapter, code, buffers);
-    case DeviceKind::ezusb:
-      return ezusb_request(adapter, code, buffers);
-    case DeviceKind::port_io:
-      return port_io_request(adapter, code, buffers);
-    case DeviceKind::control:
-      return control_request(adapter, code, buffers);
+    case DeviceKind::kLpt:
+      return LptRequest(adapter, code, buffers);
+    case DeviceKind::kEzusb:
+      return EzusbRequest(adapter, code, buffers);
+    case DeviceKind::kPortIo:
+      return PortIoRequest(adapter, code, buffers);
+    case DeviceKind::kControl:
+      return ControlRequest(adapter, code, buffers);
   }
-  return unknown();
+  return Unknown();
 }
 
 }  // namespace tarnel_sim

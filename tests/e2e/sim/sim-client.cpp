@@ -21,19 +21,19 @@
 
 namespace {
 
-HANDLE open_device(const char* name) {
+HANDLE OpenDevice(const char* name) {
   char path[64];
   std::snprintf(path, sizeof(path), "\\\\.\\%s", name);
   return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-bool request(HANDLE device, DWORD code, const void* input, DWORD input_size, void* output, DWORD output_size) {
+bool Request(HANDLE device, DWORD code, const void* input, DWORD input_size, void* output, DWORD output_size) {
   DWORD returned = 0;
   return DeviceIoControl(device, code, const_cast<void*>(input), input_size, output, output_size, &returned,
                          nullptr) != FALSE;
 }
 
-int report(bool done, unsigned value, bool print) {
+int Report(bool done, unsigned value, bool print) {
   if (!done) {
     std::printf("failed %lu\n", GetLastError());
     return 1;
@@ -42,54 +42,54 @@ int report(bool done, unsigned value, bool print) {
   return 0;
 }
 
-DWORD port_address(unsigned index) { return index < 8 ? 0x378 + index : 0x378 + 0x400 + (index - 8); }
+DWORD PortAddress(unsigned index) { return index < 8 ? 0x378 + index : 0x378 + 0x400 + (index - 8); }
 
-int lpt_register(HANDLE device, bool write, unsigned index, unsigned value) {
+int LptRegister(HANDLE device, bool write, unsigned index, unsigned value) {
   if (write) {
     const std::uint8_t command[2] = {static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(value)};
-    return report(request(device, 0x222010, command, 2, nullptr, 0), 0, false);
+    return Report(Request(device, 0x222010, command, 2, nullptr, 0), 0, false);
   }
   std::uint8_t byte = static_cast<std::uint8_t>(index | 0x10);
-  const bool done = request(device, 0x222010, &byte, 1, &byte, 1);
-  return report(done, byte, true);
+  const bool done = Request(device, 0x222010, &byte, 1, &byte, 1);
+  return Report(done, byte, true);
 }
 
-int ezusb_register(HANDLE device, bool write, unsigned index, unsigned value) {
+int EzusbRegister(HANDLE device, bool write, unsigned index, unsigned value) {
   DWORD pipe = 0;
   if (write) {
     std::uint8_t command[2] = {static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(value)};
-    return report(request(device, 0x222051, &pipe, 4, command, 2), 0, false);
+    return Report(Request(device, 0x222051, &pipe, 4, command, 2), 0, false);
   }
   std::uint8_t command = static_cast<std::uint8_t>(index | 0x10);
-  request(device, 0x222051, &pipe, 4, &command, 1);
+  Request(device, 0x222051, &pipe, 4, &command, 1);
   Sleep(1);
   pipe = 1;
   std::uint8_t answer = command;
-  const bool done = request(device, 0x22204E, &pipe, 4, &answer, 1);
-  return report(done, answer, true);
+  const bool done = Request(device, 0x22204E, &pipe, 4, &answer, 1);
+  return Report(done, answer, true);
 }
 
-int portio_register(HANDLE device, bool write, unsigned index, unsigned value) {
+int PortioRegister(HANDLE device, bool write, unsigned index, unsigned value) {
   if (write) {
-    const DWORD words[3] = {port_address(index), 0, value};
-    return report(request(device, 0x80FF0008, words, 12, nullptr, 0), 0, false);
+    const DWORD words[3] = {PortAddress(index), 0, value};
+    return Report(Request(device, 0x80FF0008, words, 12, nullptr, 0), 0, false);
   }
-  const DWORD words[3] = {port_address(index), 0, 0};
+  const DWORD words[3] = {PortAddress(index), 0, 0};
   DWORD result = 0;
-  const bool done = request(device, 0x80FF0004, words, 12, &result, 4);
-  return report(done, result & 0xFF, true);
+  const bool done = Request(device, 0x80FF0004, words, 12, &result, 4);
+  return Report(done, result & 0xFF, true);
 }
 
-int eeprom(HANDLE device, bool write, unsigned value) {
+int Eeprom(HANDLE device, bool write, unsigned value) {
   const std::uint16_t offset = 0;
   std::uint8_t data = static_cast<std::uint8_t>(value);
-  if (write) return report(request(device, 0x222289, &offset, 2, &data, 1), 0, false);
-  const bool done = request(device, 0x22228A, &offset, 2, &data, 1);
-  return report(done, data, true);
+  if (write) return Report(Request(device, 0x222289, &offset, 2, &data, 1), 0, false);
+  const bool done = Request(device, 0x22228A, &offset, 2, &data, 1);
+  return Report(done, data, true);
 }
 
 // Each of these must fail; prints one line per request that wrongly succeeds.
-int malformed() {
+int Malformed() {
   struct Case {
     const char* device;
     DWORD code;
@@ -120,7 +120,7 @@ int malformed() {
   };
   int wrong = 0;
   for (const Case& c : cases) {
-    const HANDLE device = open_device(c.device);
+    const HANDLE device = OpenDevice(c.device);
     if (device == INVALID_HANDLE_VALUE) {
       std::printf("cannot open %s\n", c.device);
       return 1;
@@ -128,7 +128,7 @@ int malformed() {
     std::uint8_t input[12];
     std::memcpy(input, c.input, sizeof(input));
     std::uint8_t output[8] = {};
-    if (request(device, c.code, input, c.input_size, c.output_size ? output : nullptr, c.output_size)) {
+    if (Request(device, c.code, input, c.input_size, c.output_size ? output : nullptr, c.output_size)) {
       std::printf("accepted: %s 0x%lX with %lu input bytes\n", c.device, c.code, c.input_size);
       ++wrong;
     }
@@ -137,18 +137,18 @@ int malformed() {
   return wrong == 0 ? 0 : 1;
 }
 
-unsigned hex(const char* text) { return static_cast<unsigned>(std::strtoul(text, nullptr, 16)); }
+unsigned Hex(const char* text) { return static_cast<unsigned>(std::strtoul(text, nullptr, 16)); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const char* target = argv[1];
-  if (std::strcmp(target, "malformed") == 0) return malformed();
+  if (std::strcmp(target, "malformed") == 0) return Malformed();
   if (argc < 3) return 2;
   if (std::strcmp(target, "open") == 0) {
     for (int i = 2; i < argc; ++i) {
-      const HANDLE device = open_device(argv[i]);
+      const HANDLE device = OpenDevice(argv[i]);
       std::printf("%s %s\n", argv[i], device == INVALID_HANDLE_VALUE ? "no" : "yes");
       if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
     }
@@ -159,30 +159,30 @@ int main(int argc, char** argv) {
   int (*registers)(HANDLE, bool, unsigned, unsigned) = nullptr;
   if (std::strncmp(target, "lpt", 3) == 0) {
     std::snprintf(device_name, sizeof(device_name), "LPT%s", target + 3);
-    registers = lpt_register;
+    registers = LptRegister;
   } else if (std::strcmp(target, "ezusb") == 0) {
     std::snprintf(device_name, sizeof(device_name), "EZUSB-0");
-    registers = ezusb_register;
+    registers = EzusbRegister;
   } else if (std::strcmp(target, "portio") == 0) {
     std::snprintf(device_name, sizeof(device_name), "ZLPORTIO");
-    registers = portio_register;
+    registers = PortioRegister;
   } else if (std::strncmp(target, "eeprom", 6) == 0) {
     std::snprintf(device_name, sizeof(device_name), "LPT%s", target + 6);
   } else {
     return 2;
   }
-  const HANDLE device = open_device(device_name);
+  const HANDLE device = OpenDevice(device_name);
   if (device == INVALID_HANDLE_VALUE) {
     std::printf("cannot open %s\n", device_name);
     return 1;
   }
   int result = 2;
   if (registers == nullptr)
-    result = eeprom(device, write, write && argc > 3 ? hex(argv[3]) : 0);
+    result = Eeprom(device, write, write && argc > 3 ? Hex(argv[3]) : 0);
   else if (!write && argc == 4)
-    result = registers(device, false, hex(argv[3]), 0);
+    result = registers(device, false, Hex(argv[3]), 0);
   else if (write && argc > 4)
-    for (int i = 4; i < argc && (result = registers(device, true, hex(argv[3]), hex(argv[i]))) == 0; ++i) {
+    for (int i = 4; i < argc && (result = registers(device, true, Hex(argv[3]), Hex(argv[i]))) == 0; ++i) {
     }
   CloseHandle(device);
   return result;

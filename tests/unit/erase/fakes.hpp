@@ -32,23 +32,23 @@ class FakeAdapter final : public AdapterDevice {
   std::vector<Request> requests;
   int closes = 0;
 
-  bool open(const char* name) override {
+  bool Open(const char* name) override {
     open_attempts.emplace_back(name);
     if (!present_names.contains(name)) return false;
     opened = name;
     return true;
   }
 
-  bool control(std::uint32_t code, std::span<const std::uint8_t> input,
+  bool Control(std::uint32_t code, std::span<const std::uint8_t> input,
                std::span<std::uint8_t> output) override {
     requests.push_back({code, {input.begin(), input.end()}, {output.begin(), output.end()}});
     const bool offset_ok = input.size() == 2 && input[0] == 0 && input[1] == 0 && output.size() == 1;
-    if (code == read_eeprom_request) {
+    if (code == kReadEepromRequest) {
       if (fail_read || !offset_ok) return false;
       output[0] = eeprom_first_byte;
       return true;
     }
-    if (code == write_eeprom_request) {
+    if (code == kWriteEepromRequest) {
       if (fail_write || !offset_ok) return false;
       eeprom_first_byte = output[0];
       return true;
@@ -56,7 +56,7 @@ class FakeAdapter final : public AdapterDevice {
     return false;
   }
 
-  void close() override { ++closes; }
+  void Close() override { ++closes; }
 };
 
 class FakeConsole final : public Console {
@@ -74,25 +74,25 @@ class FakeConsole final : public Console {
   int reads = 0;
   int platform_conversions = 0;
 
-  bool output_is_console() override { return output_console; }
-  void write_console(std::span<const char> bytes) override {
+  bool OutputIsConsole() override { return output_console; }
+  void WriteToConsole(std::span<const char> bytes) override {
     EXPECT_TRUE(output_console) << "console write on a redirected output";
     console_text.append(bytes.begin(), bytes.end());
   }
-  void write_file(std::span<const char> bytes) override { file_text.append(bytes.begin(), bytes.end()); }
+  void WriteToFile(std::span<const char> bytes) override { file_text.append(bytes.begin(), bytes.end()); }
 
-  bool get_input_mode(std::uint32_t& mode) override {
+  bool GetInputMode(std::uint32_t& mode) override {
     if (!input_console) return false;
     mode = input_mode;
     return true;
   }
-  bool set_input_mode(std::uint32_t mode) override {
+  bool SetInputMode(std::uint32_t mode) override {
     if (!input_console) return false;
     modes_set.push_back(mode);
     input_mode = mode;
     return true;
   }
-  bool read_char(char& c) override {
+  bool ReadChar(char& c) override {
     ++reads;
     modes_at_read.push_back(input_mode);
     if (!input_console || keys.empty()) return false;
@@ -101,15 +101,15 @@ class FakeConsole final : public Console {
     return true;
   }
 
-  unsigned oem_code_page() override { return code_page; }
-  void platform_ansi_to_oem(std::span<char> text) override {
+  unsigned OemCodePage() override { return code_page; }
+  void PlatformAnsiToOem(std::span<char> text) override {
     ++platform_conversions;
     for (char& c : text) {
       if (static_cast<unsigned char>(c) >= 0x80) c = '#';
     }
   }
 
-  std::string text() const { return console_text + file_text; }
+  std::string Text() const { return console_text + file_text; }
 };
 
 }  // namespace erase::testing

@@ -10,10 +10,10 @@
 namespace erase {
 namespace {
 
-std::string format(std::string_view text, std::vector<std::uint32_t> args = {}) {
+std::string Format(std::string_view text, std::vector<std::uint32_t> args = {}) {
   MessageBuffer out{};
   out.fill('@');
-  const std::size_t length = format_message(out, text, args);
+  const std::size_t length = FormatMessage(out, text, args);
   EXPECT_EQ(out[length], '\0');
   return std::string(out.data(), length);
 }
@@ -41,18 +41,18 @@ TEST(FormatMessage, ConversionsAsTheWindowsFormatterWritesThem) {
       {"end%", {}, "end"},
       {"", {}, ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(format(c.format, c.args), c.expected) << c.format;
+  for (const auto& c : cases) EXPECT_EQ(Format(c.format, c.args), c.expected) << c.format;
 }
 
 TEST(FormatMessage, StopsAtTheBufferAndTerminatesIt) {
   const std::string long_text(300, 'a');
-  EXPECT_EQ(format(long_text), std::string(255, 'a'));
-  EXPECT_EQ(format("%300u", {1}), std::string(255, ' '));
+  EXPECT_EQ(Format(long_text), std::string(255, 'a'));
+  EXPECT_EQ(Format("%300u", {1}), std::string(255, ' '));
 }
 
 TEST(FormatMessage, EveryQuestionFitsWhole) {
   for (std::uint32_t byte = 0; byte <= 0xFF; ++byte) {
-    const std::string text = format(messages::question, {byte});
+    const std::string text = Format(messages::kQuestion, {byte});
     ASSERT_LT(text.size(), 255u);
     ASSERT_TRUE(text.ends_with("mit 0xFF)? J/N: ")) << byte;
   }

@@ -72,8 +72,8 @@ struct DiagramFixture : MonitorFixture {
     Monitor().graphics = &graphics;
     CreateDrawingObjects();
   }
-  FakeCanvas& canvas() { return dialog.canvas; }
-  const DrawingObjects& objects() const { return Monitor().drawing; }
+  FakeCanvas& Canvas() { return dialog.canvas; }
+  const DrawingObjects& Objects() const { return Monitor().drawing; }
 };
 
 TEST(DrawingObjects, ElevenAreCreatedOnceAndAllDeletedOnce) {
@@ -118,27 +118,27 @@ TEST(DrawBitBox, ShowsWrittenAndReadBackHalves) {
     DiagramFixture d;
     Monitor().written_values[2] = c.written ? 0x10 : 0x00;  // C4: no label
     Monitor().shown_values[2] = c.shown ? 0x10 : 0x00;
-    DrawBitBox(d.canvas(), 0x24);
-    const auto& calls = d.canvas().calls;
+    DrawBitBox(d.Canvas(), 0x24);
+    const auto& calls = d.Canvas().calls;
     ASSERT_EQ(calls.size(), c.blanked.empty() ? 1u : 2u);
     EXPECT_EQ(calls[0].kind, "rectangle");
     EXPECT_EQ(calls[0].box, (Rect{190, 204, 206, 220}));
-    EXPECT_EQ(calls[0].brush, c.filled ? d.objects().row_brushes[2] : kDefaultBrush);
+    EXPECT_EQ(calls[0].brush, c.filled ? d.Objects().row_brushes[2] : kDefaultBrush);
     if (!c.blanked.empty()) {
       EXPECT_EQ(calls[1].kind, "polygon");
-      EXPECT_EQ(calls[1].pen, d.objects().null_pen);
+      EXPECT_EQ(calls[1].pen, d.Objects().null_pen);
       EXPECT_EQ(calls[1].brush, kDefaultBrush);
       EXPECT_EQ(calls[1].points, c.blanked);
     }
-    EXPECT_EQ(d.canvas().pen, kDefaultPen);  // everything restored
-    EXPECT_EQ(d.canvas().brush, kDefaultBrush);
+    EXPECT_EQ(d.Canvas().pen, kDefaultPen);  // everything restored
+    EXPECT_EQ(d.Canvas().brush, kDefaultBrush);
   }
 }
 
 TEST(DrawBitBox, S7WrittenAndReadAsZeroIsBlankWithOverlinedLabel) {
   DiagramFixture d;
-  DrawBitBox(d.canvas(), 0x17);
-  const auto& calls = d.canvas().calls;
+  DrawBitBox(d.Canvas(), 0x17);
+  const auto& calls = d.Canvas().calls;
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].brush, kDefaultBrush);
   EXPECT_EQ(calls[1].kind, "clipped text");
@@ -146,24 +146,24 @@ TEST(DrawBitBox, S7WrittenAndReadAsZeroIsBlankWithOverlinedLabel) {
   EXPECT_EQ(calls[1].points[0], (Point{75, 166}));
   EXPECT_EQ(calls[1].box, (Rect{74, 164, 90, 180}));
   EXPECT_EQ(calls[1].advance, 7);
-  EXPECT_EQ(calls[1].font, d.objects().label_font);
+  EXPECT_EQ(calls[1].font, d.Objects().label_font);
   EXPECT_TRUE(calls[1].transparent);
   EXPECT_EQ(calls[2].kind, "line");
   EXPECT_EQ(calls[2].points, (std::vector<Point>{{76, 166}, {88, 166}}));
-  EXPECT_FALSE(d.canvas().transparent);
-  EXPECT_EQ(d.canvas().font, kDefaultFont);
+  EXPECT_FALSE(d.Canvas().transparent);
+  EXPECT_EQ(d.Canvas().font, kDefaultFont);
 }
 
 TEST(DrawBitBox, UnwiredBitsCarryNoLabel) {
   for (const SignalCode code : {0x10, 0x11, 0x12, 0x24, 0x25, 0x26, 0x27}) {
     DiagramFixture d;
-    DrawBitBox(d.canvas(), code);
-    EXPECT_EQ(d.canvas().Count("clipped text"), 0) << int{code};
-    EXPECT_EQ(d.canvas().Count("line"), 0) << int{code};
+    DrawBitBox(d.Canvas(), code);
+    EXPECT_EQ(d.Canvas().Count("clipped text"), 0) << int{code};
+    EXPECT_EQ(d.Canvas().Count("line"), 0) << int{code};
   }
   DiagramFixture d;
-  DrawBitBox(d.canvas(), 0x03);
-  EXPECT_EQ(d.canvas().calls.back().text, "D3");
+  DrawBitBox(d.Canvas(), 0x03);
+  EXPECT_EQ(d.Canvas().calls.back().text, "D3");
 }
 
 TEST(DrawPin, FilledMeansHighAtTheConnector) {
@@ -184,35 +184,35 @@ TEST(DrawPin, FilledMeansHighAtTheConnector) {
     Monitor().shown_values[1] = c.status;
     Monitor().shown_values[2] = c.control;
     Monitor().written_values[2] = 0x01;  // pins show the read-back only
-    DrawPin(d.canvas(), c.pin);
-    ASSERT_EQ(d.canvas().calls.size(), 1u);
-    const DrawCall& call = d.canvas().calls[0];
+    DrawPin(d.Canvas(), c.pin);
+    ASSERT_EQ(d.Canvas().calls.size(), 1u);
+    const DrawCall& call = d.Canvas().calls[0];
     EXPECT_EQ(call.box, PinSquare(c.pin));
     const std::size_t row = RowOf(kPinMap[static_cast<std::size_t>(c.pin)]);
-    EXPECT_EQ(call.pen, d.objects().row_pens[row]);
-    EXPECT_EQ(call.brush, c.filled ? d.objects().row_brushes[row] : kDefaultBrush) << c.pin;
-    EXPECT_EQ(d.canvas().pen, kDefaultPen);
-    EXPECT_EQ(d.canvas().brush, kDefaultBrush);
+    EXPECT_EQ(call.pen, d.Objects().row_pens[row]);
+    EXPECT_EQ(call.brush, c.filled ? d.Objects().row_brushes[row] : kDefaultBrush) << c.pin;
+    EXPECT_EQ(d.Canvas().pen, kDefaultPen);
+    EXPECT_EQ(d.Canvas().brush, kDefaultBrush);
   }
   DiagramFixture ground;
-  DrawPin(ground.canvas(), 20);
-  ASSERT_EQ(ground.canvas().calls.size(), 1u);
-  EXPECT_EQ(ground.canvas().calls[0].pen, kDefaultPen);
-  EXPECT_EQ(ground.canvas().selects, 0);
+  DrawPin(ground.Canvas(), 20);
+  ASSERT_EQ(ground.Canvas().calls.size(), 1u);
+  EXPECT_EQ(ground.Canvas().calls[0].pen, kDefaultPen);
+  EXPECT_EQ(ground.Canvas().selects, 0);
 }
 
 TEST(PaintDiagram, DrawsOutlineLinksNumberedPinsAndRowsInOrder) {
   DiagramFixture d;
-  PaintDiagram(d.canvas());
-  const auto& calls = d.canvas().calls;
+  PaintDiagram(d.Canvas());
+  const auto& calls = d.Canvas().calls;
   ASSERT_EQ(calls[0].kind, "polygon");
-  EXPECT_EQ(calls[0].pen, d.objects().outline_pen);
+  EXPECT_EQ(calls[0].pen, d.Objects().outline_pen);
   EXPECT_EQ(calls[0].brush, kDefaultBrush);
   EXPECT_EQ(calls[0].points, (std::vector<Point>{{266, 92}, {266, 112}, {258, 132}, {58, 132}, {50, 112}, {50, 92}}));
   for (int pin = 0; pin < 17; ++pin) {
     const DrawCall& link = calls[static_cast<std::size_t>(1 + pin)];
     ASSERT_EQ(link.kind, "line");
-    EXPECT_EQ(link.pen, d.objects().link_pen);
+    EXPECT_EQ(link.pen, d.Objects().link_pen);
     const Point box = BitBoxCentre(kPinMap[static_cast<std::size_t>(pin)]);
     EXPECT_EQ(link.points, (std::vector<Point>{PinCentre(pin), Point{box.x, box.y - 8}}));
   }
@@ -222,17 +222,17 @@ TEST(PaintDiagram, DrawsOutlineLinksNumberedPinsAndRowsInOrder) {
     ASSERT_EQ(number.kind, "text");
     EXPECT_EQ(number.text, std::to_string(pin + 1));
     EXPECT_EQ(number.points[0], (Point{PinCentre(pin).x + 2, PinCentre(pin).y - 11}));
-    EXPECT_EQ(number.font, d.objects().pin_font);
+    EXPECT_EQ(number.font, d.Objects().pin_font);
     EXPECT_TRUE(number.transparent);
   }
-  EXPECT_EQ(d.canvas().Count("rectangle"), 24);
-  EXPECT_EQ(d.canvas().Count("ellipse"), 25);
+  EXPECT_EQ(d.Canvas().Count("rectangle"), 24);
+  EXPECT_EQ(d.Canvas().Count("ellipse"), 25);
   EXPECT_EQ(calls.back().kind, "rectangle");  // C7: no label, drawn last
   EXPECT_EQ(calls.back().box, BitBoxSquare(0x27));
-  EXPECT_EQ(d.canvas().pen, kDefaultPen);
-  EXPECT_EQ(d.canvas().brush, kDefaultBrush);
-  EXPECT_EQ(d.canvas().font, kDefaultFont);
-  EXPECT_FALSE(d.canvas().transparent);
+  EXPECT_EQ(d.Canvas().pen, kDefaultPen);
+  EXPECT_EQ(d.Canvas().brush, kDefaultBrush);
+  EXPECT_EQ(d.Canvas().font, kDefaultFont);
+  EXPECT_FALSE(d.Canvas().transparent);
 }
 
 }  // namespace

@@ -69,11 +69,11 @@ TEST(PollRegisters, FirstPollRedrawsEveryBoxAndPinAndFillsTheReadBackFields) {
 }
 
 TEST(PollRegisters, WithoutADeviceShowsTheCommandBytes) {
-  if (kAccessMethod != AccessMethod::AdapterLpt) GTEST_SKIP() << "built for another access method";
+  if (kAccessMethod != AccessMethod::kAdapterLpt) GTEST_SKIP() << "built for another access method";
   MonitorFixture m;
   ResetMonitor();
   m.device.open_fails = true;
-  OpenAccessPathBy(AccessMethod::AdapterLpt, m.device, m.ports);
+  OpenAccessPathBy(AccessMethod::kAdapterLpt, m.device, m.ports);
   m.Start();
   PollRegisters();
   EXPECT_EQ(m.dialog.Text(IDC_SHOWN_DATA), "10");

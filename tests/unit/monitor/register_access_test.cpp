@@ -38,9 +38,9 @@ TEST(OpenAccessPath, OpensTheMethodsDeviceReadWriteOnce) {
   const struct {
     AccessMethod method;
     const char* name;
-  } cases[] = {{AccessMethod::PortIoDriver, "\\\\.\\ZLPORTIO"},
-               {AccessMethod::UsbBulk, "\\\\.\\EZUSB-0"},
-               {AccessMethod::AdapterLpt, "\\\\.\\LPT2"}};
+  } cases[] = {{AccessMethod::kPortIoDriver, "\\\\.\\ZLPORTIO"},
+               {AccessMethod::kUsbBulk, "\\\\.\\EZUSB-0"},
+               {AccessMethod::kAdapterLpt, "\\\\.\\LPT2"}};
   for (const auto& c : cases) {
     AccessPath path(c.method);
     EXPECT_EQ(path.device.opened, std::vector<std::string>{c.name});
@@ -48,15 +48,15 @@ TEST(OpenAccessPath, OpensTheMethodsDeviceReadWriteOnce) {
     CloseAccessPath();  // a second close finds no handle
     EXPECT_EQ(path.device.closed, 1);
   }
-  AccessPath instructions(AccessMethod::PortInstructions);
+  AccessPath instructions(AccessMethod::kPortInstructions);
   EXPECT_TRUE(instructions.device.opened.empty());
   CloseAccessPath();
   EXPECT_EQ(instructions.device.closed, 0);
 }
 
 TEST(AdapterLpt, WriteSendsIndexAndValue) {
-  AccessPath path(AccessMethod::AdapterLpt);
-  WriteRegisterBy(AccessMethod::AdapterLpt, 0x378, 0, 0xAB);
+  AccessPath path(AccessMethod::kAdapterLpt);
+  WriteRegisterBy(AccessMethod::kAdapterLpt, 0x378, 0, 0xAB);
   ASSERT_EQ(path.device.requests.size(), 1u);
   const Request& request = path.device.requests[0];
   EXPECT_EQ(request.code, 0x222010u);
@@ -67,10 +67,10 @@ TEST(AdapterLpt, WriteSendsIndexAndValue) {
 }
 
 TEST(AdapterLpt, ReadSendsCommandByteAndTakesTheAnswerInItsPlace) {
-  AccessPath path(AccessMethod::AdapterLpt);
+  AccessPath path(AccessMethod::kAdapterLpt);
   path.port.registers[2] = 0x5C;
   Monitor().written_values[2] = 0x77;
-  EXPECT_EQ(ReadRegisterBy(AccessMethod::AdapterLpt, 0x378, 2), 0x5C);
+  EXPECT_EQ(ReadRegisterBy(AccessMethod::kAdapterLpt, 0x378, 2), 0x5C);
   ASSERT_EQ(path.device.requests.size(), 1u);
   const Request& request = path.device.requests[0];
   EXPECT_EQ(request.code, 0x222010u);
@@ -81,8 +81,8 @@ TEST(AdapterLpt, ReadSendsCommandByteAndTakesTheAnswerInItsPlace) {
 }
 
 TEST(UsbBulk, WritePassesTheCommandAsOutputBufferOnPipe0) {
-  AccessPath path(AccessMethod::UsbBulk);
-  WriteRegisterBy(AccessMethod::UsbBulk, 0x378, 9, 0x3C);
+  AccessPath path(AccessMethod::kUsbBulk);
+  WriteRegisterBy(AccessMethod::kUsbBulk, 0x378, 9, 0x3C);
   ASSERT_EQ(path.device.requests.size(), 1u);
   EXPECT_EQ(path.device.requests[0].code, 0x222051u);
   EXPECT_EQ(path.device.requests[0].input, (Bytes{0, 0, 0, 0}));
@@ -91,9 +91,9 @@ TEST(UsbBulk, WritePassesTheCommandAsOutputBufferOnPipe0) {
 }
 
 TEST(UsbBulk, ReadSendsCommandOnPipe0WaitsAndReadsPipe1) {
-  AccessPath path(AccessMethod::UsbBulk);
+  AccessPath path(AccessMethod::kUsbBulk);
   path.port.registers[10] = 0x35;
-  EXPECT_EQ(ReadRegisterBy(AccessMethod::UsbBulk, 0x378, 10), 0x35);
+  EXPECT_EQ(ReadRegisterBy(AccessMethod::kUsbBulk, 0x378, 10), 0x35);
   ASSERT_EQ(path.device.requests.size(), 2u);
   EXPECT_EQ(path.device.requests[0].code, 0x222051u);
   EXPECT_EQ(path.device.requests[0].input, (Bytes{0, 0, 0, 0}));
@@ -105,8 +105,8 @@ TEST(UsbBulk, ReadSendsCommandOnPipe0WaitsAndReadsPipe1) {
 }
 
 TEST(PortIoDriver, WriteIsThreeWordsAddressZeroValue) {
-  AccessPath path(AccessMethod::PortIoDriver);
-  WriteRegisterBy(AccessMethod::PortIoDriver, 0x378, 0, 0x8F);
+  AccessPath path(AccessMethod::kPortIoDriver);
+  WriteRegisterBy(AccessMethod::kPortIoDriver, 0x378, 0, 0x8F);
   ASSERT_EQ(path.device.requests.size(), 1u);
   EXPECT_EQ(path.device.requests[0].code, 0x80FF0008u);
   EXPECT_EQ(path.device.requests[0].input, (Bytes{0x78, 0x03, 0, 0, 0, 0, 0, 0, 0x8F, 0, 0, 0}));
@@ -114,9 +114,9 @@ TEST(PortIoDriver, WriteIsThreeWordsAddressZeroValue) {
 }
 
 TEST(PortIoDriver, ReadTakesTheLowByteOfAZeroedWord) {
-  AccessPath path(AccessMethod::PortIoDriver);
+  AccessPath path(AccessMethod::kPortIoDriver);
   path.port.registers[10] = 0x21;
-  EXPECT_EQ(ReadRegisterBy(AccessMethod::PortIoDriver, 0x378, 10), 0x21);
+  EXPECT_EQ(ReadRegisterBy(AccessMethod::kPortIoDriver, 0x378, 10), 0x21);
   ASSERT_EQ(path.device.requests.size(), 1u);
   EXPECT_EQ(path.device.requests[0].code, 0x80FF0004u);
   EXPECT_EQ(path.device.requests[0].input, (Bytes{0x7A, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
@@ -124,10 +124,10 @@ TEST(PortIoDriver, ReadTakesTheLowByteOfAZeroedWord) {
 }
 
 TEST(PortInstructions, UseTheProcessorsPortIoOnThePortAddress) {
-  AccessPath path(AccessMethod::PortInstructions);
-  WriteRegisterBy(AccessMethod::PortInstructions, 0x378, 8, 0x42);
+  AccessPath path(AccessMethod::kPortInstructions);
+  WriteRegisterBy(AccessMethod::kPortInstructions, 0x378, 8, 0x42);
   path.port.registers[2] = 0x0C;
-  EXPECT_EQ(ReadRegisterBy(AccessMethod::PortInstructions, 0x378, 2), 0x0C);
+  EXPECT_EQ(ReadRegisterBy(AccessMethod::kPortInstructions, 0x378, 2), 0x0C);
   EXPECT_EQ(path.ports.outs, (std::vector<std::pair<std::uint16_t, std::uint8_t>>{{0x778, 0x42}}));
   EXPECT_EQ(path.ports.ins, std::vector<std::uint16_t>{0x37A});
   EXPECT_TRUE(path.device.requests.empty());
@@ -143,9 +143,9 @@ TEST(FailedRequests, ReadTheBufferContentsAndKeepWrittenValues) {
     bool with_device;
     std::uint8_t register2, register10;
   } cases[] = {
-      {AccessMethod::AdapterLpt, false, 0x12, 0x1A}, {AccessMethod::AdapterLpt, true, 0x12, 0x1A},
-      {AccessMethod::UsbBulk, false, 0x12, 0x1A},    {AccessMethod::UsbBulk, true, 0x12, 0x1A},
-      {AccessMethod::PortIoDriver, false, 0, 0},     {AccessMethod::PortIoDriver, true, 0, 0},
+      {AccessMethod::kAdapterLpt, false, 0x12, 0x1A}, {AccessMethod::kAdapterLpt, true, 0x12, 0x1A},
+      {AccessMethod::kUsbBulk, false, 0x12, 0x1A},    {AccessMethod::kUsbBulk, true, 0x12, 0x1A},
+      {AccessMethod::kPortIoDriver, false, 0, 0},     {AccessMethod::kPortIoDriver, true, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.method) * 10 + c.with_device);

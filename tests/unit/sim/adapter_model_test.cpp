@@ -7,40 +7,40 @@
 namespace tarnel_sim {
 namespace {
 
-Adapter in_mode(unsigned mode) {
+Adapter InMode(unsigned mode) {
   Adapter adapter{};
-  write_register(adapter, ecr_register, static_cast<std::uint8_t>(mode << 5));
+  WriteRegister(adapter, kEcrRegister, static_cast<std::uint8_t>(mode << 5));
   return adapter;
 }
 
 TEST(AdapterModel, PowerOnState) {
   Adapter adapter{};
-  for (unsigned i = 0; i < register_count; ++i)
-    EXPECT_EQ(read_register(adapter, i), i == ecr_register ? 0x01 : 0x00) << "register " << i;
+  for (unsigned i = 0; i < kRegisterCount; ++i)
+    EXPECT_EQ(ReadRegister(adapter, i), i == kEcrRegister ? 0x01 : 0x00) << "register " << i;
   std::uint8_t eeprom = 0;
-  ASSERT_TRUE(read_eeprom(adapter, 0, eeprom));
+  ASSERT_TRUE(ReadEeprom(adapter, 0, eeprom));
   EXPECT_EQ(eeprom, 0xC2);
   EXPECT_EQ(adapter.lpt_number, 2);
-  EXPECT_EQ(adapter.eeprom_failure, EepromFailure::none);
+  EXPECT_EQ(adapter.eeprom_failure, EepromFailure::kNone);
 }
 
 TEST(AdapterModel, PlainRegistersReadBackInEveryMode) {
   for (unsigned mode : {0u, 1u, 2u, 3u, 4u, 6u, 7u}) {
     for (unsigned index : {0u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 11u, 12u, 13u, 14u, 15u}) {
-      Adapter adapter = in_mode(mode);
-      write_register(adapter, index, static_cast<std::uint8_t>(0xA0 + index));
-      EXPECT_EQ(read_register(adapter, index), 0xA0 + index) << "mode " << mode << " register " << index;
+      Adapter adapter = InMode(mode);
+      WriteRegister(adapter, index, static_cast<std::uint8_t>(0xA0 + index));
+      EXPECT_EQ(ReadRegister(adapter, index), 0xA0 + index) << "mode " << mode << " register " << index;
     }
   }
 }
 
 TEST(AdapterModel, StatusRegisterShowsInputLinesAndIgnoresWrites) {
   Adapter adapter{};
-  std::array<std::uint8_t, register_count> values{};
-  values[status_register] = 0x5A;
-  ASSERT_TRUE(set_state(adapter, values, 0xC2));
-  write_register(adapter, status_register, 0xFF);
-  EXPECT_EQ(read_register(adapter, status_register), 0x5A);
+  std::array<std::uint8_t, kRegisterCount> values{};
+  values[kStatusRegister] = 0x5A;
+  ASSERT_TRUE(SetState(adapter, values, 0xC2));
+  WriteRegister(adapter, kStatusRegister, 0xFF);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), 0x5A);
 }
 
 TEST(AdapterModel, EcrFlagBitsIgnoreWrites) {
@@ -50,86 +50,86 @@ TEST(AdapterModel, EcrFlagBitsIgnoreWrites) {
   };
   for (const Case c : {Case{0x00, 0x01}, Case{0x03, 0x01}, Case{0x02, 0x01}, Case{0x3C, 0x3D}, Case{0xFF, 0xFD}}) {
     Adapter adapter{};
-    write_register(adapter, ecr_register, c.written);
-    EXPECT_EQ(read_register(adapter, ecr_register), c.read) << std::hex << int{c.written};
+    WriteRegister(adapter, kEcrRegister, c.written);
+    EXPECT_EQ(ReadRegister(adapter, kEcrRegister), c.read) << std::hex << int{c.written};
   }
 }
 
 TEST(AdapterModel, ModeFiveIsRefusedAndTheModeStays) {
   for (std::uint8_t written : {std::uint8_t{0xA0}, std::uint8_t{0xA4}, std::uint8_t{0xBF}}) {
     Adapter adapter{};
-    write_register(adapter, ecr_register, 0x34);  // mode 1, low bits 0x14
-    write_register(adapter, ecr_register, written);
-    EXPECT_EQ(read_register(adapter, ecr_register), 0x35);
+    WriteRegister(adapter, kEcrRegister, 0x34);  // mode 1, low bits 0x14
+    WriteRegister(adapter, kEcrRegister, written);
+    EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0x35);
   }
 }
 
 TEST(AdapterModel, ConfigModeReadsCfgAConstantAndCfgBBack) {
   Adapter adapter{};
-  write_register(adapter, fifo_register, 0x77);
-  write_register(adapter, ecr_register, 0xE0);
-  EXPECT_EQ(read_register(adapter, fifo_register), cfg_a_value);
-  write_register(adapter, fifo_register, 0x55);  // cfgA is read-only
-  EXPECT_EQ(read_register(adapter, fifo_register), cfg_a_value);
-  write_register(adapter, cfg_b_register, 0x42);
-  EXPECT_EQ(read_register(adapter, cfg_b_register), 0x42);
-  write_register(adapter, ecr_register, 0x00);
-  EXPECT_EQ(read_register(adapter, fifo_register), 0x77) << "the write to cfgA must not reach register 8";
+  WriteRegister(adapter, kFifoRegister, 0x77);
+  WriteRegister(adapter, kEcrRegister, 0xE0);
+  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), kCfgAValue);
+  WriteRegister(adapter, kFifoRegister, 0x55);  // cfgA is read-only
+  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), kCfgAValue);
+  WriteRegister(adapter, kCfgBRegister, 0x42);
+  EXPECT_EQ(ReadRegister(adapter, kCfgBRegister), 0x42);
+  WriteRegister(adapter, kEcrRegister, 0x00);
+  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 0x77) << "the write to cfgA must not reach register 8";
 }
 
 TEST(AdapterModel, TestFifoKeepsBytesInOrderWithFlags) {
-  Adapter adapter = in_mode(mode_test);
-  EXPECT_EQ(read_register(adapter, ecr_register), 0xC1);
-  for (unsigned i = 0; i < fifo_capacity; ++i) {
-    write_register(adapter, fifo_register, static_cast<std::uint8_t>(0x30 + i));
-    EXPECT_EQ(read_register(adapter, ecr_register), i + 1 == fifo_capacity ? 0xC2 : 0xC0) << i;
+  Adapter adapter = InMode(kModeTest);
+  EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0xC1);
+  for (unsigned i = 0; i < kFifoCapacity; ++i) {
+    WriteRegister(adapter, kFifoRegister, static_cast<std::uint8_t>(0x30 + i));
+    EXPECT_EQ(ReadRegister(adapter, kEcrRegister), i + 1 == kFifoCapacity ? 0xC2 : 0xC0) << i;
   }
-  write_register(adapter, fifo_register, 0x99);  // lost: the FIFO is full
-  EXPECT_EQ(peek_register(adapter, fifo_register), 0x30) << "a peek does not take the byte";
-  for (unsigned i = 0; i < fifo_capacity; ++i)
-    EXPECT_EQ(read_register(adapter, fifo_register), 0x30 + i) << i;
-  EXPECT_EQ(read_register(adapter, ecr_register), 0xC1);
+  WriteRegister(adapter, kFifoRegister, 0x99);  // lost: the FIFO is full
+  EXPECT_EQ(PeekRegister(adapter, kFifoRegister), 0x30) << "a peek does not take the byte";
+  for (unsigned i = 0; i < kFifoCapacity; ++i)
+    EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 0x30 + i) << i;
+  EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0xC1);
 }
 
 TEST(AdapterModel, TestFifoWrapsAround) {
-  Adapter adapter = in_mode(mode_test);
+  Adapter adapter = InMode(kModeTest);
   std::vector<std::uint8_t> read_back;
   for (unsigned round = 0; round < 3; ++round) {
-    for (unsigned i = 0; i < 10; ++i) write_register(adapter, fifo_register, static_cast<std::uint8_t>(round * 10 + i));
-    for (unsigned i = 0; i < 10; ++i) read_back.push_back(read_register(adapter, fifo_register));
+    for (unsigned i = 0; i < 10; ++i) WriteRegister(adapter, kFifoRegister, static_cast<std::uint8_t>(round * 10 + i));
+    for (unsigned i = 0; i < 10; ++i) read_back.push_back(ReadRegister(adapter, kFifoRegister));
   }
   for (unsigned i = 0; i < read_back.size(); ++i) EXPECT_EQ(read_back[i], i);
 }
 
 TEST(AdapterModel, EcpModePeripheralTakesEachByte) {
-  Adapter adapter = in_mode(mode_ecp);
-  for (std::uint8_t byte = 1; byte <= 20; ++byte) write_register(adapter, fifo_register, byte);
-  EXPECT_EQ(read_register(adapter, ecr_register), 0x61) << "the FIFO stays empty";
-  EXPECT_EQ(read_register(adapter, fifo_register), 20) << "an empty FIFO reads the last byte written";
+  Adapter adapter = InMode(kModeEcp);
+  for (std::uint8_t byte = 1; byte <= 20; ++byte) WriteRegister(adapter, kFifoRegister, byte);
+  EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0x61) << "the FIFO stays empty";
+  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 20) << "an empty FIFO reads the last byte written";
 }
 
 TEST(AdapterModel, ModeChangeEmptiesTheFifo) {
-  Adapter adapter = in_mode(mode_test);
-  write_register(adapter, fifo_register, 0x11);
-  write_register(adapter, ecr_register, 0xC4);  // same mode, other low bits: bytes stay
-  EXPECT_EQ(read_register(adapter, ecr_register), 0xC4);
-  write_register(adapter, ecr_register, 0x00);
-  write_register(adapter, ecr_register, 0xC0);
-  EXPECT_EQ(read_register(adapter, ecr_register), 0xC1);
+  Adapter adapter = InMode(kModeTest);
+  WriteRegister(adapter, kFifoRegister, 0x11);
+  WriteRegister(adapter, kEcrRegister, 0xC4);  // same mode, other low bits: bytes stay
+  EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0xC4);
+  WriteRegister(adapter, kEcrRegister, 0x00);
+  WriteRegister(adapter, kEcrRegister, 0xC0);
+  EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0xC1);
 }
 
 TEST(AdapterModel, ByteCommands) {
   Adapter adapter{};
   const std::uint8_t write[] = {0x00, 0xAB};
-  CommandResult result = execute_command(adapter, write);
+  CommandResult result = ExecuteCommand(adapter, write);
   EXPECT_TRUE(result.ok);
   EXPECT_FALSE(result.answered);
   const std::uint8_t read[] = {0x10};
-  result = execute_command(adapter, read);
+  result = ExecuteCommand(adapter, read);
   EXPECT_TRUE(result.ok && result.answered);
   EXPECT_EQ(result.answer, 0xAB);
   const std::uint8_t read_ecr[] = {0x1A};
-  EXPECT_EQ(execute_command(adapter, read_ecr).answer, 0x01);
+  EXPECT_EQ(ExecuteCommand(adapter, read_ecr).answer, 0x01);
 }
 
 TEST(AdapterModel, MalformedCommandsFailAndChangeNothing) {
@@ -137,91 +137,91 @@ TEST(AdapterModel, MalformedCommandsFailAndChangeNothing) {
       {}, {0x02}, {0x12, 0x00}, {0x00, 0x01, 0x02}, {0x20, 0x01}, {0x80}, {0x40, 0x00}, {0xF0}};
   for (const auto& command : commands) {
     Adapter adapter{};
-    EXPECT_FALSE(execute_command(adapter, command).ok) << "command of " << command.size() << " bytes";
-    EXPECT_EQ(save_state(adapter), save_state(Adapter{}));
+    EXPECT_FALSE(ExecuteCommand(adapter, command).ok) << "command of " << command.size() << " bytes";
+    EXPECT_EQ(SaveState(adapter), SaveState(Adapter{}));
   }
 }
 
 TEST(AdapterModel, EepromFailureSwitch) {
   Adapter adapter{};
   std::uint8_t value = 0;
-  adapter.eeprom_failure = EepromFailure::read;
-  EXPECT_FALSE(read_eeprom(adapter, 0, value));
-  EXPECT_TRUE(write_eeprom(adapter, 0, 0xFF));
-  adapter.eeprom_failure = EepromFailure::write;
-  EXPECT_FALSE(write_eeprom(adapter, 0, 0x00));
-  ASSERT_TRUE(read_eeprom(adapter, 0, value));
+  adapter.eeprom_failure = EepromFailure::kRead;
+  EXPECT_FALSE(ReadEeprom(adapter, 0, value));
+  EXPECT_TRUE(WriteEeprom(adapter, 0, 0xFF));
+  adapter.eeprom_failure = EepromFailure::kWrite;
+  EXPECT_FALSE(WriteEeprom(adapter, 0, 0x00));
+  ASSERT_TRUE(ReadEeprom(adapter, 0, value));
   EXPECT_EQ(value, 0xFF) << "a failed write leaves the byte";
-  adapter.eeprom_failure = EepromFailure::none;
-  EXPECT_TRUE(write_eeprom(adapter, 0, 0xB2));
-  ASSERT_TRUE(read_eeprom(adapter, 0, value));
+  adapter.eeprom_failure = EepromFailure::kNone;
+  EXPECT_TRUE(WriteEeprom(adapter, 0, 0xB2));
+  ASSERT_TRUE(ReadEeprom(adapter, 0, value));
   EXPECT_EQ(value, 0xB2);
-  EXPECT_FALSE(read_eeprom(adapter, 1, value)) << "only the first byte is modelled";
-  EXPECT_FALSE(write_eeprom(adapter, 1, 0x00));
+  EXPECT_FALSE(ReadEeprom(adapter, 1, value)) << "only the first byte is modelled";
+  EXPECT_FALSE(WriteEeprom(adapter, 1, 0x00));
 }
 
 TEST(AdapterModel, PowerOnKeepsTheTestSwitches) {
-  Adapter adapter = in_mode(mode_test);
-  write_register(adapter, fifo_register, 0x11);
-  write_eeprom(adapter, 0, 0xFF);
+  Adapter adapter = InMode(kModeTest);
+  WriteRegister(adapter, kFifoRegister, 0x11);
+  WriteEeprom(adapter, 0, 0xFF);
   adapter.lpt_number = 5;
-  adapter.eeprom_failure = EepromFailure::write;
-  power_on(adapter);
-  EXPECT_EQ(read_register(adapter, ecr_register), 0x01);
+  adapter.eeprom_failure = EepromFailure::kWrite;
+  PowerOn(adapter);
+  EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0x01);
   EXPECT_EQ(adapter.eeprom_first, 0xC2);
   EXPECT_EQ(adapter.lpt_number, 5);
-  EXPECT_EQ(adapter.eeprom_failure, EepromFailure::write);
+  EXPECT_EQ(adapter.eeprom_failure, EepromFailure::kWrite);
 }
 
 TEST(AdapterModel, SetStateEmptiesFifoAndRefusesModeFive) {
-  Adapter adapter = in_mode(mode_test);
-  write_register(adapter, fifo_register, 0x11);
+  Adapter adapter = InMode(kModeTest);
+  WriteRegister(adapter, kFifoRegister, 0x11);
   adapter.answer_pending = true;
-  std::array<std::uint8_t, register_count> values{};
-  for (unsigned i = 0; i < register_count; ++i) values[i] = static_cast<std::uint8_t>(i * 0x11);
-  values[ecr_register] = 0xA0;
-  const SavedState before = save_state(adapter);
-  EXPECT_FALSE(set_state(adapter, values, 0x00));
-  EXPECT_EQ(save_state(adapter), before);
+  std::array<std::uint8_t, kRegisterCount> values{};
+  for (unsigned i = 0; i < kRegisterCount; ++i) values[i] = static_cast<std::uint8_t>(i * 0x11);
+  values[kEcrRegister] = 0xA0;
+  const SavedState before = SaveState(adapter);
+  EXPECT_FALSE(SetState(adapter, values, 0x00));
+  EXPECT_EQ(SaveState(adapter), before);
 
-  values[ecr_register] = 0xC3;
-  ASSERT_TRUE(set_state(adapter, values, 0xB2));
-  EXPECT_EQ(read_register(adapter, ecr_register), 0xC1) << "flag bits come from the empty FIFO";
-  EXPECT_EQ(read_register(adapter, fifo_register), 0x88);
-  EXPECT_EQ(read_register(adapter, status_register), 0x11);
+  values[kEcrRegister] = 0xC3;
+  ASSERT_TRUE(SetState(adapter, values, 0xB2));
+  EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0xC1) << "flag bits come from the empty FIFO";
+  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 0x88);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), 0x11);
   EXPECT_EQ(adapter.eeprom_first, 0xB2);
   EXPECT_FALSE(adapter.answer_pending);
 }
 
 TEST(AdapterModel, SavedStateRoundTripAndRejectsDamage) {
-  Adapter adapter = in_mode(mode_test);
-  for (std::uint8_t byte : {0x21, 0x22, 0x23}) write_register(adapter, fifo_register, byte);
-  read_register(adapter, fifo_register);
+  Adapter adapter = InMode(kModeTest);
+  for (std::uint8_t byte : {0x21, 0x22, 0x23}) WriteRegister(adapter, kFifoRegister, byte);
+  ReadRegister(adapter, kFifoRegister);
   adapter.lpt_number = 7;
-  adapter.eeprom_failure = EepromFailure::read;
-  const SavedState saved = save_state(adapter);
+  adapter.eeprom_failure = EepromFailure::kRead;
+  const SavedState saved = SaveState(adapter);
 
   Adapter restored{};
-  ASSERT_TRUE(restore_state(restored, saved));
-  EXPECT_EQ(save_state(restored), saved);
-  EXPECT_EQ(read_register(restored, fifo_register), 0x22);
+  ASSERT_TRUE(RestoreState(restored, saved));
+  EXPECT_EQ(SaveState(restored), saved);
+  EXPECT_EQ(ReadRegister(restored, kFifoRegister), 0x22);
 
   struct Damage {
     unsigned at;
     std::uint8_t value;
   };
-  const unsigned after_fifo = 1 + register_count + fifo_capacity;
-  for (const Damage d : {Damage{0, 9}, Damage{1 + ecr_register, 0xA0}, Damage{1 + ecr_register, 0xC1},
+  const unsigned after_fifo = 1 + kRegisterCount + kFifoCapacity;
+  for (const Damage d : {Damage{0, 9}, Damage{1 + kEcrRegister, 0xA0}, Damage{1 + kEcrRegister, 0xC1},
                          Damage{after_fifo, 16}, Damage{after_fifo + 1, 17}, Damage{after_fifo + 3, 3},
                          Damage{after_fifo + 5, 2}}) {
     SavedState damaged = saved;
     damaged[d.at] = d.value;
     Adapter target{};
-    EXPECT_FALSE(restore_state(target, damaged)) << "byte " << d.at;
-    EXPECT_EQ(save_state(target), save_state(Adapter{}));
+    EXPECT_FALSE(RestoreState(target, damaged)) << "byte " << d.at;
+    EXPECT_EQ(SaveState(target), SaveState(Adapter{}));
   }
   Adapter target{};
-  EXPECT_FALSE(restore_state(target, std::span<const std::uint8_t>(saved.data(), saved.size() - 1)));
+  EXPECT_FALSE(RestoreState(target, std::span<const std::uint8_t>(saved.data(), saved.size() - 1)));
 }
 
 }  // namespace

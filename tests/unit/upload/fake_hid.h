@@ -20,7 +20,7 @@ struct Device {
     uint16_t product_id = 0x05DF;
     std::u16string manufacturer;
     std::u16string product = u"Sorbel";
-    hex_upload::HidOpenResult open_result = hex_upload::HidOpenResult::opened;
+    hex_upload::HidOpenResult open_result = hex_upload::HidOpenResult::kOpened;
     bool listed_identity = false;  // the list tells ids and strings (as on Linux)
     bool attributes_fail = false;
     bool manufacturer_fails = false;
@@ -38,7 +38,7 @@ public:
     int list_count = 0;
     std::vector<std::string> written;  // output reports, as hex
 
-    bool begin_device_list() override {
+    bool BeginDeviceList() override {
         ++list_count;
         events.push_back("list");
         hidden_ = hidden_searches > 0;
@@ -46,7 +46,7 @@ public:
             --hidden_searches;
         return true;
     }
-    bool list_device(unsigned index, hex_upload::HidListedDevice& listed) override {
+    bool ListDevice(unsigned index, hex_upload::HidListedDevice& listed) override {
         if (hidden_ || index >= devices.size())
             return false;
         const Device& device = devices[index];
@@ -58,60 +58,60 @@ public:
         listed.product = device.product.c_str();
         return true;
     }
-    void end_device_list() override {}
+    void EndDeviceList() override {}
 
-    hex_upload::HidOpenResult open(const char* path, hex_upload::HidHandle& handle) override {
+    hex_upload::HidOpenResult Open(const char* path, hex_upload::HidHandle& handle) override {
         for (Device& device : devices) {
             if (device.path != path)
                 continue;
-            if (device.open_result != hex_upload::HidOpenResult::opened)
+            if (device.open_result != hex_upload::HidOpenResult::kOpened)
                 return device.open_result;
             events.push_back("open " + device.path);
             handle = &device;
-            return hex_upload::HidOpenResult::opened;
+            return hex_upload::HidOpenResult::kOpened;
         }
-        return hex_upload::HidOpenResult::failed;
+        return hex_upload::HidOpenResult::kFailed;
     }
-    void close(hex_upload::HidHandle handle) override { events.push_back("close " + of(handle).path); }
+    void Close(hex_upload::HidHandle handle) override { events.push_back("close " + Of(handle).path); }
 
-    bool get_attributes(hex_upload::HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) override {
-        const Device& device = of(handle);
+    bool GetAttributes(hex_upload::HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) override {
+        const Device& device = Of(handle);
         vendor_id = device.vendor_id;
         product_id = device.product_id;
         return !device.attributes_fail;
     }
-    bool get_manufacturer_string(hex_upload::HidHandle handle, std::span<char16_t> text) override {
-        return copy(of(handle).manufacturer, of(handle).manufacturer_fails, text);
+    bool GetManufacturerString(hex_upload::HidHandle handle, std::span<char16_t> text) override {
+        return Copy(Of(handle).manufacturer, Of(handle).manufacturer_fails, text);
     }
-    bool get_product_string(hex_upload::HidHandle handle, std::span<char16_t> text) override {
-        return copy(of(handle).product, of(handle).product_fails, text);
+    bool GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) override {
+        return Copy(Of(handle).product, Of(handle).product_fails, text);
     }
-    bool get_feature(hex_upload::HidHandle handle, std::span<uint8_t> report) override {
-        auto* model = of(handle).bootloader;
-        return model != nullptr && sorbel_sim::get_feature(*model, report);
+    bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) override {
+        auto* model = Of(handle).bootloader;
+        return model != nullptr && sorbel_sim::GetFeature(*model, report);
     }
-    bool set_feature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override {
-        Device& device = of(handle);
+    bool SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override {
+        Device& device = Of(handle);
         if (device.bootloader == nullptr)
             return false;
-        bool sent = sorbel_sim::set_feature(*device.bootloader, report);
+        bool sent = sorbel_sim::SetFeature(*device.bootloader, report);
         return sent && !(report.size() == 7 && device.closing_report_fails);
     }
-    bool read(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override {
-        const auto& input = of(handle).input_report;
+    bool Read(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override {
+        const auto& input = Of(handle).input_report;
         bytes_read = std::min(input.size(), report.size());
         std::copy_n(input.begin(), bytes_read, report.begin());
         return true;
     }
-    bool write(hex_upload::HidHandle, std::span<const uint8_t> report) override {
+    bool Write(hex_upload::HidHandle, std::span<const uint8_t> report) override {
         written.emplace_back(report.begin(), report.end());
         return true;
     }
-    void sleep_ms(unsigned milliseconds) override { events.push_back("sleep " + std::to_string(milliseconds)); }
+    void SleepMs(unsigned milliseconds) override { events.push_back("sleep " + std::to_string(milliseconds)); }
 
 private:
-    static Device& of(hex_upload::HidHandle handle) { return *static_cast<Device*>(handle); }
-    static bool copy(const std::u16string& from, bool fails, std::span<char16_t> text) {
+    static Device& Of(hex_upload::HidHandle handle) { return *static_cast<Device*>(handle); }
+    static bool Copy(const std::u16string& from, bool fails, std::span<char16_t> text) {
         if (fails)
             return false;
         size_t n = std::min(from.size(), text.size() - 1);
@@ -124,7 +124,7 @@ private:
 
 struct CapturedOutput final : hex_upload::Output {
     std::string text;
-    void write(std::string_view part) override { text += part; }
+    void Write(std::string_view part) override { text += part; }
 };
 
 // A bootloader model with a log of the reports it received and sent.
@@ -137,10 +137,10 @@ struct LoggedBootloader {
             static_cast<std::vector<std::string>*>(context)->emplace_back(line);
         };
         model->log_context = &log;
-        sorbel_sim::reset(*model, settings);
+        sorbel_sim::Reset(*model, settings);
     }
     // Addresses of the data block reports received, in order.
-    std::vector<unsigned> block_addresses() const {
+    std::vector<unsigned> BlockAddresses() const {
         std::vector<unsigned> addresses;
         for (const auto& line : log) {
             if (line.rfind("set 3 132 02 ", 0) != 0)
@@ -155,10 +155,10 @@ struct LoggedBootloader {
 };
 
 // The device hex-upload looks for, as the build names its manufacturer.
-inline Device sorbel_device(sorbel_sim::Bootloader* model, std::string path = "sorbel") {
+inline Device SorbelDevice(sorbel_sim::Bootloader* model, std::string path = "sorbel") {
     Device device;
     device.path = std::move(path);
-    device.manufacturer = sorbel_sim::utf16_from_utf8(HEX_UPLOAD_MANUFACTURER);
+    device.manufacturer = sorbel_sim::Utf16FromUtf8(HEX_UPLOAD_MANUFACTURER);
     device.bootloader = model;
     return device;
 }

@@ -10,16 +10,16 @@ namespace {
 using namespace hex_upload;
 using fake::Device;
 
-int open_sorbel(fake::Hid& hid, HidHandle& handle) {
+int OpenSorbel(fake::Hid& hid, HidHandle& handle) {
     return OpenBootDevice(hid, handle, kVendorId, kManufacturer, kProductId, kProduct);
 }
 
-std::string opened_path(HidHandle handle) {
+std::string OpenedPath(HidHandle handle) {
     return static_cast<Device*>(handle)->path;
 }
 
-Device other(std::string path, uint16_t vendor, uint16_t product) {
-    Device device = fake::sorbel_device(nullptr, std::move(path));
+Device Other(std::string path, uint16_t vendor, uint16_t product) {
+    Device device = fake::SorbelDevice(nullptr, std::move(path));
     device.vendor_id = vendor;
     device.product_id = product;
     return device;
@@ -28,21 +28,21 @@ Device other(std::string path, uint16_t vendor, uint16_t product) {
 TEST(DeviceSearch, NoDeviceAtAll) {
     fake::Hid hid;
     HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbDeviceNotFound, open_sorbel(hid, handle));
+    EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
     EXPECT_EQ(nullptr, handle);
 }
 
 TEST(DeviceSearch, TakesTheFirstFullMatchAndClosesThoseItPassedOver) {
     fake::Hid hid;
-    Device wrong_product = fake::sorbel_device(nullptr, "wrong-product");
+    Device wrong_product = fake::SorbelDevice(nullptr, "wrong-product");
     wrong_product.product = u"Sorbet";
-    Device wrong_case = fake::sorbel_device(nullptr, "wrong-case");
+    Device wrong_case = fake::SorbelDevice(nullptr, "wrong-case");
     wrong_case.product = u"sorbel";
-    hid.devices = {other("keyboard", 0x046D, 0xC31C), other("same-vendor", 0x16C0, 0x05DC), wrong_product,
-                   wrong_case, fake::sorbel_device(nullptr, "first"), fake::sorbel_device(nullptr, "second")};
+    hid.devices = {Other("keyboard", 0x046D, 0xC31C), Other("same-vendor", 0x16C0, 0x05DC), wrong_product,
+                   wrong_case, fake::SorbelDevice(nullptr, "first"), fake::SorbelDevice(nullptr, "second")};
     HidHandle handle = nullptr;
-    ASSERT_EQ(kUsbSuccess, open_sorbel(hid, handle));
-    EXPECT_EQ("first", opened_path(handle));
+    ASSERT_EQ(kUsbSuccess, OpenSorbel(hid, handle));
+    EXPECT_EQ("first", OpenedPath(handle));
     EXPECT_EQ((std::vector<std::string>{"list", "open keyboard", "close keyboard", "open same-vendor",
                                         "close same-vendor", "open wrong-product", "close wrong-product",
                                         "open wrong-case", "close wrong-case", "open first"}),
@@ -51,11 +51,11 @@ TEST(DeviceSearch, TakesTheFirstFullMatchAndClosesThoseItPassedOver) {
 
 TEST(DeviceSearch, ChecksVendorBeforeProductAndPassesOverUnreadableAttributes) {
     fake::Hid hid;
-    Device unreadable = fake::sorbel_device(nullptr, "unreadable");
+    Device unreadable = fake::SorbelDevice(nullptr, "unreadable");
     unreadable.attributes_fail = true;
-    hid.devices = {other("product-only", 0x1234, 0x05DF), unreadable};
+    hid.devices = {Other("product-only", 0x1234, 0x05DF), unreadable};
     HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbDeviceNotFound, open_sorbel(hid, handle));
+    EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
 }
 
 TEST(DeviceSearch, FailedStringQueryGivesCommunicationErrorUnlessALaterMatchResetsIt) {
@@ -64,23 +64,23 @@ TEST(DeviceSearch, FailedStringQueryGivesCommunicationErrorUnlessALaterMatchRese
         std::vector<Device> devices;
         int result;
     };
-    Device no_manufacturer = fake::sorbel_device(nullptr, "a");
+    Device no_manufacturer = fake::SorbelDevice(nullptr, "a");
     no_manufacturer.manufacturer_fails = true;
-    Device no_product = fake::sorbel_device(nullptr, "b");
+    Device no_product = fake::SorbelDevice(nullptr, "b");
     no_product.product_fails = true;
-    Device wrong_product = fake::sorbel_device(nullptr, "c");
+    Device wrong_product = fake::SorbelDevice(nullptr, "c");
     wrong_product.product = u"Other";
     const Case cases[] = {
         {"manufacturer query fails, listed last", {wrong_product, no_manufacturer}, kUsbCommunicationError},
         {"product query fails, listed last", {no_product}, kUsbCommunicationError},
         {"a later device with matching ids resets", {no_manufacturer, wrong_product}, kUsbDeviceNotFound},
-        {"a later device with other ids does not", {no_manufacturer, other("d", 1, 2)}, kUsbCommunicationError},
+        {"a later device with other ids does not", {no_manufacturer, Other("d", 1, 2)}, kUsbCommunicationError},
     };
     for (const auto& c : cases) {
         fake::Hid hid;
         hid.devices = c.devices;
         HidHandle handle = nullptr;
-        EXPECT_EQ(c.result, open_sorbel(hid, handle)) << c.what;
+        EXPECT_EQ(c.result, OpenSorbel(hid, handle)) << c.what;
         EXPECT_EQ(nullptr, handle) << c.what;
     }
     EXPECT_STREQ("Communication error with device", UsbErrorText(kUsbCommunicationError));
@@ -88,13 +88,13 @@ TEST(DeviceSearch, FailedStringQueryGivesCommunicationErrorUnlessALaterMatchRese
 
 TEST(DeviceSearch, WithoutWantedStringsTheIdsDecideAndNoStringIsRead) {
     fake::Hid hid;
-    Device device = fake::sorbel_device(nullptr, "any");
+    Device device = fake::SorbelDevice(nullptr, "any");
     device.manufacturer_fails = true;
     device.product_fails = true;
     hid.devices = {device};
     HidHandle handle = nullptr;
     EXPECT_EQ(kUsbSuccess, OpenBootDevice(hid, handle, kVendorId, nullptr, kProductId, kProduct));
-    EXPECT_EQ("any", opened_path(handle));
+    EXPECT_EQ("any", OpenedPath(handle));
 }
 
 TEST(DeviceSearch, RefusedOpenIsReportedOnlyWhereTheListNamesOurDevice) {
@@ -105,30 +105,30 @@ TEST(DeviceSearch, RefusedOpenIsReportedOnlyWhereTheListNamesOurDevice) {
         std::u16string listed_product;
         int result;
     } const cases[] = {
-        {"denied, listed as ours (Linux)", HidOpenResult::access_denied, true, u"Sorbel", kUsbAccessDenied},
-        {"denied, identity unknown (Windows)", HidOpenResult::access_denied, false, u"Sorbel", kUsbDeviceNotFound},
-        {"denied, listed as another product", HidOpenResult::access_denied, true, u"Other", kUsbDeviceNotFound},
-        {"failed for another reason", HidOpenResult::failed, true, u"Sorbel", kUsbDeviceNotFound},
+        {"denied, listed as ours (Linux)", HidOpenResult::kAccessDenied, true, u"Sorbel", kUsbAccessDenied},
+        {"denied, identity unknown (Windows)", HidOpenResult::kAccessDenied, false, u"Sorbel", kUsbDeviceNotFound},
+        {"denied, listed as another product", HidOpenResult::kAccessDenied, true, u"Other", kUsbDeviceNotFound},
+        {"failed for another reason", HidOpenResult::kFailed, true, u"Sorbel", kUsbDeviceNotFound},
     };
     for (const auto& c : cases) {
         fake::Hid hid;
-        Device device = fake::sorbel_device(nullptr, "locked");
+        Device device = fake::SorbelDevice(nullptr, "locked");
         device.open_result = c.open_result;
         device.listed_identity = c.listed_identity;
         device.product = c.listed_product;
-        hid.devices = {device, other("keyboard", 0x046D, 0xC31C)};
+        hid.devices = {device, Other("keyboard", 0x046D, 0xC31C)};
         HidHandle handle = nullptr;
-        EXPECT_EQ(c.result, open_sorbel(hid, handle)) << c.what;
+        EXPECT_EQ(c.result, OpenSorbel(hid, handle)) << c.what;
     }
     // A device that can be opened after a refused one is still found.
     fake::Hid hid;
-    Device locked = fake::sorbel_device(nullptr, "locked");
-    locked.open_result = HidOpenResult::access_denied;
+    Device locked = fake::SorbelDevice(nullptr, "locked");
+    locked.open_result = HidOpenResult::kAccessDenied;
     locked.listed_identity = true;
-    hid.devices = {locked, fake::sorbel_device(nullptr, "free")};
+    hid.devices = {locked, fake::SorbelDevice(nullptr, "free")};
     HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbSuccess, open_sorbel(hid, handle));
-    EXPECT_EQ("free", opened_path(handle));
+    EXPECT_EQ(kUsbSuccess, OpenSorbel(hid, handle));
+    EXPECT_EQ("free", OpenedPath(handle));
 }
 
 TEST(DeviceStrings, ConvertToUtf8WithinSixtyFourBytes) {
@@ -158,17 +158,17 @@ TEST(DeviceStrings, ConvertToUtf8WithinSixtyFourBytes) {
 
 TEST(DeviceSearch, StringsTooLongForSixtyFourBytesMatchNothing) {
     fake::Hid hid;
-    Device device = fake::sorbel_device(nullptr, "long");
+    Device device = fake::SorbelDevice(nullptr, "long");
     device.product = u"Sorbel" + std::u16string(100, u' ');
     hid.devices = {device};
     HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbDeviceNotFound, open_sorbel(hid, handle));
+    EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
 }
 
 TEST(Reports, UnsupportedDirectionsTouchNothing) {
     fake::Hid hid;
     fake::LoggedBootloader bootloader;
-    hid.devices = {fake::sorbel_device(bootloader.model.get())};
+    hid.devices = {fake::SorbelDevice(bootloader.model.get())};
     HidHandle handle = &hid.devices[0];
     std::array<uint8_t, 7> report{7, 7, 7, 7, 7, 7, 7};
     EXPECT_EQ(kUsbCommunicationError, SendReport(hid, handle, kInputReport, report));
@@ -183,7 +183,7 @@ TEST(Reports, UnsupportedDirectionsTouchNothing) {
 TEST(Reports, FeatureReadKeepsTheLengthInputReadGivesTheCount) {
     fake::Hid hid;
     fake::LoggedBootloader bootloader(sorbel_sim::Settings{64, 16384});
-    hid.devices = {fake::sorbel_device(bootloader.model.get())};
+    hid.devices = {fake::SorbelDevice(bootloader.model.get())};
     hid.devices[0].input_report = {3, 1, 2};
     HidHandle handle = &hid.devices[0];
     std::array<uint8_t, 132> buffer{};
