@@ -21,7 +21,7 @@ inline constexpr int kHexRead = 0;
 inline constexpr int kHexCannotOpen = 1;
 inline constexpr int kHexOutsideImage = 2;  // data placed outside the image; reading stopped
 
-// A stream of characters; get() gives the next one, or -1 at (and past) the end.
+// A stream of characters; Get() gives the next one, or -1 at (and past) the end.
 class HexSource {
 public:
     virtual int Get() = 0;

@@ -36,7 +36,7 @@ struct Bootloader {
     std::array<uint8_t, kMaxFlashSize> flash;
     int blocks_until_failure = 0;  // counts data block reports down; 0 = no failure pending
     bool closed = false;           // the closing report arrived: the bootloader is left
-    LogSink log = nullptr;         // kept by reset(); set it directly
+    LogSink log = nullptr;         // kept by Reset(); set it directly
     void* log_context = nullptr;
     std::array<char, 16 + kMaxLoggedBytes * 3> line;  // scratch for one log line
 };

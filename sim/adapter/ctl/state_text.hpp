@@ -16,7 +16,7 @@ namespace tarnel_sim {
 inline constexpr std::size_t kRegisterLineLength = kRegisterCount * 3 - 1;
 
 // Writes the two lines of `get` ("<registers>\n<eeprom>\n") into `text` and
-// returns their length; `text` needs room for register_line_length + 4.
+// returns their length; `text` needs room for kRegisterLineLength + 4.
 std::size_t FormatState(std::span<const std::uint8_t, kRegisterCount> registers,
                          std::uint8_t eeprom_first, std::span<char> text);
 

@@ -96,7 +96,7 @@ struct CommandResult {
 CommandResult ExecuteCommand(Adapter& adapter, std::span<const std::uint8_t> command);
 
 // The whole state as bytes, so the driver can keep it across restarts of its
-// host process. restore_state accepts only what save_state produces and
+// host process. RestoreState accepts only what SaveState produces and
 // leaves the adapter unchanged otherwise.
 inline constexpr unsigned kSavedStateSize = 1 + kRegisterCount + kFifoCapacity + 7;
 using SavedState = std::array<std::uint8_t, kSavedStateSize>;

@@ -40,9 +40,9 @@ inline constexpr std::uint32_t kControlSetLpt = ControlCode(kControlDeviceType, 
 inline constexpr std::uint32_t kControlSetFailure = ControlCode(kControlDeviceType, 0x904, kMethodBuffered);
 inline constexpr std::uint32_t kControlPowerOn = ControlCode(kControlDeviceType, 0x905, kMethodBuffered);
 
-// control_get_state answers with this many bytes: the 16 registers as a read
+// kControlGetState answers with this many bytes: the 16 registers as a read
 // returns them (without taking from the FIFO), the EEPROM byte, the LPT
-// number and the failure switch. control_set_state takes the 16 register
+// number and the failure switch. kControlSetState takes the 16 register
 // values and the EEPROM byte.
 inline constexpr unsigned kSnapshotSize = kRegisterCount + 3;
 inline constexpr unsigned kSnapshotEeprom = kRegisterCount;
