@@ -1,10 +1,10 @@
-#include "firmware_erase.hpp"
+#include "erase/firmware_erase.h"
 
 #include <algorithm>
 
-#include "message_format.hpp"
-#include "messages.hpp"
-#include "oem_conversion.hpp"
+#include "erase/message_format.h"
+#include "erase/messages.h"
+#include "erase/oem_conversion.h"
 
 namespace erase {
 namespace {

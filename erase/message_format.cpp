@@ -1,4 +1,4 @@
-#include "message_format.hpp"
+#include "erase/message_format.h"
 
 namespace erase {
 namespace {

@@ -1,4 +1,4 @@
-#include "oem_conversion.hpp"
+#include "erase/oem_conversion.h"
 
 namespace erase {
 namespace {

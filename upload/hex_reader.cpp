@@ -1,4 +1,4 @@
-#include "hex_reader.h"
+#include "upload/hex_reader.h"
 
 #include <cerrno>
 #include <cstring>

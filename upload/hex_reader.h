@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <span>
 
-#include "output.h"
+#include "upload/output.h"
 
 namespace hex_upload {
 

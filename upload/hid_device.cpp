@@ -1,6 +1,6 @@
-#include "hid_device.h"
+#include "upload/hid_device.h"
 
-#include "output.h"
+#include "upload/output.h"
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "hid_platform.h"
+#include "upload/hid_platform.h"
 
 namespace hex_upload {
 

@@ -1,4 +1,4 @@
-#include "output.h"
+#include "upload/output.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "upload.h"
+#include "upload/upload.h"
 
 #include <array>
 #include <cstring>
 
-#include "hid_device.h"
+#include "upload/hid_device.h"
 
 namespace hex_upload {
 namespace {

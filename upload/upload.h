@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <span>
 
-#include "hex_reader.h"
-#include "hid_platform.h"
-#include "output.h"
+#include "upload/hex_reader.h"
+#include "upload/hid_platform.h"
+#include "upload/output.h"
 
 #ifndef HEX_UPLOAD_MANUFACTURER
 #error "HEX_UPLOAD_MANUFACTURER must name the bootloader's USB manufacturer string"

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "firmware_erase.hpp"
+#include "erase/firmware_erase.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "hex_reader.h"
+#include "upload/hex_reader.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "hex_reader.h"
+#include "upload/hex_reader.h"
 
 namespace {
 

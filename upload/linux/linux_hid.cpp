@@ -1,4 +1,4 @@
-#include "linux_hid.h"
+#include "upload/linux/linux_hid.h"
 
 #include <fcntl.h>
 #include <hidapi.h>

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "hid_platform.h"
+#include "upload/hid_platform.h"
 
 struct hid_device_info;
 

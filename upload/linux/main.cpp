@@ -1,6 +1,6 @@
 // hex-upload for Linux: the uploader over hidapi (hidraw).
-#include "linux_hid.h"
-#include "upload.h"
+#include "upload/linux/linux_hid.h"
+#include "upload/upload.h"
 
 int main(int argc, char** argv) {
     hex_upload::LinuxHid hid;

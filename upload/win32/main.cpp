@@ -1,6 +1,6 @@
 // hex-upload for Windows: the uploader over SetupAPI and hid.dll.
-#include "upload.h"
-#include "win32_hid.h"
+#include "upload/upload.h"
+#include "upload/win32/win32_hid.h"
 
 int main(int argc, char** argv) {
     hex_upload::Win32Hid hid;

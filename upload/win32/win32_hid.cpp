@@ -1,4 +1,4 @@
-#include "win32_hid.h"
+#include "upload/win32/win32_hid.h"
 
 #include <cstdlib>
 

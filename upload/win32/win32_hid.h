@@ -5,7 +5,7 @@
 
 #include <setupapi.h>
 
-#include "hid_platform.h"
+#include "upload/hid_platform.h"
 
 namespace hex_upload {
 

@@ -1,4 +1,4 @@
-#include "state_text.hpp"
+#include "sim/adapter/ctl/state_text.h"
 
 namespace tarnel_sim {
 namespace {

@@ -42,8 +42,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "../model/requests.hpp"
-#include "state_text.hpp"
+#include "sim/adapter/model/requests.h"
+#include "sim/adapter/ctl/state_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 //                     device, default 2; none when 0)
 //   \\.\EZUSB-0       the EZ-USB general-purpose driver's bulk pipes
 //   \\.\ZLPORTIO      the port-I/O driver
-//   \\.\TarnelSimCtl  private control requests (see requests.hpp)
+//   \\.\TarnelSimCtl  private control requests (see requests.h)
 //
 // Wine ends the driver's host process whenever its wineserver shuts down (a
 // few seconds after the last program ended) and starts it again with the
@@ -21,7 +21,7 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ntddk.h>
 
-#include "../model/requests.hpp"
+#include "sim/adapter/model/requests.h"
 
 namespace {
 

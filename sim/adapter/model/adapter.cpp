@@ -1,4 +1,4 @@
-#include "adapter.hpp"
+#include "sim/adapter/model/adapter.h"
 
 namespace tarnel_sim {
 namespace {

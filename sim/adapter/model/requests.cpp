@@ -1,4 +1,4 @@
-#include "requests.hpp"
+#include "sim/adapter/model/requests.h"
 
 namespace tarnel_sim {
 namespace {

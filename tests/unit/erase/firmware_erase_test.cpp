@@ -1,10 +1,10 @@
-#include "firmware_erase.hpp"
+#include "erase/firmware_erase.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "fakes.hpp"
+#include "tests/unit/erase/fakes.h"
 
 namespace erase {
 namespace {

@@ -1,11 +1,11 @@
-#include "message_format.hpp"
+#include "erase/message_format.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "messages.hpp"
+#include "erase/messages.h"
 
 namespace erase {
 namespace {

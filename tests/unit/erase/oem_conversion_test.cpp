@@ -1,11 +1,11 @@
-#include "oem_conversion.hpp"
+#include "erase/oem_conversion.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "messages.hpp"
+#include "erase/messages.h"
 
 namespace erase {
 namespace {

@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "tests/unit/monitor/fakes.h"
 
 #include "monitor/monitor.h"
 #include "monitor/state.h"

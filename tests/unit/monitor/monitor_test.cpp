@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "tests/unit/monitor/fakes.h"
 
 #include "monitor/diagram.h"
 #include "monitor/modes.h"

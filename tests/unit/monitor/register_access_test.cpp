@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "tests/unit/monitor/fakes.h"
 
 #include "monitor/register_access.h"
 #include "monitor/state.h"

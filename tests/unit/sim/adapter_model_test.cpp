@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "model/adapter.hpp"
+#include "sim/adapter/model/adapter.h"
 
 namespace tarnel_sim {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "model/requests.hpp"
+#include "sim/adapter/model/requests.h"
 
 namespace tarnel_sim {
 namespace {

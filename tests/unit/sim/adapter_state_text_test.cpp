@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ctl/state_text.hpp"
+#include "sim/adapter/ctl/state_text.h"
 
 namespace tarnel_sim {
 namespace {

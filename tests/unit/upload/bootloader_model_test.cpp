@@ -1,4 +1,4 @@
-#include "bootloader_model.h"
+#include "sim/bootloader/model/bootloader.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "bootloader_model.h"
-#include "hid_platform.h"
-#include "sim_hid.h"
-#include "output.h"
+#include "sim/bootloader/model/bootloader.h"
+#include "upload/hid_platform.h"
+#include "sim/bootloader/hex-upload-sim/sim_hid.h"
+#include "upload/output.h"
 
 namespace fake {
 

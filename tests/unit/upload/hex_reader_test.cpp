@@ -1,4 +1,4 @@
-#include "hex_reader.h"
+#include "upload/hex_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_hid.h"
+#include "tests/unit/upload/fake_hid.h"
 
 namespace {
 

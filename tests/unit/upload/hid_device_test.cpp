@@ -1,9 +1,9 @@
-#include "hid_device.h"
+#include "upload/hid_device.h"
 
 #include <gtest/gtest.h>
 
-#include "fake_hid.h"
-#include "upload.h"
+#include "tests/unit/upload/fake_hid.h"
+#include "upload/upload.h"
 
 namespace {
 

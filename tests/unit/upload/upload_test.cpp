@@ -1,4 +1,4 @@
-#include "upload.h"
+#include "upload/upload.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_hid.h"
-#include "hid_device.h"
+#include "tests/unit/upload/fake_hid.h"
+#include "upload/hid_device.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // a HID device of the system, so that the unchanged hex-upload.exe finds and
 // programs it through SetupAPI and hid.dll. A second, private device takes the
 // requests of sorbel-sim-ctl.exe (settings, injected failures, flash, log).
-#include "kernel_headers.h"
+#include "sim/bootloader/driver/kernel_headers.h"
 
 #include <array>
 #include <cstdint>
@@ -10,10 +10,10 @@
 #include <span>
 #include <string_view>
 
-#include "bootloader_model.h"
-#include "control_codes.h"
-#include "device_store.h"
-#include "hid_minidriver.h"
+#include "sim/bootloader/model/bootloader.h"
+#include "sim/bootloader/driver/control_codes.h"
+#include "sim/bootloader/driver/device_store.h"
+#include "sim/bootloader/driver/hid_minidriver.h"
 
 #define SORBEL_WIDEN2(text) L##text
 #define SORBEL_WIDEN(text) SORBEL_WIDEN2(text)

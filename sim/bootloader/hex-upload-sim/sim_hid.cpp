@@ -1,4 +1,4 @@
-#include "sim_hid.h"
+#include "sim/bootloader/hex-upload-sim/sim_hid.h"
 
 #ifdef _WIN32
 #include <windows.h>

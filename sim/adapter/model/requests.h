@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "adapter.hpp"
+#include "sim/adapter/model/adapter.h"
 
 namespace tarnel_sim {
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "firmware_erase.hpp"
+#include "erase/firmware_erase.h"
 
 namespace erase::testing {
 

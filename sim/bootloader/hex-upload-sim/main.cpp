@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bootloader_model.h"
-#include "sim_hid.h"
-#include "upload.h"
+#include "sim/bootloader/model/bootloader.h"
+#include "sim/bootloader/hex-upload-sim/sim_hid.h"
+#include "upload/upload.h"
 
 namespace {
 

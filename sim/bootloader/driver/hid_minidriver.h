@@ -4,7 +4,7 @@
 // alignment give the right structures on i686 and on x86_64 alike.
 #pragma once
 
-#include "kernel_headers.h"
+#include "sim/bootloader/driver/kernel_headers.h"
 
 namespace hid_minidriver {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "bootloader_model.h"
+#include "sim/bootloader/model/bootloader.h"
 
 namespace device_store {
 

@@ -24,7 +24,7 @@ extern "C" {
 #include <string_view>
 #include <vector>
 
-#include "control_codes.h"
+#include "sim/bootloader/driver/control_codes.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "bootloader_model.h"
-#include "hid_platform.h"
+#include "sim/bootloader/model/bootloader.h"
+#include "upload/hid_platform.h"
 
 namespace sorbel_sim {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "../model/adapter.hpp"
+#include "sim/adapter/model/adapter.h"
 
 namespace tarnel_sim {
 

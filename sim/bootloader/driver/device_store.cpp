@@ -1,7 +1,7 @@
-#include "device_store.h"
+#include "sim/bootloader/driver/device_store.h"
 
-#include "control_codes.h"
-#include "kernel_headers.h"
+#include "sim/bootloader/driver/control_codes.h"
+#include "sim/bootloader/driver/kernel_headers.h"
 
 namespace device_store {
 namespace {
