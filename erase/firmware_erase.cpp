@@ -17,7 +17,8 @@ struct EepromBuffers {
 };
 
 bool IsFirmwareMarker(std::uint8_t byte) {
-  return std::find(kFirmwareMarkers.begin(), kFirmwareMarkers.end(), byte) != kFirmwareMarkers.end();
+  return std::find(kFirmwareMarkers.begin(), kFirmwareMarkers.end(), byte) !=
+         kFirmwareMarkers.end();
 }
 
 bool OpenAdapter(AdapterDevice& device) {

@@ -30,8 +30,7 @@ struct Conversion {
 };
 
 // Digits of `value` in `base`, most significant first, into `digits`.
-std::size_t ToDigits(std::uint32_t value, unsigned base, bool upper,
-                      std::array<char, 10>& digits) {
+std::size_t ToDigits(std::uint32_t value, unsigned base, bool upper, std::array<char, 10>& digits) {
   constexpr std::string_view kLowerDigits = "0123456789abcdef";
   constexpr std::string_view kUpperDigits = "0123456789ABCDEF";
   const std::string_view symbols = upper ? kUpperDigits : kLowerDigits;
@@ -46,7 +45,7 @@ std::size_t ToDigits(std::uint32_t value, unsigned base, bool upper,
 }
 
 void PutField(BoundedWriter& writer, const Conversion& conversion, bool negative,
-               std::span<const char> digits) {
+              std::span<const char> digits) {
   const std::size_t length = digits.size() + (negative ? 1 : 0);
   const std::size_t padding = conversion.width > length ? conversion.width - length : 0;
   if (conversion.left_align) {
@@ -68,7 +67,7 @@ void PutField(BoundedWriter& writer, const Conversion& conversion, bool negative
 }  // namespace
 
 std::size_t FormatMessage(MessageBuffer& out, std::string_view format,
-                           std::span<const std::uint32_t> args) {
+                          std::span<const std::uint32_t> args) {
   BoundedWriter writer(out);
   std::size_t next_arg = 0;
   auto take_arg = [&]() -> std::uint32_t { return next_arg < args.size() ? args[next_arg++] : 0; };
@@ -95,7 +94,7 @@ std::size_t FormatMessage(MessageBuffer& out, std::string_view format,
       case 'c': {
         const char c = static_cast<char>(take_arg());
         PutField(writer, {conversion.left_align, false, conversion.width}, false,
-                  std::span<const char>(&c, 1));
+                 std::span<const char>(&c, 1));
         break;
       }
       case 'd':

@@ -21,6 +21,6 @@ using MessageBuffer = std::array<char, kMessageCapacity>;
 // a decimal width, as the Windows formatter reads them. A missing argument
 // counts as 0; any other character after '%' is copied as it stands.
 std::size_t FormatMessage(MessageBuffer& out, std::string_view format,
-                           std::span<const std::uint32_t> args);
+                          std::span<const std::uint32_t> args);
 
 }  // namespace erase

@@ -24,13 +24,17 @@ inline constexpr std::string_view kQuestion =
     "[Zum Beschreiben des EEPROM wird die kostenlose Entwicklungssoftware von\n"
     "softwaretools.infineon.com"
     " ben\xF6tigt, davon m.W. das Programm EzMr.exe.]\n"
-    "Erstes Byte (0x%02X) l\xF6schen (\xFC" "berschreiben mit 0xFF)? J/N: ";
+    "Erstes Byte (0x%02X) l\xF6schen (\xFC"
+    "berschreiben mit 0xFF)? J/N: ";
 
 inline constexpr std::string_view kWriteRequestFailed =
     "Fehler beim Ausf\xFChren der Ger\xE4testeuerung, Tarnel nicht angesteckt?\n";
 inline constexpr std::string_view kErased =
-    "Firmware wurde durch \xDC" "berschreiben des ersten Bytes gel\xF6scht.";
-inline constexpr std::string_view kEnd = "\nBeliebige Taste zum Programmende dr\xFC" "cken ...";
+    "Firmware wurde durch \xDC"
+    "berschreiben des ersten Bytes gel\xF6scht.";
+inline constexpr std::string_view kEnd =
+    "\nBeliebige Taste zum Programmende dr\xFC"
+    "cken ...";
 inline constexpr std::string_view kKeyEcho = "%c\n";
 
 }  // namespace erase::messages

@@ -32,9 +32,12 @@ constexpr OemTable kOem850 = {
 
 const OemTable* OemTableFor(unsigned oem_code_page) {
   switch (oem_code_page) {
-    case 437: return &kOem437;
-    case 850: return &kOem850;
-    default: return nullptr;
+    case 437:
+      return &kOem437;
+    case 850:
+      return &kOem850;
+    default:
+      return nullptr;
   }
 }
 

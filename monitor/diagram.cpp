@@ -8,11 +8,9 @@ namespace port_monitor {
 
 namespace {
 
-constexpr std::array<Point, 3> kRowAnchors = {Point{126, 62}, Point{82, 172},
-                                              Point{150, 212}};
-constexpr std::array<Point, 6> kOutline = {Point{266, 92},  Point{266, 112},
-                                           Point{258, 132}, Point{58, 132},
-                                           Point{50, 112},  Point{50, 92}};
+constexpr std::array<Point, 3> kRowAnchors = {Point{126, 62}, Point{82, 172}, Point{150, 212}};
+constexpr std::array<Point, 6> kOutline = {Point{266, 92}, Point{266, 112}, Point{258, 132},
+                                           Point{58, 132}, Point{50, 112},  Point{50, 92}};
 constexpr int kPinHalf = 5;
 constexpr int kBoxHalf = 8;
 
@@ -24,9 +22,7 @@ constexpr bool Contains(const Rect& r, int x, int y) {
   return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
-constexpr std::size_t RowSlot(SignalCode code) {
-  return static_cast<std::size_t>(RowOf(code) % 3);
-}
+constexpr std::size_t RowSlot(SignalCode code) { return static_cast<std::size_t>(RowOf(code) % 3); }
 
 bool BitSet(std::uint8_t value, int bit) { return ((value >> bit) & 1) != 0; }
 
@@ -52,8 +48,7 @@ SmallText Decimal(unsigned number) {
 }  // namespace
 
 Point PinCentre(int pin_index) {
-  return pin_index <= 12 ? Point{254 - 16 * pin_index, 104}
-                         : Point{454 - 16 * pin_index, 120};
+  return pin_index <= 12 ? Point{254 - 16 * pin_index, 104} : Point{454 - 16 * pin_index, 120};
 }
 
 Rect PinSquare(int pin_index) { return SquareAround(PinCentre(pin_index), kPinHalf); }
@@ -69,8 +64,10 @@ void CreateDrawingObjects() {
   MonitorState& state = Monitor();
   Graphics& graphics = *state.graphics;
   DrawingObjects& objects = state.drawing;
-  for (std::size_t row = 0; row < 3; ++row) objects.row_pens[row] = graphics.MakePen(1, kRowColors[row]);
-  for (std::size_t row = 0; row < 3; ++row) objects.row_brushes[row] = graphics.MakeBrush(kRowColors[row]);
+  for (std::size_t row = 0; row < 3; ++row)
+    objects.row_pens[row] = graphics.MakePen(1, kRowColors[row]);
+  for (std::size_t row = 0; row < 3; ++row)
+    objects.row_brushes[row] = graphics.MakeBrush(kRowColors[row]);
   objects.outline_pen = graphics.MakePen(3, kOutlineColor);
   objects.link_pen = graphics.MakePen(1, kLinkColor);
   objects.null_pen = graphics.MakeNullPen();
@@ -158,13 +155,11 @@ void DrawBitBox(Canvas& canvas, SignalCode code) {
     const DrawingObject old_pen = canvas.Select(state.drawing.null_pen);
     const Rect in{square.left + 1, square.top + 1, square.right - 1, square.bottom - 1};
     if (shown) {
-      const std::array<Point, 3> lower_right = {Point{in.left, in.bottom},
-                                                Point{in.right, in.bottom},
-                                                Point{in.right, in.top}};
+      const std::array<Point, 3> lower_right = {
+          Point{in.left, in.bottom}, Point{in.right, in.bottom}, Point{in.right, in.top}};
       canvas.DrawPolygon(lower_right);
     } else {
-      const std::array<Point, 3> upper_left = {Point{in.left, in.top},
-                                               Point{in.left, in.bottom},
+      const std::array<Point, 3> upper_left = {Point{in.left, in.top}, Point{in.left, in.bottom},
                                                Point{in.right, in.top}};
       canvas.DrawPolygon(upper_left);
     }
@@ -174,8 +169,7 @@ void DrawBitBox(Canvas& canvas, SignalCode code) {
   const std::optional<int> pin = LabelPinOf(code);
   if (!pin) return;  // S0..S2 and C4..C7 are wired to no pin
   const SignalCode pin_code = kPinMap[static_cast<std::size_t>(*pin)];
-  const char label[2] = {kRowLetters[RowSlot(pin_code)],
-                         static_cast<char>('0' + BitOf(pin_code))};
+  const char label[2] = {kRowLetters[RowSlot(pin_code)], static_cast<char>('0' + BitOf(pin_code))};
   const DrawingObject old_font = canvas.Select(state.drawing.label_font);
   canvas.SetTransparentBackground(true);
   canvas.WriteClippedText(Point{square.left + 1, square.top + 2}, square,

@@ -30,8 +30,8 @@ inline constexpr std::array<SignalCode, kPinCount> kPinMap = {
     0x28, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x16, 0x1F, 0x15, 0x14,
     0x29, 0x13, 0x22, 0x2B, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-inline constexpr std::array<Color, 3> kRowColors = {
-    Color{0, 255, 0}, Color{255, 0, 0}, Color{224, 224, 0}};
+inline constexpr std::array<Color, 3> kRowColors = {Color{0, 255, 0}, Color{255, 0, 0},
+                                                    Color{224, 224, 0}};
 inline constexpr Color kLinkColor{0, 0, 255};
 inline constexpr Color kOutlineColor{0, 0, 0};
 inline constexpr char kRowLetters[] = "DSC";
@@ -54,7 +54,7 @@ void DrawRow(Canvas& canvas, int row);
 void RedrawRow(int row);
 
 // Hit tests: left and top edges inside, right and bottom edges outside.
-std::optional<int> PinAt(int x, int y);             // signal pins only
+std::optional<int> PinAt(int x, int y);  // signal pins only
 std::optional<SignalCode> BitBoxAt(int x, int y);
 // Lowest pin index whose code equals `code` ignoring the inverted flag.
 std::optional<int> LabelPinOf(SignalCode code);

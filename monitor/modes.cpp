@@ -22,10 +22,14 @@ bool Has(std::uint8_t flags, std::uint8_t flag) { return (flags & flag) != 0; }
 // and data ports; in test mode the FIFO.
 int TransferRegister(int mode, bool address_side) {
   switch (mode) {
-    case 3: return address_side ? 0 : 8;
-    case 4: return address_side ? 3 : 4;
-    case 6: return 8;
-    default: return -1;
+    case 3:
+      return address_side ? 0 : 8;
+    case 4:
+      return address_side ? 3 : 4;
+    case 6:
+      return 8;
+    default:
+      return -1;
   }
 }
 
@@ -42,7 +46,8 @@ void FillModeList() {
 void SwitchMode(int selection) {
   if (selection < 0 || selection >= kModeCount) return;
   MonitorState& state = Monitor();
-  WriteRegister(10, static_cast<std::uint8_t>((selection << 5) | (state.written_values[10] & 0x1F)));
+  WriteRegister(10,
+                static_cast<std::uint8_t>((selection << 5) | (state.written_values[10] & 0x1F)));
   ShowValue(IDC_WRITE_ECR, state.written_values[10]);
 }
 
@@ -57,9 +62,8 @@ void ApplyMode(int mode) {
   dialog.SetVisible(IDC_READ_BYTE, Has(flags, mode_flag::kReadButton));
   dialog.SetVisible(IDC_TARGET_ADDRESS, Has(flags, mode_flag::kTargetRadios));
   dialog.SetVisible(IDC_TARGET_DATA, Has(flags, mode_flag::kTargetRadios));
-  dialog.SetText(IDC_TARGET_ADDRESS, Has(flags, mode_flag::kCommandCaption)
-                                         ? TEXT_TARGET_COMMAND
-                                         : TEXT_TARGET_ADDRESS);
+  dialog.SetText(IDC_TARGET_ADDRESS, Has(flags, mode_flag::kCommandCaption) ? TEXT_TARGET_COMMAND
+                                                                            : TEXT_TARGET_ADDRESS);
   dialog.SetVisible(IDC_OUTPUT_BYTE, Has(flags, mode_flag::kOutputButton));
   dialog.SetVisible(IDC_CFGB, Has(flags, mode_flag::kCfgBVisible));
   dialog.SetReadOnly(IDC_CFGB, Has(flags, mode_flag::kCfgBReadOnly));
@@ -97,7 +101,8 @@ void OutputByte() {
     return;
   }
   const auto value = static_cast<std::uint8_t>(*number);
-  const bool address_side = (selection == 3 || selection == 4) && dialog.IsChecked(IDC_TARGET_ADDRESS);
+  const bool address_side =
+      (selection == 3 || selection == 4) && dialog.IsChecked(IDC_TARGET_ADDRESS);
   switch (selection) {
     case 0:
     case 1:

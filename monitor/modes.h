@@ -21,8 +21,8 @@ inline constexpr std::uint8_t kOutputButton = 0x40;
 inline constexpr std::uint8_t kCommandCaption = 0x80;
 }  // namespace mode_flag
 
-inline constexpr std::array<std::uint8_t, kModeCount> kModeFlags = {
-    0x52, 0x52, 0x52, 0xDF, 0x5F, 0x02, 0x57, 0x11};
+inline constexpr std::array<std::uint8_t, kModeCount> kModeFlags = {0x52, 0x52, 0x52, 0xDF,
+                                                                    0x5F, 0x02, 0x57, 0x11};
 
 // Start-up: the eight mode names into list 102.
 void FillModeList();

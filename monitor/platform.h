@@ -26,8 +26,7 @@ struct DeviceIo {
   // I/O. `input` and `output` may be the very same bytes (one buffer for
   // both, as the adapter's read request uses). Returns true on success; on
   // failure the output bytes keep whatever they held.
-  virtual bool Control(DeviceHandle handle, std::uint32_t code,
-                       std::span<const std::uint8_t> input,
+  virtual bool Control(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                        std::span<std::uint8_t> output) = 0;
   // CloseHandle.
   virtual void Close(DeviceHandle handle) = 0;
@@ -108,8 +107,7 @@ struct Canvas {
   virtual void WriteText(Point origin, std::string_view text) = 0;
   // ExtTextOutA with ETO_CLIPPED to `clip` and a character advance of
   // `advance` pixels for every character.
-  virtual void WriteClippedText(Point origin, Rect clip, std::string_view text,
-                                int advance) = 0;
+  virtual void WriteClippedText(Point origin, Rect clip, std::string_view text, int advance) = 0;
   // SetBkMode(TRANSPARENT) when true, SetBkMode(OPAQUE) when false.
   virtual void SetTransparentBackground(bool transparent) = 0;
 

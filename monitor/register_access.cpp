@@ -24,10 +24,14 @@ bool Request(std::uint32_t code, std::span<const std::uint8_t> input,
 
 const char* DeviceNameOf(AccessMethod method) {
   switch (method) {
-    case AccessMethod::kPortIoDriver: return "\\\\.\\ZLPORTIO";
-    case AccessMethod::kUsbBulk: return "\\\\.\\EZUSB-0";
-    case AccessMethod::kAdapterLpt: return "\\\\.\\LPT2";
-    case AccessMethod::kPortInstructions: break;
+    case AccessMethod::kPortIoDriver:
+      return "\\\\.\\ZLPORTIO";
+    case AccessMethod::kUsbBulk:
+      return "\\\\.\\EZUSB-0";
+    case AccessMethod::kAdapterLpt:
+      return "\\\\.\\LPT2";
+    case AccessMethod::kPortInstructions:
+      break;
   }
   return nullptr;
 }
@@ -51,8 +55,7 @@ void CloseAccessPath() {
   state.device = kInvalidDevice;
 }
 
-void WriteRegisterBy(AccessMethod method, std::uint16_t base, int index,
-                     std::uint8_t value) {
+void WriteRegisterBy(AccessMethod method, std::uint16_t base, int index, std::uint8_t value) {
   MonitorState& state = Monitor();
   state.written_values[static_cast<std::size_t>(index & 15)] = value;
   const auto command = static_cast<std::uint8_t>(index & 15);

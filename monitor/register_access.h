@@ -22,8 +22,7 @@ enum class AccessMethod : int {
   kAdapterLpt = 3,        // "\\.\LPT2", adapter byte commands
 };
 
-inline constexpr AccessMethod kAccessMethod =
-    static_cast<AccessMethod>(PORT_MONITOR_ACCESS_METHOD);
+inline constexpr AccessMethod kAccessMethod = static_cast<AccessMethod>(PORT_MONITOR_ACCESS_METHOD);
 inline constexpr std::uint16_t kPortBase = PORT_MONITOR_BASE;
 
 static_assert(PORT_MONITOR_ACCESS_METHOD >= 0 && PORT_MONITOR_ACCESS_METHOD <= 3,
@@ -62,8 +61,7 @@ std::uint8_t ReadRegister(int index);
 
 // The same for an explicitly given method and base (tests cover all four).
 void OpenAccessPathBy(AccessMethod method, DeviceIo& device_io, PortIo& port_io);
-void WriteRegisterBy(AccessMethod method, std::uint16_t base, int index,
-                     std::uint8_t value);
+void WriteRegisterBy(AccessMethod method, std::uint16_t base, int index, std::uint8_t value);
 std::uint8_t ReadRegisterBy(AccessMethod method, std::uint16_t base, int index);
 
 }  // namespace port_monitor

@@ -19,8 +19,8 @@ struct DrawingObjects {
   DrawingObject outline_pen = 0;               // black, 3 pixels
   DrawingObject link_pen = 0;                  // blue, 1 pixel
   DrawingObject null_pen = 0;
-  DrawingObject pin_font = 0;                  // "Small Fonts", -7
-  DrawingObject label_font = 0;                // "Helv", -10
+  DrawingObject pin_font = 0;    // "Small Fonts", -7
+  DrawingObject label_font = 0;  // "Helv", -10
 };
 
 inline constexpr std::uint16_t kNoHover = 0xFFFF;

@@ -18,22 +18,25 @@ inline constexpr char kModeNames[] =
 // Tooltip names. Status lists start with bit 7, control lists with bit 0.
 // "\xE4" is a-umlaut, "\xFC" u-umlaut.
 inline constexpr char kDefaultStatusNames[] =
-    "/BUSY (besch\xE4" "ftigt)\0/ACK (Best\xE4" "tigung)\0PE (Papierende)\0"
+    "/BUSY (besch\xE4"
+    "ftigt)\0/ACK (Best\xE4"
+    "tigung)\0PE (Papierende)\0"
     "SEL (Auswahl)\0/ERR (Fehler)\0/IRQ (Interruptanforderung)\0";
 inline constexpr char kDefaultControlNames[] =
-    "STB (Strobe)\0AF (AutoFeed)\0/INI (Init, R\xFC" "cksetzen)\0"
+    "STB (Strobe)\0AF (AutoFeed)\0/INI (Init, R\xFC"
+    "cksetzen)\0"
     "SELIN (Select Input, Auswahl)\0IRQEN (Interruptfreigabe)\0"
     "DIRIN (Datenrichtung: Eingabe)\0";
-inline constexpr char kAutoStrobeStatusNames[] =
-    "PtrBusy\0PtrClk\0AckDataReq\0Xflag\0/DataAvail\0";
+inline constexpr char kAutoStrobeStatusNames[] = "PtrBusy\0PtrClk\0AckDataReq\0Xflag\0/DataAvail\0";
 inline constexpr char kAutoStrobeControlNames[] =
-    "HostClk\0HostBusy\0/Init\0" "1284Active\0";
+    "HostClk\0HostBusy\0/Init\0"
+    "1284Active\0";
 inline constexpr char kEcpStatusNames[] =
     "PeriphAck\0PeriphClk\0/AckReverse\0Xflag\0/PeriphRequest\0";
 inline constexpr char kEcpControlNames[] =
-    "HostClk\0HostAck\0/ReverseRequest\0" "1284Active\0";
-inline constexpr char kEppStatusNames[] =
-    "/Wait\0/Intr\0Spare\0Spare\0Spare\0-\0-\0Timeout\0";
+    "HostClk\0HostAck\0/ReverseRequest\0"
+    "1284Active\0";
+inline constexpr char kEppStatusNames[] = "/Wait\0/Intr\0Spare\0Spare\0Spare\0-\0-\0Timeout\0";
 inline constexpr char kEppControlNames[] = "Write\0DataStb\0/Reset\0AddrStb\0";
 
 // Tooltip of a data bit: "Data " and the bit number.

@@ -23,10 +23,14 @@ constexpr NameLists kDefaultLists{kDefaultStatusNames, kDefaultControlNames};
 
 NameLists ListsForSelection(int selection) {
   switch (selection) {
-    case 2: return {kAutoStrobeStatusNames, kAutoStrobeControlNames};
-    case 3: return {kEcpStatusNames, kEcpControlNames};
-    case 4: return {kEppStatusNames, kEppControlNames};
-    default: return kDefaultLists;
+    case 2:
+      return {kAutoStrobeStatusNames, kAutoStrobeControlNames};
+    case 3:
+      return {kEcpStatusNames, kEcpControlNames};
+    case 4:
+      return {kEppStatusNames, kEppControlNames};
+    default:
+      return kDefaultLists;
   }
 }
 

@@ -23,43 +23,42 @@ inline constexpr int kHexOutsideImage = 2;  // data placed outside the image; re
 
 // A stream of characters; Get() gives the next one, or -1 at (and past) the end.
 class HexSource {
-public:
-    virtual int Get() = 0;
+ public:
+  virtual int Get() = 0;
 
-protected:
-    ~HexSource() = default;
+ protected:
+  ~HexSource() = default;
 };
 
 // Characters from memory (tests, fuzzing).
 class MemorySource final : public HexSource {
-public:
-    explicit MemorySource(std::span<const uint8_t> text) : text_(text) {}
-    int Get() override { return position_ < text_.size() ? text_[position_++] : -1; }
+ public:
+  explicit MemorySource(std::span<const uint8_t> text) : text_(text) {}
+  int Get() override { return position_ < text_.size() ? text_[position_++] : -1; }
 
-private:
-    std::span<const uint8_t> text_;
-    size_t position_ = 0;
+ private:
+  std::span<const uint8_t> text_;
+  size_t position_ = 0;
 };
 
 // Characters from an open file, read in large pieces.
 class FileSource final : public HexSource {
-public:
-    explicit FileSource(std::FILE* file) : file_(file) {}
-    int Get() override {
-        if (position_ == length_) {
-            length_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-            position_ = 0;
-            if (length_ == 0)
-                return -1;
-        }
-        return buffer_[position_++];
+ public:
+  explicit FileSource(std::FILE* file) : file_(file) {}
+  int Get() override {
+    if (position_ == length_) {
+      length_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+      position_ = 0;
+      if (length_ == 0) return -1;
     }
+    return buffer_[position_++];
+  }
 
-private:
-    std::FILE* file_;
-    std::array<uint8_t, 16384> buffer_;
-    size_t position_ = 0;
-    size_t length_ = 0;
+ private:
+  std::FILE* file_;
+  std::array<uint8_t, 16384> buffer_;
+  size_t position_ = 0;
+  size_t length_ = 0;
 };
 
 // Takes exactly width characters (2 or 4) and converts them as a base-16

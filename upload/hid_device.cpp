@@ -9,32 +9,30 @@ namespace {
 
 // Appends one code point; false when it and the terminating zero do not fit.
 bool AppendUtf8(DeviceString& utf8, size_t& length, char32_t c) {
-    uint8_t bytes[4];
-    size_t n;
-    if (c < 0x80) {
-        bytes[0] = static_cast<uint8_t>(c);
-        n = 1;
-    } else if (c < 0x800) {
-        bytes[0] = static_cast<uint8_t>(0xC0 | c >> 6);
-        bytes[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-        n = 2;
-    } else if (c < 0x10000) {
-        bytes[0] = static_cast<uint8_t>(0xE0 | c >> 12);
-        bytes[1] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-        bytes[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-        n = 3;
-    } else {
-        bytes[0] = static_cast<uint8_t>(0xF0 | c >> 18);
-        bytes[1] = static_cast<uint8_t>(0x80 | (c >> 12 & 0x3F));
-        bytes[2] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-        bytes[3] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-        n = 4;
-    }
-    if (length + n >= utf8.size())
-        return false;
-    for (size_t i = 0; i < n; ++i)
-        utf8[length++] = static_cast<char>(bytes[i]);
-    return true;
+  uint8_t bytes[4];
+  size_t n;
+  if (c < 0x80) {
+    bytes[0] = static_cast<uint8_t>(c);
+    n = 1;
+  } else if (c < 0x800) {
+    bytes[0] = static_cast<uint8_t>(0xC0 | c >> 6);
+    bytes[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    n = 2;
+  } else if (c < 0x10000) {
+    bytes[0] = static_cast<uint8_t>(0xE0 | c >> 12);
+    bytes[1] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
+    bytes[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    n = 3;
+  } else {
+    bytes[0] = static_cast<uint8_t>(0xF0 | c >> 18);
+    bytes[1] = static_cast<uint8_t>(0x80 | (c >> 12 & 0x3F));
+    bytes[2] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
+    bytes[3] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    n = 4;
+  }
+  if (length + n >= utf8.size()) return false;
+  for (size_t i = 0; i < n; ++i) utf8[length++] = static_cast<char>(bytes[i]);
+  return true;
 }
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -45,164 +43,152 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // with `fits` false.
 using StringQuery = bool (HidPlatform::*)(HidHandle, std::span<char16_t>);
 
-bool QueryString(HidPlatform& hid, StringQuery query, HidHandle handle, DeviceString& utf8, bool& fits) {
-    std::array<char16_t, kDeviceStringUnits> text{};
-    if (!(hid.*query)(handle, text))
-        return false;
-    text.back() = 0;
-    fits = DeviceStringToUtf8(text, utf8);
-    return true;
+bool QueryString(HidPlatform& hid, StringQuery query, HidHandle handle, DeviceString& utf8,
+                 bool& fits) {
+  std::array<char16_t, kDeviceStringUnits> text{};
+  if (!(hid.*query)(handle, text)) return false;
+  text.back() = 0;
+  fits = DeviceStringToUtf8(text, utf8);
+  return true;
 }
 
 bool SameString(const DeviceString& utf8, bool fits, const char* wanted) {
-    return fits && std::strcmp(utf8.data(), wanted) == 0;
+  return fits && std::strcmp(utf8.data(), wanted) == 0;
 }
 
 // The list's own ids and strings (where it has them) name the wanted device.
 bool ListedAsWanted(const HidListedDevice& listed, uint16_t vendor_id, const char* manufacturer,
-                      uint16_t product_id, const char* product) {
-    if (!listed.identity_known || listed.vendor_id != vendor_id || listed.product_id != product_id)
-        return false;
-    if (manufacturer == nullptr || product == nullptr)
-        return true;
-    if (listed.manufacturer == nullptr || listed.product == nullptr)
-        return false;
-    DeviceString utf8{};
-    auto matches = [&](const char16_t* text, const char* wanted) {
-        size_t units = 0;
-        while (units < kDeviceStringUnits && text[units] != 0)
-            ++units;
-        bool fits = DeviceStringToUtf8(std::span(text, units), utf8);
-        return SameString(utf8, fits, wanted);
-    };
-    return matches(listed.manufacturer, manufacturer) && matches(listed.product, product);
+                    uint16_t product_id, const char* product) {
+  if (!listed.identity_known || listed.vendor_id != vendor_id || listed.product_id != product_id)
+    return false;
+  if (manufacturer == nullptr || product == nullptr) return true;
+  if (listed.manufacturer == nullptr || listed.product == nullptr) return false;
+  DeviceString utf8{};
+  auto matches = [&](const char16_t* text, const char* wanted) {
+    size_t units = 0;
+    while (units < kDeviceStringUnits && text[units] != 0) ++units;
+    bool fits = DeviceStringToUtf8(std::span(text, units), utf8);
+    return SameString(utf8, fits, wanted);
+  };
+  return matches(listed.manufacturer, manufacturer) && matches(listed.product, product);
 }
 
 }  // namespace
 
 const char* UsbErrorText(int code) {
-    switch (code) {
+  switch (code) {
     case kUsbAccessDenied:
-        return "Access to device denied";
+      return "Access to device denied";
     case kUsbDeviceNotFound:
-        return "The specified device was not found";
+      return "The specified device was not found";
     case kUsbCommunicationError:
-        return "Communication error with device";
+      return "Communication error with device";
     case kUsbDeviceBusy:
-        return "The device is used by another application";
-    }
-    static char unknown[48];
-    FormatText(unknown, sizeof unknown, "Unknown USB error %d", code);
-    return unknown;
+      return "The device is used by another application";
+  }
+  static char unknown[48];
+  FormatText(unknown, sizeof unknown, "Unknown USB error %d", code);
+  return unknown;
 }
 
 bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
-    size_t length = 0;
-    utf8[0] = 0;
-    for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
-        char32_t c = text[i];
-        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
-            c = 0xFFFD;
-        }
-        if (!AppendUtf8(utf8, length, c)) {
-            utf8[0] = 0;
-            return false;
-        }
+  size_t length = 0;
+  utf8[0] = 0;
+  for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
+    char32_t c = text[i];
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+      c = 0xFFFD;
     }
-    utf8[length] = 0;
-    return true;
+    if (!AppendUtf8(utf8, length, c)) {
+      utf8[0] = 0;
+      return false;
+    }
+  }
+  utf8[length] = 0;
+  return true;
 }
 
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
                    const char* manufacturer, uint16_t product_id, const char* product) {
-    int result = kUsbDeviceNotFound;
-    if (!hid.BeginDeviceList())
-        return result;
-    HidHandle device = nullptr;
-    bool device_open = false;
-    bool found = false;
-    for (unsigned index = 0; !found; ++index) {
-        if (device_open) {
-            hid.Close(device);
-            device_open = false;
-        }
-        HidListedDevice listed;
-        if (!hid.ListDevice(index, listed))
-            break;
-        HidOpenResult opened = hid.Open(listed.path, device);
-        if (opened != HidOpenResult::kOpened) {
-            // Only where the list names the device can a refusal be told apart
-            // from the many devices that are simply not ours to open.
-            if (opened == HidOpenResult::kAccessDenied &&
-                ListedAsWanted(listed, vendor_id, manufacturer, product_id, product))
-                result = kUsbAccessDenied;
-            continue;
-        }
-        device_open = true;
-        uint16_t vendor = 0;
-        uint16_t product_number = 0;
-        if (!hid.GetAttributes(device, vendor, product_number) || vendor != vendor_id ||
-            product_number != product_id)
-            continue;
-        result = kUsbDeviceNotFound;
-        if (manufacturer == nullptr || product == nullptr) {
-            found = true;
-            break;
-        }
-        DeviceString text{};
-        bool fits = false;
-        if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits)) {
-            result = kUsbCommunicationError;
-            continue;
-        }
-        if (!SameString(text, fits, manufacturer))
-            continue;
-        if (!QueryString(hid, &HidPlatform::GetProductString, device, text, fits)) {
-            result = kUsbCommunicationError;
-            continue;
-        }
-        found = SameString(text, fits, product);
+  int result = kUsbDeviceNotFound;
+  if (!hid.BeginDeviceList()) return result;
+  HidHandle device = nullptr;
+  bool device_open = false;
+  bool found = false;
+  for (unsigned index = 0; !found; ++index) {
+    if (device_open) {
+      hid.Close(device);
+      device_open = false;
     }
-    hid.EndDeviceList();
-    if (!found)
-        return result;
-    handle = device;
-    return kUsbSuccess;
+    HidListedDevice listed;
+    if (!hid.ListDevice(index, listed)) break;
+    HidOpenResult opened = hid.Open(listed.path, device);
+    if (opened != HidOpenResult::kOpened) {
+      // Only where the list names the device can a refusal be told apart
+      // from the many devices that are simply not ours to open.
+      if (opened == HidOpenResult::kAccessDenied &&
+          ListedAsWanted(listed, vendor_id, manufacturer, product_id, product))
+        result = kUsbAccessDenied;
+      continue;
+    }
+    device_open = true;
+    uint16_t vendor = 0;
+    uint16_t product_number = 0;
+    if (!hid.GetAttributes(device, vendor, product_number) || vendor != vendor_id ||
+        product_number != product_id)
+      continue;
+    result = kUsbDeviceNotFound;
+    if (manufacturer == nullptr || product == nullptr) {
+      found = true;
+      break;
+    }
+    DeviceString text{};
+    bool fits = false;
+    if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits)) {
+      result = kUsbCommunicationError;
+      continue;
+    }
+    if (!SameString(text, fits, manufacturer)) continue;
+    if (!QueryString(hid, &HidPlatform::GetProductString, device, text, fits)) {
+      result = kUsbCommunicationError;
+      continue;
+    }
+    found = SameString(text, fits, product);
+  }
+  hid.EndDeviceList();
+  if (!found) return result;
+  handle = device;
+  return kUsbSuccess;
 }
 
-void CloseBootDevice(HidPlatform& hid, HidHandle handle) {
-    hid.Close(handle);
-}
+void CloseBootDevice(HidPlatform& hid, HidHandle handle) { hid.Close(handle); }
 
-int SendReport(HidPlatform& hid, HidHandle handle, int report_type, std::span<const uint8_t> report) {
-    bool sent = false;
-    if (report_type == kOutputReport)
-        sent = hid.Write(handle, report);
-    else if (report_type == kFeatureReport)
-        sent = hid.SetFeature(handle, report);
-    return sent ? kUsbSuccess : kUsbCommunicationError;
+int SendReport(HidPlatform& hid, HidHandle handle, int report_type,
+               std::span<const uint8_t> report) {
+  bool sent = false;
+  if (report_type == kOutputReport)
+    sent = hid.Write(handle, report);
+  else if (report_type == kFeatureReport)
+    sent = hid.SetFeature(handle, report);
+  return sent ? kUsbSuccess : kUsbCommunicationError;
 }
 
 int ReceiveReport(HidPlatform& hid, HidHandle handle, int report_type, uint8_t report_id,
                   std::span<uint8_t> buffer, size_t& length) {
-    if (report_type != kInputReport && report_type != kFeatureReport)
-        return kUsbCommunicationError;
-    if (length > buffer.size())
-        length = buffer.size();
-    if (length == 0)
-        return kUsbCommunicationError;
-    auto report = buffer.first(length);
-    report[0] = report_id;
-    if (report_type == kFeatureReport)
-        return hid.GetFeature(handle, report) ? kUsbSuccess : kUsbCommunicationError;
-    size_t bytes_read = 0;
-    if (!hid.Read(handle, report, bytes_read))
-        return kUsbCommunicationError;
-    length = bytes_read;
-    return kUsbSuccess;
+  if (report_type != kInputReport && report_type != kFeatureReport) return kUsbCommunicationError;
+  if (length > buffer.size()) length = buffer.size();
+  if (length == 0) return kUsbCommunicationError;
+  auto report = buffer.first(length);
+  report[0] = report_id;
+  if (report_type == kFeatureReport)
+    return hid.GetFeature(handle, report) ? kUsbSuccess : kUsbCommunicationError;
+  size_t bytes_read = 0;
+  if (!hid.Read(handle, report, bytes_read)) return kUsbCommunicationError;
+  length = bytes_read;
+  return kUsbSuccess;
 }
 
 }  // namespace hex_upload

@@ -45,7 +45,8 @@ void CloseBootDevice(HidPlatform& hid, HidHandle handle);
 
 // Type 2 writes an output report, type 3 sends a feature report; any other
 // type sends nothing. Returns kUsbSuccess or kUsbCommunicationError.
-int SendReport(HidPlatform& hid, HidHandle handle, int report_type, std::span<const uint8_t> report);
+int SendReport(HidPlatform& hid, HidHandle handle, int report_type,
+               std::span<const uint8_t> report);
 
 // Puts report_id in byte 0, then type 1 reads an input report (length becomes
 // the count read) and type 3 fetches a feature report into the whole buffer

@@ -12,14 +12,14 @@ using HidHandle = void*;
 
 // One entry of the list of present HID device interfaces.
 struct HidListedDevice {
-    const char* path = nullptr;  // valid until the next list call
-    // Where the list itself tells the ids and strings (Linux), they are here;
-    // otherwise only opening the device tells them.
-    bool identity_known = false;
-    uint16_t vendor_id = 0;
-    uint16_t product_id = 0;
-    const char16_t* manufacturer = nullptr;  // zero-terminated, or null
-    const char16_t* product = nullptr;
+  const char* path = nullptr;  // valid until the next list call
+  // Where the list itself tells the ids and strings (Linux), they are here;
+  // otherwise only opening the device tells them.
+  bool identity_known = false;
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
+  const char16_t* manufacturer = nullptr;  // zero-terminated, or null
+  const char16_t* product = nullptr;
 };
 
 enum class HidOpenResult { kOpened, kFailed, kAccessDenied };
@@ -27,34 +27,34 @@ enum class HidOpenResult { kOpened, kFailed, kAccessDenied };
 inline constexpr size_t kDeviceStringUnits = 256;  // 512-byte UTF-16 string buffer
 
 class HidPlatform {
-public:
-    // The list of present HID device interfaces; false when there is none.
-    virtual bool BeginDeviceList() = 0;
-    // Entry index of the list; false past its end.
-    virtual bool ListDevice(unsigned index, HidListedDevice& device) = 0;
-    virtual void EndDeviceList() = 0;
+ public:
+  // The list of present HID device interfaces; false when there is none.
+  virtual bool BeginDeviceList() = 0;
+  // Entry index of the list; false past its end.
+  virtual bool ListDevice(unsigned index, HidListedDevice& device) = 0;
+  virtual void EndDeviceList() = 0;
 
-    // Opens an existing device path for reading and writing, both shared.
-    virtual HidOpenResult Open(const char* path, HidHandle& handle) = 0;
-    virtual void Close(HidHandle handle) = 0;
+  // Opens an existing device path for reading and writing, both shared.
+  virtual HidOpenResult Open(const char* path, HidHandle& handle) = 0;
+  virtual void Close(HidHandle handle) = 0;
 
-    virtual bool GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) = 0;
-    // Zero-terminated UTF-16 strings into a buffer of kDeviceStringUnits.
-    virtual bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) = 0;
-    virtual bool GetProductString(HidHandle handle, std::span<char16_t> text) = 0;
+  virtual bool GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) = 0;
+  // Zero-terminated UTF-16 strings into a buffer of kDeviceStringUnits.
+  virtual bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) = 0;
+  virtual bool GetProductString(HidHandle handle, std::span<char16_t> text) = 0;
 
-    // Feature reports, report id in byte 0, the whole buffer's length passed.
-    virtual bool GetFeature(HidHandle handle, std::span<uint8_t> report) = 0;
-    virtual bool SetFeature(HidHandle handle, std::span<const uint8_t> report) = 0;
-    // Input and output reports through the device's plain read and write.
-    virtual bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) = 0;
-    virtual bool Write(HidHandle handle, std::span<const uint8_t> report) = 0;
+  // Feature reports, report id in byte 0, the whole buffer's length passed.
+  virtual bool GetFeature(HidHandle handle, std::span<uint8_t> report) = 0;
+  virtual bool SetFeature(HidHandle handle, std::span<const uint8_t> report) = 0;
+  // Input and output reports through the device's plain read and write.
+  virtual bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) = 0;
+  virtual bool Write(HidHandle handle, std::span<const uint8_t> report) = 0;
 
-    // Suspends the program for the given time; the program's only wait.
-    virtual void SleepMs(unsigned milliseconds) = 0;
+  // Suspends the program for the given time; the program's only wait.
+  virtual void SleepMs(unsigned milliseconds) = 0;
 
-protected:
-    ~HidPlatform() = default;
+ protected:
+  ~HidPlatform() = default;
 };
 
 }  // namespace hex_upload

@@ -9,17 +9,17 @@
 namespace hex_upload {
 
 class Output {
-public:
-    virtual void Write(std::string_view text) = 0;
+ public:
+  virtual void Write(std::string_view text) = 0;
 
-protected:
-    ~Output() = default;
+ protected:
+  ~Output() = default;
 };
 
 // Standard output, flushed after every write so that the progress line shows.
 class StdoutOutput final : public Output {
-public:
-    void Write(std::string_view text) override;
+ public:
+  void Write(std::string_view text) override;
 };
 
 // printf-style formatting into an Output (at most 511 characters per call).
@@ -27,6 +27,7 @@ void Print(Output& out, const char* format, ...) __attribute__((format(printf, 2
 
 // printf-style formatting into a buffer, cut to fit and always terminated;
 // returns the length written.
-size_t FormatText(char* buffer, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+size_t FormatText(char* buffer, size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 }  // namespace hex_upload

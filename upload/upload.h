@@ -32,11 +32,11 @@ inline constexpr int kUploadRuledOut = -1;  // the device's answer rules the upl
 
 // The run-wide state shared by the attempts.
 struct Upload {
-    FirmwareImage image;
-    int32_t start_address;  // moves on with every accepted block
-    int32_t end_address;
-    bool device_seen;
-    bool info_shown;
+  FirmwareImage image;
+  int32_t start_address;  // moves on with every accepted block
+  int32_t end_address;
+  bool device_seen;
+  bool info_shown;
 };
 
 // The state before reading: image erased (0xFF), no data, no device seen.

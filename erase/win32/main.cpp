@@ -10,8 +10,8 @@ namespace {
 class Win32Adapter final : public erase::AdapterDevice {
  public:
   bool Open(const char* name) override {
-    handle_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
+    handle_ =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     return handle_ != INVALID_HANDLE_VALUE;
   }
 

@@ -58,7 +58,8 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wparam, LPARA
       return SetCursorOverDiagram(window);
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lparam);
-      if (header->code == TTN_GETDISPINFOA) GetTooltipText(reinterpret_cast<NMTTDISPINFOA*>(lparam)->szText);
+      if (header->code == TTN_GETDISPINFOA)
+        GetTooltipText(reinterpret_cast<NMTTDISPINFOA*>(lparam)->szText);
       return FALSE;
     }
     case WM_COMMAND:

@@ -30,11 +30,13 @@ bool SystemHasFont(const char* face) {
   if (found) return true;
 
   HKEY substitutes = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes", 0,
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes", 0,
                     KEY_QUERY_VALUE, &substitutes) != ERROR_SUCCESS) {
     return false;
   }
-  const bool substituted = RegQueryValueExA(substitutes, face, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  const bool substituted =
+      RegQueryValueExA(substitutes, face, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
   RegCloseKey(substitutes);
   return substituted;
 }
@@ -52,19 +54,21 @@ HFONT CreateFontWithFace(int height, const char* face, DWORD pitch_and_family) {
 // ---------------------------------------------------------------- devices
 
 DeviceHandle Win32DeviceIo::Open(const char* name) {
-  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE handle =
+      CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   return reinterpret_cast<DeviceHandle>(handle);
 }
 
-bool Win32DeviceIo::Control(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
-                            std::span<std::uint8_t> output) {
+bool Win32DeviceIo::Control(DeviceHandle handle, std::uint32_t code,
+                            std::span<const std::uint8_t> input, std::span<std::uint8_t> output) {
   DWORD returned = 0;
   // DeviceIoControl takes a non-const input pointer; the input may also be
   // the output bytes themselves (one buffer for both).
   void* input_bytes = input.empty() ? nullptr : const_cast<std::uint8_t*>(input.data());
   void* output_bytes = output.empty() ? nullptr : output.data();
-  return DeviceIoControl(ToHandle(handle), code, input_bytes, static_cast<DWORD>(input.size()), output_bytes,
-                         static_cast<DWORD>(output.size()), &returned, nullptr) != FALSE;
+  return DeviceIoControl(ToHandle(handle), code, input_bytes, static_cast<DWORD>(input.size()),
+                         output_bytes, static_cast<DWORD>(output.size()), &returned,
+                         nullptr) != FALSE;
 }
 
 void Win32DeviceIo::Close(DeviceHandle handle) { CloseHandle(ToHandle(handle)); }
@@ -87,20 +91,25 @@ DrawingObject GdiGraphics::MakePen(int width, Color color) {
   return reinterpret_cast<DrawingObject>(CreatePen(PS_SOLID, width, ToColorRef(color)));
 }
 
-DrawingObject GdiGraphics::MakeNullPen() { return reinterpret_cast<DrawingObject>(CreatePen(PS_NULL, 0, 0)); }
+DrawingObject GdiGraphics::MakeNullPen() {
+  return reinterpret_cast<DrawingObject>(CreatePen(PS_NULL, 0, 0));
+}
 
 DrawingObject GdiGraphics::MakeBrush(Color color) {
   return reinterpret_cast<DrawingObject>(CreateSolidBrush(ToColorRef(color)));
 }
 
 DrawingObject GdiGraphics::MakeFont(int height, const char* face) {
-  if (SystemHasFont(face)) return reinterpret_cast<DrawingObject>(CreateFontWithFace(height, face, 0));
+  if (SystemHasFont(face))
+    return reinterpret_cast<DrawingObject>(CreateFontWithFace(height, face, 0));
   for (const char* fallback : kFallbackFaces) {
     if (SystemHasFont(fallback)) {
-      return reinterpret_cast<DrawingObject>(CreateFontWithFace(height, fallback, VARIABLE_PITCH | FF_SWISS));
+      return reinterpret_cast<DrawingObject>(
+          CreateFontWithFace(height, fallback, VARIABLE_PITCH | FF_SWISS));
     }
   }
-  return reinterpret_cast<DrawingObject>(CreateFontWithFace(height, nullptr, VARIABLE_PITCH | FF_SWISS));
+  return reinterpret_cast<DrawingObject>(
+      CreateFontWithFace(height, nullptr, VARIABLE_PITCH | FF_SWISS));
 }
 
 void GdiGraphics::Destroy(DrawingObject object) { DeleteObject(reinterpret_cast<HGDIOBJ>(object)); }
@@ -119,7 +128,9 @@ void GdiCanvas::DrawPolygon(std::span<const Point> corners) {
 
 void GdiCanvas::DrawEllipse(Rect box) { Ellipse(dc_, box.left, box.top, box.right, box.bottom); }
 
-void GdiCanvas::DrawRectangle(Rect box) { Rectangle(dc_, box.left, box.top, box.right, box.bottom); }
+void GdiCanvas::DrawRectangle(Rect box) {
+  Rectangle(dc_, box.left, box.top, box.right, box.bottom);
+}
 
 void GdiCanvas::DrawLine(Point from, Point to) {
   MoveToEx(dc_, from.x, from.y, nullptr);
@@ -136,11 +147,13 @@ void GdiCanvas::WriteClippedText(Point origin, Rect clip, std::string_view text,
   const std::size_t count = text.size() < advances.size() ? text.size() : advances.size();
   for (std::size_t i = 0; i < count; ++i) advances[i] = advance;
   const RECT clip_rect = ToRect(clip);
-  ExtTextOutA(dc_, origin.x, origin.y, ETO_CLIPPED, &clip_rect, text.data(), static_cast<UINT>(count),
-              advances.data());
+  ExtTextOutA(dc_, origin.x, origin.y, ETO_CLIPPED, &clip_rect, text.data(),
+              static_cast<UINT>(count), advances.data());
 }
 
-void GdiCanvas::SetTransparentBackground(bool transparent) { SetBkMode(dc_, transparent ? TRANSPARENT : OPAQUE); }
+void GdiCanvas::SetTransparentBackground(bool transparent) {
+  SetBkMode(dc_, transparent ? TRANSPARENT : OPAQUE);
+}
 
 // ---------------------------------------------------------------- dialog
 
@@ -187,7 +200,9 @@ void Win32Dialog::SetFocus(int id) { ::SetFocus(GetDlgItem(window_, id)); }
 
 void Win32Dialog::Beep() { MessageBeep(MB_ICONEXCLAMATION); }
 
-void Win32Dialog::StartTimer(unsigned id, unsigned period_ms) { SetTimer(window_, id, period_ms, nullptr); }
+void Win32Dialog::StartTimer(unsigned id, unsigned period_ms) {
+  SetTimer(window_, id, period_ms, nullptr);
+}
 
 void Win32Dialog::StopTimer(unsigned id) { KillTimer(window_, id); }
 
@@ -225,8 +240,9 @@ TOOLINFOA DialogTool(HWND dialog) {
 }  // namespace
 
 void Win32Dialog::CreateTooltip() {
-  tooltip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                             CW_USEDEFAULT, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  tooltip_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                             CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
   TOOLINFOA tool = DialogTool(window_);
   SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }

@@ -3,7 +3,7 @@
 #include "upload/upload.h"
 
 int main(int argc, char** argv) {
-    hex_upload::LinuxHid hid;
-    hex_upload::StdoutOutput out;
-    return hex_upload::RunHexUpload(argc, argv, hid, out);
+  hex_upload::LinuxHid hid;
+  hex_upload::StdoutOutput out;
+  return hex_upload::RunHexUpload(argc, argv, hid, out);
 }

@@ -3,7 +3,7 @@
 #include "upload/win32/win32_hid.h"
 
 int main(int argc, char** argv) {
-    hex_upload::Win32Hid hid;
-    hex_upload::StdoutOutput out;
-    return hex_upload::RunHexUpload(argc, argv, hid, out);
+  hex_upload::Win32Hid hid;
+  hex_upload::StdoutOutput out;
+  return hex_upload::RunHexUpload(argc, argv, hid, out);
 }

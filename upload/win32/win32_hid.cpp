@@ -9,110 +9,105 @@ extern "C" {
 namespace hex_upload {
 namespace {
 
-HANDLE AsHandle(HidHandle handle) {
-    return static_cast<HANDLE>(handle);
-}
+HANDLE AsHandle(HidHandle handle) { return static_cast<HANDLE>(handle); }
 
 }  // namespace
 
-Win32Hid::~Win32Hid() {
-    EndDeviceList();
-}
+Win32Hid::~Win32Hid() { EndDeviceList(); }
 
 bool Win32Hid::BeginDeviceList() {
-    EndDeviceList();
-    HidD_GetHidGuid(&hid_class_);
-    devices_ = SetupDiGetClassDevsA(&hid_class_, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    return devices_ != INVALID_HANDLE_VALUE;
+  EndDeviceList();
+  HidD_GetHidGuid(&hid_class_);
+  devices_ =
+      SetupDiGetClassDevsA(&hid_class_, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  return devices_ != INVALID_HANDLE_VALUE;
 }
 
 bool Win32Hid::ListDevice(unsigned index, HidListedDevice& device) {
-    SP_DEVICE_INTERFACE_DATA interface_data{};
-    interface_data.cbSize = sizeof interface_data;
-    if (!SetupDiEnumDeviceInterfaces(devices_, nullptr, &hid_class_, index, &interface_data))
-        return false;
-    std::free(detail_);
-    detail_ = nullptr;
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, nullptr, 0, &size, nullptr);
-    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-        size = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    detail_ = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::calloc(1, size));
-    if (detail_ == nullptr)
-        return false;
-    detail_->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    // A path that cannot be had is left empty; opening it then fails.
-    SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, nullptr);
-    device = HidListedDevice{};
-    device.path = detail_->DevicePath;
-    return true;
+  SP_DEVICE_INTERFACE_DATA interface_data{};
+  interface_data.cbSize = sizeof interface_data;
+  if (!SetupDiEnumDeviceInterfaces(devices_, nullptr, &hid_class_, index, &interface_data))
+    return false;
+  std::free(detail_);
+  detail_ = nullptr;
+  DWORD size = 0;
+  SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, nullptr, 0, &size, nullptr);
+  if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
+    size = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+  detail_ = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::calloc(1, size));
+  if (detail_ == nullptr) return false;
+  detail_->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+  // A path that cannot be had is left empty; opening it then fails.
+  SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, nullptr);
+  device = HidListedDevice{};
+  device.path = detail_->DevicePath;
+  return true;
 }
 
 void Win32Hid::EndDeviceList() {
-    if (devices_ != INVALID_HANDLE_VALUE)
-        SetupDiDestroyDeviceInfoList(devices_);
-    devices_ = INVALID_HANDLE_VALUE;
-    std::free(detail_);
-    detail_ = nullptr;
+  if (devices_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(devices_);
+  devices_ = INVALID_HANDLE_VALUE;
+  std::free(detail_);
+  detail_ = nullptr;
 }
 
 HidOpenResult Win32Hid::Open(const char* path, HidHandle& handle) {
-    HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_ACCESS_DENIED ? HidOpenResult::kAccessDenied : HidOpenResult::kFailed;
-    handle = device;
-    return HidOpenResult::kOpened;
+  HANDLE device =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_ACCESS_DENIED ? HidOpenResult::kAccessDenied
+                                                 : HidOpenResult::kFailed;
+  handle = device;
+  return HidOpenResult::kOpened;
 }
 
-void Win32Hid::Close(HidHandle handle) {
-    CloseHandle(AsHandle(handle));
-}
+void Win32Hid::Close(HidHandle handle) { CloseHandle(AsHandle(handle)); }
 
 bool Win32Hid::GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
-    HIDD_ATTRIBUTES attributes{};
-    attributes.Size = sizeof attributes;
-    if (!HidD_GetAttributes(AsHandle(handle), &attributes))
-        return false;
-    vendor_id = attributes.VendorID;
-    product_id = attributes.ProductID;
-    return true;
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof attributes;
+  if (!HidD_GetAttributes(AsHandle(handle), &attributes)) return false;
+  vendor_id = attributes.VendorID;
+  product_id = attributes.ProductID;
+  return true;
 }
 
 bool Win32Hid::GetManufacturerString(HidHandle handle, std::span<char16_t> text) {
-    return HidD_GetManufacturerString(AsHandle(handle), text.data(),
-                                      static_cast<ULONG>(text.size_bytes()));
+  return HidD_GetManufacturerString(AsHandle(handle), text.data(),
+                                    static_cast<ULONG>(text.size_bytes()));
 }
 
 bool Win32Hid::GetProductString(HidHandle handle, std::span<char16_t> text) {
-    return HidD_GetProductString(AsHandle(handle), text.data(), static_cast<ULONG>(text.size_bytes()));
+  return HidD_GetProductString(AsHandle(handle), text.data(),
+                               static_cast<ULONG>(text.size_bytes()));
 }
 
 bool Win32Hid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
-    return HidD_GetFeature(AsHandle(handle), report.data(), static_cast<ULONG>(report.size()));
+  return HidD_GetFeature(AsHandle(handle), report.data(), static_cast<ULONG>(report.size()));
 }
 
 bool Win32Hid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {
-    // The call does not write to the buffer; its declaration just lacks the const.
-    return HidD_SetFeature(AsHandle(handle), const_cast<uint8_t*>(report.data()),
-                           static_cast<ULONG>(report.size()));
+  // The call does not write to the buffer; its declaration just lacks the const.
+  return HidD_SetFeature(AsHandle(handle), const_cast<uint8_t*>(report.data()),
+                         static_cast<ULONG>(report.size()));
 }
 
 bool Win32Hid::Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) {
-    DWORD count = 0;
-    if (!ReadFile(AsHandle(handle), report.data(), static_cast<DWORD>(report.size()), &count, nullptr))
-        return false;
-    bytes_read = count;
-    return true;
+  DWORD count = 0;
+  if (!ReadFile(AsHandle(handle), report.data(), static_cast<DWORD>(report.size()), &count,
+                nullptr))
+    return false;
+  bytes_read = count;
+  return true;
 }
 
 bool Win32Hid::Write(HidHandle handle, std::span<const uint8_t> report) {
-    DWORD count = 0;
-    return WriteFile(AsHandle(handle), report.data(), static_cast<DWORD>(report.size()), &count, nullptr);
+  DWORD count = 0;
+  return WriteFile(AsHandle(handle), report.data(), static_cast<DWORD>(report.size()), &count,
+                   nullptr);
 }
 
-void Win32Hid::SleepMs(unsigned milliseconds) {
-    Sleep(milliseconds);
-}
+void Win32Hid::SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
 }  // namespace hex_upload

@@ -10,31 +10,31 @@
 namespace hex_upload {
 
 class Win32Hid final : public HidPlatform {
-public:
-    ~Win32Hid();
+ public:
+  ~Win32Hid();
 
-    bool BeginDeviceList() override;
-    bool ListDevice(unsigned index, HidListedDevice& device) override;
-    void EndDeviceList() override;
+  bool BeginDeviceList() override;
+  bool ListDevice(unsigned index, HidListedDevice& device) override;
+  void EndDeviceList() override;
 
-    HidOpenResult Open(const char* path, HidHandle& handle) override;
-    void Close(HidHandle handle) override;
+  HidOpenResult Open(const char* path, HidHandle& handle) override;
+  void Close(HidHandle handle) override;
 
-    bool GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) override;
-    bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
-    bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
+  bool GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) override;
+  bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
+  bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
 
-    bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
-    bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
-    bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
-    bool Write(HidHandle handle, std::span<const uint8_t> report) override;
+  bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
+  bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
+  bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
+  bool Write(HidHandle handle, std::span<const uint8_t> report) override;
 
-    void SleepMs(unsigned milliseconds) override;
+  void SleepMs(unsigned milliseconds) override;
 
-private:
-    GUID hid_class_{};
-    HDEVINFO devices_ = INVALID_HANDLE_VALUE;
-    SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail_ = nullptr;  // the path of the last listed interface
+ private:
+  GUID hid_class_{};
+  HDEVINFO devices_ = INVALID_HANDLE_VALUE;
+  SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail_ = nullptr;  // the path of the last listed interface
 };
 
 }  // namespace hex_upload

@@ -20,7 +20,7 @@ void PutHex(std::span<char> text, std::size_t at, std::uint8_t value) {
 }  // namespace
 
 std::size_t FormatState(std::span<const std::uint8_t, kRegisterCount> registers,
-                         std::uint8_t eeprom_first, std::span<char> text) {
+                        std::uint8_t eeprom_first, std::span<char> text) {
   if (text.size() < kRegisterLineLength + 4) return 0;
   std::size_t at = 0;
   for (unsigned i = 0; i < kRegisterCount; ++i) {
@@ -56,7 +56,9 @@ bool ParseRegisterValues(std::string_view text, std::array<std::uint8_t, kRegist
     if (at == text.size()) break;
     std::size_t end = at;
     while (end < text.size() && text[end] != ' ') ++end;
-    if (count == kRegisterCount || !ParseHexByte(std::string_view(text.data() + at, end - at), parsed[count])) return false;
+    if (count == kRegisterCount ||
+        !ParseHexByte(std::string_view(text.data() + at, end - at), parsed[count]))
+      return false;
     ++count;
     at = end;
   }
@@ -78,10 +80,14 @@ bool ParseLptNumber(std::string_view text, std::uint8_t& number) {
 }
 
 bool ParseFailure(std::string_view text, EepromFailure& failure) {
-  if (text == "read") failure = EepromFailure::kRead;
-  else if (text == "write") failure = EepromFailure::kWrite;
-  else if (text == "none") failure = EepromFailure::kNone;
-  else return false;
+  if (text == "read")
+    failure = EepromFailure::kRead;
+  else if (text == "write")
+    failure = EepromFailure::kWrite;
+  else if (text == "none")
+    failure = EepromFailure::kNone;
+  else
+    return false;
   return true;
 }
 

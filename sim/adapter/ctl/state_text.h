@@ -18,7 +18,7 @@ inline constexpr std::size_t kRegisterLineLength = kRegisterCount * 3 - 1;
 // Writes the two lines of `get` ("<registers>\n<eeprom>\n") into `text` and
 // returns their length; `text` needs room for kRegisterLineLength + 4.
 std::size_t FormatState(std::span<const std::uint8_t, kRegisterCount> registers,
-                         std::uint8_t eeprom_first, std::span<char> text);
+                        std::uint8_t eeprom_first, std::span<char> text);
 
 // One or two hex digits, either case.
 bool ParseHexByte(std::string_view text, std::uint8_t& value);

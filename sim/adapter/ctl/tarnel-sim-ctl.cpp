@@ -54,7 +54,8 @@ constexpr DWORD kDeviceWaitMs = 20000;
 
 void WriteText(DWORD handle_id, std::string_view text) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(handle_id), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  WriteFile(GetStdHandle(handle_id), text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
 }
 
 void WriteNumber(DWORD handle_id, unsigned long value) {
@@ -83,27 +84,31 @@ int Usage(std::string_view problem) {
   WriteText(STD_ERROR_HANDLE, "tarnel-sim-ctl: ");
   WriteText(STD_ERROR_HANDLE, problem);
   WriteText(STD_ERROR_HANDLE,
-             "\nusage: tarnel-sim-ctl install | get | set \"<16 hex values>\" <eeprom hex> | lpt N"
-             " | fail read|write|none | reset\n");
+            "\nusage: tarnel-sim-ctl install | get | set \"<16 hex values>\" <eeprom hex> | lpt N"
+            " | fail read|write|none | reset\n");
   return 2;
 }
 
 HANDLE OpenControl() {
-  return CreateFileA(kControlDevice, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  return CreateFileA(kControlDevice, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
 }
 
 // One control request; returns 0 or prints why it failed and returns 1.
-int Control(std::uint32_t code, const void* input, DWORD input_size, void* output, DWORD output_size) {
+int Control(std::uint32_t code, const void* input, DWORD input_size, void* output,
+            DWORD output_size) {
   const HANDLE device = OpenControl();
   if (device == INVALID_HANDLE_VALUE)
-    return Failure("the simulated adapter is not running (run \"tarnel-sim-ctl install\")", GetLastError());
+    return Failure("the simulated adapter is not running (run \"tarnel-sim-ctl install\")",
+                   GetLastError());
   DWORD returned = 0;
-  const BOOL done = DeviceIoControl(device, code, const_cast<void*>(input), input_size, output, output_size,
-                                    &returned, nullptr);
+  const BOOL done = DeviceIoControl(device, code, const_cast<void*>(input), input_size, output,
+                                    output_size, &returned, nullptr);
   const DWORD error = GetLastError();
   CloseHandle(device);
   if (!done) return Failure("the simulated adapter refused the request", error);
-  if (returned != output_size) return Failure("the simulated adapter answered with the wrong size", 0);
+  if (returned != output_size)
+    return Failure("the simulated adapter answered with the wrong size", 0);
   return 0;
 }
 
@@ -126,7 +131,8 @@ bool RetryWhileLocked(Call call) {
   const DWORD start = GetTickCount();
   while (true) {
     if (call()) return true;
-    if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED || GetTickCount() - start > kServiceWaitMs) return false;
+    if (GetLastError() != ERROR_SERVICE_DATABASE_LOCKED || GetTickCount() - start > kServiceWaitMs)
+      return false;
     Sleep(250);
   }
 }
@@ -135,23 +141,28 @@ bool RetryWhileLocked(Call call) {
 int ResetAll() {
   const std::uint8_t lpt_number = tarnel_sim::kDefaultLptNumber;
   const auto no_failure = static_cast<std::uint8_t>(tarnel_sim::EepromFailure::kNone);
-  if (const int result = Control(tarnel_sim::kControlPowerOn, nullptr, 0, nullptr, 0)) return result;
-  if (const int result = Control(tarnel_sim::kControlSetLpt, &lpt_number, 1, nullptr, 0)) return result;
+  if (const int result = Control(tarnel_sim::kControlPowerOn, nullptr, 0, nullptr, 0))
+    return result;
+  if (const int result = Control(tarnel_sim::kControlSetLpt, &lpt_number, 1, nullptr, 0))
+    return result;
   return Control(tarnel_sim::kControlSetFailure, &no_failure, 1, nullptr, 0);
 }
 
 int Install() {
   char path[MAX_PATH];
-  if (!DriverPath(path)) return Failure("tarnel-sim.sys is not next to tarnel-sim-ctl.exe", GetLastError());
+  if (!DriverPath(path))
+    return Failure("tarnel-sim.sys is not next to tarnel-sim-ctl.exe", GetLastError());
   SC_HANDLE manager = nullptr;
-  if (!RetryWhileLocked([&] { return (manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) != nullptr; }))
+  if (!RetryWhileLocked([&] {
+        return (manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) != nullptr;
+      }))
     return Failure("cannot open the service manager", GetLastError());
 
   SC_HANDLE service = nullptr;
   const bool created = RetryWhileLocked([&] {
     service = CreateServiceA(manager, kServiceName, "Simulated Tarnel adapter", SERVICE_ALL_ACCESS,
-                             SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path, nullptr,
-                             nullptr, nullptr, nullptr, nullptr);
+                             SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path,
+                             nullptr, nullptr, nullptr, nullptr, nullptr);
     return service != nullptr;
   });
   if (!created) {
@@ -164,8 +175,9 @@ int Install() {
     // The build tree may have moved: the service follows this program.
     if (service != nullptr)
       RetryWhileLocked([&] {
-        return ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                    path, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
+        return ChangeServiceConfigA(service, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START,
+                                    SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr) != FALSE;
       });
   }
   if (service == nullptr) {
@@ -173,11 +185,13 @@ int Install() {
     CloseServiceHandle(manager);
     return Failure("cannot open the driver service", error);
   }
-  const bool started = RetryWhileLocked([&] { return StartServiceA(service, 0, nullptr) != FALSE; });
+  const bool started =
+      RetryWhileLocked([&] { return StartServiceA(service, 0, nullptr) != FALSE; });
   const DWORD error = GetLastError();
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
-  if (!started && error != ERROR_SERVICE_ALREADY_RUNNING) return Failure("cannot start the driver service", error);
+  if (!started && error != ERROR_SERVICE_ALREADY_RUNNING)
+    return Failure("cannot start the driver service", error);
 
   const DWORD start = GetTickCount();
   while (true) {
@@ -186,19 +200,22 @@ int Install() {
       CloseHandle(device);
       return ResetAll();
     }
-    if (GetTickCount() - start > kDeviceWaitMs) return Failure("the driver started but its control device did not appear", GetLastError());
+    if (GetTickCount() - start > kDeviceWaitMs)
+      return Failure("the driver started but its control device did not appear", GetLastError());
     Sleep(100);
   }
 }
 
 int Get() {
   std::array<std::uint8_t, tarnel_sim::kSnapshotSize> snapshot{};
-  if (const int result = Control(tarnel_sim::kControlGetState, nullptr, 0, snapshot.data(), snapshot.size()))
+  if (const int result =
+          Control(tarnel_sim::kControlGetState, nullptr, 0, snapshot.data(), snapshot.size()))
     return result;
   char text[tarnel_sim::kRegisterLineLength + 4];
-  const std::size_t length = tarnel_sim::FormatState(
-      std::span<const std::uint8_t, tarnel_sim::kRegisterCount>(snapshot.data(), tarnel_sim::kRegisterCount),
-      snapshot[tarnel_sim::kSnapshotEeprom], text);
+  const std::size_t length =
+      tarnel_sim::FormatState(std::span<const std::uint8_t, tarnel_sim::kRegisterCount>(
+                                  snapshot.data(), tarnel_sim::kRegisterCount),
+                              snapshot[tarnel_sim::kSnapshotEeprom], text);
   WriteText(STD_OUTPUT_HANDLE, {text, length});
   return 0;
 }
@@ -240,6 +257,7 @@ int main(int argc, char** argv) {
   if (command == "set" && arguments == 2) return Set(argv[2], argv[3]);
   if (command == "lpt" && arguments == 1) return Lpt(argv[2]);
   if (command == "fail" && arguments == 1) return Fail(argv[2]);
-  if (command == "reset" && arguments == 0) return Control(tarnel_sim::kControlPowerOn, nullptr, 0, nullptr, 0);
+  if (command == "reset" && arguments == 0)
+    return Control(tarnel_sim::kControlPowerOn, nullptr, 0, nullptr, 0);
   return Usage("unknown command or wrong number of arguments");
 }

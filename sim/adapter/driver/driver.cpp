@@ -120,8 +120,10 @@ constexpr wchar_t kStateValueName[] = L"State";
 
 void OpenServiceKey(PUNICODE_STRING registry_path) {
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, registry_path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr, nullptr);
-  if (!NT_SUCCESS(ZwOpenKey(&g_service_key, KEY_QUERY_VALUE | KEY_SET_VALUE, &attributes))) g_service_key = nullptr;
+  InitializeObjectAttributes(&attributes, registry_path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                             nullptr, nullptr);
+  if (!NT_SUCCESS(ZwOpenKey(&g_service_key, KEY_QUERY_VALUE | KEY_SET_VALUE, &attributes)))
+    g_service_key = nullptr;
 }
 
 void LoadState() {
@@ -133,7 +135,8 @@ void LoadState() {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, kStateValueName);
     ULONG length = 0;
-    if (NT_SUCCESS(ZwQueryValueKey(g_service_key, &name, KeyValuePartialInformation, &value, sizeof(value), &length)) &&
+    if (NT_SUCCESS(ZwQueryValueKey(g_service_key, &name, KeyValuePartialInformation, &value,
+                                   sizeof(value), &length)) &&
         value.info.Type == REG_BINARY)
       tarnel_sim::RestoreState(g_adapter, {value.info.Data, value.info.DataLength});
   }
@@ -147,8 +150,8 @@ void StoreState() {
   if (!changed || g_service_key == nullptr) return;
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, kStateValueName);
-  if (NT_SUCCESS(ZwSetValueKey(g_service_key, &name, 0, REG_BINARY, const_cast<std::uint8_t*>(state.data()),
-                               state.size())))
+  if (NT_SUCCESS(ZwSetValueKey(g_service_key, &name, 0, REG_BINARY,
+                               const_cast<std::uint8_t*>(state.data()), state.size())))
     g_saved_state = state;
 }
 
@@ -193,7 +196,8 @@ NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     case METHOD_OUT_DIRECT:
       if (system_buffer != nullptr) buffers.input = {system_buffer, input_length};
       if (irp->MdlAddress != nullptr) {
-        auto* direct = static_cast<std::uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+        auto* direct = static_cast<std::uint8_t*>(
+            MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
         if (direct == nullptr) return Complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
         buffers.output = {direct, MmGetMdlByteCount(irp->MdlAddress)};
       }
@@ -204,9 +208,11 @@ NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 
   KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, nullptr);
   const unsigned old_lpt = g_adapter.lpt_number;
-  const tarnel_sim::RequestResult result = tarnel_sim::HandleRequest(g_adapter, extension->kind, code, buffers);
+  const tarnel_sim::RequestResult result =
+      tarnel_sim::HandleRequest(g_adapter, extension->kind, code, buffers);
   NTSTATUS status = StatusOf(result.status);
-  if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt) status = MoveLptLink(old_lpt, g_adapter.lpt_number);
+  if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt)
+    status = MoveLptLink(old_lpt, g_adapter.lpt_number);
   StoreState();
   KeReleaseMutex(&g_lock, FALSE);
   return Complete(irp, status, NT_SUCCESS(status) ? result.bytes_returned : 0);
@@ -233,8 +239,8 @@ NTSTATUS CreateDevices(PDRIVER_OBJECT driver) {
   for (unsigned i = 0; i < kDeviceCount; ++i) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, kDeviceNames[i].device);
-    NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name, FILE_DEVICE_UNKNOWN, 0, FALSE,
-                                     &g_devices[i]);
+    NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceExtension), &name, FILE_DEVICE_UNKNOWN, 0,
+                                     FALSE, &g_devices[i]);
     if (!NT_SUCCESS(status)) return status;
     static_cast<DeviceExtension*>(g_devices[i]->DeviceExtension)->kind = kDeviceNames[i].kind;
     if (kDeviceNames[i].direct_io) g_devices[i]->Flags |= DO_DIRECT_IO;

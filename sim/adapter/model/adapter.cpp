@@ -93,7 +93,7 @@ void WriteRegister(Adapter& adapter, unsigned index, std::uint8_t value) {
 }
 
 bool SetState(Adapter& adapter, std::span<const std::uint8_t, kRegisterCount> values,
-               std::uint8_t eeprom_first) {
+              std::uint8_t eeprom_first) {
   if ((values[kEcrRegister] >> 5) == kModeReserved) return false;
   for (unsigned i = 0; i < kRegisterCount; ++i) adapter.registers[i] = values[i];
   adapter.registers[kEcrRegister] = static_cast<std::uint8_t>(values[kEcrRegister] & ~kEcrFlagBits);

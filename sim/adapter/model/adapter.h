@@ -85,7 +85,7 @@ void WriteRegister(Adapter& adapter, unsigned index, std::uint8_t value);
 // the ECR value are ignored) and no EZ-USB answer stays pending. Fails, and
 // changes nothing, when the ECR value selects the reserved mode 5.
 bool SetState(Adapter& adapter, std::span<const std::uint8_t, kRegisterCount> values,
-               std::uint8_t eeprom_first);
+              std::uint8_t eeprom_first);
 
 // One adapter byte command: {index, value} writes, {0x10 | index} reads.
 struct CommandResult {

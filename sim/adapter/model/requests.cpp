@@ -9,7 +9,8 @@ constexpr RequestResult Unknown() { return {RequestStatus::kInvalidRequest, 0}; 
 constexpr RequestResult Failed() { return {RequestStatus::kDeviceError, 0}; }
 
 std::uint32_t WordAt(std::span<const std::uint8_t> bytes, unsigned offset) {
-  return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
+  return static_cast<std::uint32_t>(bytes[offset]) |
+         static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
          static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
          static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
 }
@@ -127,7 +128,8 @@ RequestResult ControlRequest(Adapter& adapter, std::uint32_t code, RequestBuffer
       adapter.lpt_number = buffers.input[0];
       return Ok();
     case kControlSetFailure:
-      if (buffers.input.size() != 1 || buffers.input[0] > static_cast<std::uint8_t>(EepromFailure::kWrite))
+      if (buffers.input.size() != 1 ||
+          buffers.input[0] > static_cast<std::uint8_t>(EepromFailure::kWrite))
         return Malformed();
       adapter.eeprom_failure = static_cast<EepromFailure>(buffers.input[0]);
       return Ok();
@@ -149,7 +151,7 @@ int RegisterOfPort(std::uint32_t address) {
 }
 
 RequestResult HandleRequest(Adapter& adapter, DeviceKind device, std::uint32_t code,
-                             RequestBuffers buffers) {
+                            RequestBuffers buffers) {
   switch (device) {
     case DeviceKind::kLpt:
       return LptRequest(adapter, code, buffers);

@@ -11,7 +11,7 @@
 namespace tarnel_sim {
 
 constexpr std::uint32_t ControlCode(std::uint32_t device_type, std::uint32_t function,
-                                     std::uint32_t method) {
+                                    std::uint32_t method) {
   return (device_type << 16) | (function << 2) | method;  // any access
 }
 inline constexpr std::uint32_t kMethodBuffered = 0;
@@ -34,11 +34,16 @@ inline constexpr std::uint32_t kPortBase = 0x378;
 
 // The simulator's own control device (buffered requests).
 inline constexpr std::uint32_t kControlDeviceType = 0x8A53;
-inline constexpr std::uint32_t kControlGetState = ControlCode(kControlDeviceType, 0x901, kMethodBuffered);
-inline constexpr std::uint32_t kControlSetState = ControlCode(kControlDeviceType, 0x902, kMethodBuffered);
-inline constexpr std::uint32_t kControlSetLpt = ControlCode(kControlDeviceType, 0x903, kMethodBuffered);
-inline constexpr std::uint32_t kControlSetFailure = ControlCode(kControlDeviceType, 0x904, kMethodBuffered);
-inline constexpr std::uint32_t kControlPowerOn = ControlCode(kControlDeviceType, 0x905, kMethodBuffered);
+inline constexpr std::uint32_t kControlGetState =
+    ControlCode(kControlDeviceType, 0x901, kMethodBuffered);
+inline constexpr std::uint32_t kControlSetState =
+    ControlCode(kControlDeviceType, 0x902, kMethodBuffered);
+inline constexpr std::uint32_t kControlSetLpt =
+    ControlCode(kControlDeviceType, 0x903, kMethodBuffered);
+inline constexpr std::uint32_t kControlSetFailure =
+    ControlCode(kControlDeviceType, 0x904, kMethodBuffered);
+inline constexpr std::uint32_t kControlPowerOn =
+    ControlCode(kControlDeviceType, 0x905, kMethodBuffered);
 
 // kControlGetState answers with this many bytes: the 16 registers as a read
 // returns them (without taking from the FIFO), the EEPROM byte, the LPT
@@ -74,7 +79,7 @@ struct RequestBuffers {
 };
 
 RequestResult HandleRequest(Adapter& adapter, DeviceKind device, std::uint32_t code,
-                             RequestBuffers buffers);
+                            RequestBuffers buffers);
 
 // Register index of a port address (base + 0..7, base + 0x400..0x407), or -1.
 int RegisterOfPort(std::uint32_t address);

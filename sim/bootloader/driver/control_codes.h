@@ -27,16 +27,16 @@ inline constexpr uint32_t kReset = ControlCode(0x905);      // no data
 inline constexpr uint32_t kState = ControlCode(0x906);      // out: StateReply
 
 struct ConfigRequest {
-    uint32_t page_size;
-    uint32_t flash_size;
+  uint32_t page_size;
+  uint32_t flash_size;
 };
 
 struct StateReply {
-    uint32_t flash_size;
-    uint32_t log_size;  // bytes of log text held by the driver
-    uint32_t log_lost;  // bytes of log text dropped because the buffer was full
-    uint32_t left_bootloader;
-    uint32_t hid_devices;  // HID devices hidclass has added since the driver loaded
+  uint32_t flash_size;
+  uint32_t log_size;  // bytes of log text held by the driver
+  uint32_t log_lost;  // bytes of log text dropped because the buffer was full
+  uint32_t left_bootloader;
+  uint32_t hid_devices;  // HID devices hidclass has added since the driver loaded
 };
 
 // Longest product string the device reports, in UTF-16 code units.

@@ -14,13 +14,14 @@
 namespace device_store {
 
 struct Identity {
-    const wchar_t* product;
-    uint32_t product_length;
+  const wchar_t* product;
+  uint32_t product_length;
 };
 
 // Opens or creates the files. Returns true when a saved state was read into
 // the model (settings, flash, failure count, closed flag) and the product.
-bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity, uint32_t& product_length);
+bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity,
+          uint32_t& product_length);
 
 // Reads back the saved log text; returns the bytes read.
 size_t ReadLog(char* buffer, size_t capacity);

@@ -51,28 +51,33 @@ constexpr std::array<UCHAR, 32> kReportDescriptor = {
     0xC0,              // end collection
 };
 
-constexpr hid::Descriptor kHidDescriptor = {
-    sizeof(hid::Descriptor), 0x21, 0x0101, 0, 1, 0x22, static_cast<USHORT>(kReportDescriptor.size())};
+constexpr hid::Descriptor kHidDescriptor = {sizeof(hid::Descriptor),
+                                            0x21,
+                                            0x0101,
+                                            0,
+                                            1,
+                                            0x22,
+                                            static_cast<USHORT>(kReportDescriptor.size())};
 
 // The model's default member values would put the whole device, flash
 // included, into the image's initialised data (megabytes of file); in a union
 // it stays in zeroed memory and is constructed when the driver starts.
 union ModelSlot {
-    constexpr ModelSlot() {}
-    char unused;
-    sorbel_sim::Bootloader model;
+  constexpr ModelSlot() {}
+  char unused;
+  sorbel_sim::Bootloader model;
 };
 
 // Everything the simulated device holds, guarded by one mutex: requests come
 // from hidclass and from the control device on different threads.
 struct DeviceState {
-    KMUTEX lock;
-    ModelSlot slot;
-    std::array<wchar_t, sorbel_ctl::kMaxProductLength> product;
-    uint32_t product_length;
-    std::array<char, 4 * 1024 * 1024> log;
-    size_t log_size;
-    size_t log_lost;
+  KMUTEX lock;
+  ModelSlot slot;
+  std::array<wchar_t, sorbel_ctl::kMaxProductLength> product;
+  uint32_t product_length;
+  std::array<char, 4 * 1024 * 1024> log;
+  size_t log_size;
+  size_t log_lost;
 };
 
 DeviceState state;
@@ -82,333 +87,324 @@ uint32_t hid_devices;
 PDRIVER_DISPATCH hidclass_dispatch[IRP_MJ_MAXIMUM_FUNCTION + 1];
 
 struct Locked {
-    Locked() { KeWaitForSingleObject(&state.lock, Executive, KernelMode, FALSE, nullptr); }
-    ~Locked() { KeReleaseMutex(&state.lock, FALSE); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
+  Locked() { KeWaitForSingleObject(&state.lock, Executive, KernelMode, FALSE, nullptr); }
+  ~Locked() { KeReleaseMutex(&state.lock, FALSE); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
 };
 
 void AppendLog(void*, std::string_view line) {
-    device_store::AppendLog(line);
-    if (state.log.size() - state.log_size < line.size() + 1) {
-        state.log_lost += line.size() + 1;
-        return;
-    }
-    for (char c : line)
-        state.log[state.log_size++] = c;
-    state.log[state.log_size++] = '\n';
+  device_store::AppendLog(line);
+  if (state.log.size() - state.log_size < line.size() + 1) {
+    state.log_lost += line.size() + 1;
+    return;
+  }
+  for (char c : line) state.log[state.log_size++] = c;
+  state.log[state.log_size++] = '\n';
 }
 
-device_store::Identity Identity() {
-    return {state.product.data(), state.product_length};
-}
+device_store::Identity Identity() { return {state.product.data(), state.product_length}; }
 
 // The callers hold the lock and save what they changed.
 void ResetDevice(const sorbel_sim::Settings& settings) {
-    sorbel_sim::Reset(state.slot.model, settings);
-    state.log_size = 0;
-    state.log_lost = 0;
+  sorbel_sim::Reset(state.slot.model, settings);
+  state.log_size = 0;
+  state.log_lost = 0;
 }
 
 void SetProduct(std::wstring_view text) {
-    size_t length = text.size() < state.product.size() ? text.size() : state.product.size();
-    state.product_length = static_cast<uint32_t>(length);
-    for (size_t i = 0; i < length; ++i)
-        state.product[i] = text[i];
+  size_t length = text.size() < state.product.size() ? text.size() : state.product.size();
+  state.product_length = static_cast<uint32_t>(length);
+  for (size_t i = 0; i < length; ++i) state.product[i] = text[i];
 }
 
 size_t CopyBytes(void* destination, size_t capacity, const void* source, size_t size) {
-    size_t n = size < capacity ? size : capacity;
-    auto* to = static_cast<UCHAR*>(destination);
-    auto* from = static_cast<const UCHAR*>(source);
-    for (size_t i = 0; i < n; ++i)
-        to[i] = from[i];
-    return n;
+  size_t n = size < capacity ? size : capacity;
+  auto* to = static_cast<UCHAR*>(destination);
+  auto* from = static_cast<const UCHAR*>(source);
+  for (size_t i = 0; i < n; ++i) to[i] = from[i];
+  return n;
 }
 
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
 }
 
 // Copies a fixed answer to the request's output; a too small buffer fails.
 NTSTATUS Answer(PIRP irp, ULONG capacity, const void* data, size_t size) {
-    if (irp->UserBuffer == nullptr || capacity < size)
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL);
-    CopyBytes(irp->UserBuffer, capacity, data, size);
-    return Complete(irp, STATUS_SUCCESS, size);
+  if (irp->UserBuffer == nullptr || capacity < size) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+  CopyBytes(irp->UserBuffer, capacity, data, size);
+  return Complete(irp, STATUS_SUCCESS, size);
 }
 
 // Wine's hidclass asks for manufacturer, product and serial with ids 1, 2, 3;
 // Windows with 14, 15, 16. The language sits in the upper 16 bits.
 NTSTATUS AnswerString(PIRP irp, ULONG capacity, ULONG_PTR request) {
-    std::array<wchar_t, sorbel_ctl::kMaxProductLength + 1> text{};
-    size_t length = 0;
-    auto take = [&](std::wstring_view source) {
-        length = source.size() < text.size() - 1 ? source.size() : text.size() - 1;
-        for (size_t i = 0; i < length; ++i)
-            text[i] = source[i];
-    };
-    switch (request & 0xFFFF) {
+  std::array<wchar_t, sorbel_ctl::kMaxProductLength + 1> text{};
+  size_t length = 0;
+  auto take = [&](std::wstring_view source) {
+    length = source.size() < text.size() - 1 ? source.size() : text.size() - 1;
+    for (size_t i = 0; i < length; ++i) text[i] = source[i];
+  };
+  switch (request & 0xFFFF) {
     case 1:
     case 14:
-        take(kManufacturer);
-        break;
+      take(kManufacturer);
+      break;
     case 2:
     case 15: {
-        Locked locked;
-        take(std::wstring_view(state.product.data(), state.product_length));
-        break;
+      Locked locked;
+      take(std::wstring_view(state.product.data(), state.product_length));
+      break;
     }
     case 3:
     case 16:
-        take(kSerialNumber);
-        break;
+      take(kSerialNumber);
+      break;
     default:
-        return Complete(irp, STATUS_INVALID_PARAMETER);
-    }
-    // The terminator goes along when it fits; a short buffer gets the start.
-    size_t bytes = (length + 1) * sizeof(wchar_t);
-    if (irp->UserBuffer == nullptr)
-        return Complete(irp, STATUS_INVALID_USER_BUFFER);
-    size_t copied = CopyBytes(irp->UserBuffer, capacity, text.data(), bytes);
-    return Complete(irp, STATUS_SUCCESS, copied);
+      return Complete(irp, STATUS_INVALID_PARAMETER);
+  }
+  // The terminator goes along when it fits; a short buffer gets the start.
+  size_t bytes = (length + 1) * sizeof(wchar_t);
+  if (irp->UserBuffer == nullptr) return Complete(irp, STATUS_INVALID_USER_BUFFER);
+  size_t copied = CopyBytes(irp->UserBuffer, capacity, text.data(), bytes);
+  return Complete(irp, STATUS_SUCCESS, copied);
 }
 
 NTSTATUS TransferFeature(PIRP irp, bool get) {
-    auto* packet = static_cast<hid::TransferPacket*>(irp->UserBuffer);
-    if (packet == nullptr || packet->buffer == nullptr || packet->length == 0)
-        return Complete(irp, STATUS_INVALID_PARAMETER);
-    bool ok;
-    ULONG_PTR transferred;
-    {
-        Locked locked;
-        if (get) {
-            ok = sorbel_sim::GetFeature(state.slot.model, std::span<uint8_t>(packet->buffer, packet->length));
-            transferred = packet->length < sorbel_sim::kInfoReportSize ? packet->length : sorbel_sim::kInfoReportSize;
-        } else {
-            std::span<const uint8_t> report(packet->buffer, packet->length);
-            ok = sorbel_sim::SetFeature(state.slot.model, report);
-            transferred = packet->length;
-            if (ok && report[0] == sorbel_sim::kDataReportId && report.size() == sorbel_sim::kDataReportSize)
-                device_store::SaveBlock(state.slot.model, report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
-            device_store::SaveState(state.slot.model, Identity());
-        }
+  auto* packet = static_cast<hid::TransferPacket*>(irp->UserBuffer);
+  if (packet == nullptr || packet->buffer == nullptr || packet->length == 0)
+    return Complete(irp, STATUS_INVALID_PARAMETER);
+  bool ok;
+  ULONG_PTR transferred;
+  {
+    Locked locked;
+    if (get) {
+      ok = sorbel_sim::GetFeature(state.slot.model,
+                                  std::span<uint8_t>(packet->buffer, packet->length));
+      transferred = packet->length < sorbel_sim::kInfoReportSize ? packet->length
+                                                                 : sorbel_sim::kInfoReportSize;
+    } else {
+      std::span<const uint8_t> report(packet->buffer, packet->length);
+      ok = sorbel_sim::SetFeature(state.slot.model, report);
+      transferred = packet->length;
+      if (ok && report[0] == sorbel_sim::kDataReportId &&
+          report.size() == sorbel_sim::kDataReportSize)
+        device_store::SaveBlock(state.slot.model,
+                                report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
+      device_store::SaveState(state.slot.model, Identity());
     }
-    return ok ? Complete(irp, STATUS_SUCCESS, transferred) : Complete(irp, STATUS_UNSUCCESSFUL);
+  }
+  return ok ? Complete(irp, STATUS_SUCCESS, transferred) : Complete(irp, STATUS_UNSUCCESSFUL);
 }
 
 void NTAPI CancelRead(PDEVICE_OBJECT, PIRP irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
-    Complete(irp, STATUS_CANCELLED);
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  Complete(irp, STATUS_CANCELLED);
 }
 
 // The device has no input reports. Failing the read makes hidclass ask again
 // at once, in a busy loop, so the request waits until it is cancelled.
 NTSTATUS HoldRead(PIRP irp) {
-    KIRQL irql;
-    IoAcquireCancelSpinLock(&irql);
-    if (irp->Cancel) {
-        IoReleaseCancelSpinLock(irql);
-        return Complete(irp, STATUS_CANCELLED);
-    }
-    IoMarkIrpPending(irp);
-    // Under the cancel lock a plain store is enough (and needs no import).
-    irp->CancelRoutine = CancelRead;
+  KIRQL irql;
+  IoAcquireCancelSpinLock(&irql);
+  if (irp->Cancel) {
     IoReleaseCancelSpinLock(irql);
-    return STATUS_PENDING;
+    return Complete(irp, STATUS_CANCELLED);
+  }
+  IoMarkIrpPending(irp);
+  // Under the cancel lock a plain store is enough (and needs no import).
+  irp->CancelRoutine = CancelRead;
+  IoReleaseCancelSpinLock(irql);
+  return STATUS_PENDING;
 }
 
 NTSTATUS NTAPI HidRequest(PDEVICE_OBJECT, PIRP irp) {
-    auto* stack = IoGetCurrentIrpStackLocation(irp);
-    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-    ULONG capacity = stack->Parameters.DeviceIoControl.OutputBufferLength;
-    switch (code) {
+  auto* stack = IoGetCurrentIrpStackLocation(irp);
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  ULONG capacity = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  switch (code) {
     case hid::kGetDeviceAttributes: {
-        hid::Attributes attributes{};
-        attributes.size = sizeof(attributes);
-        attributes.vendor_id = kVendorId;
-        attributes.product_id = kProductId;
-        attributes.version = kVersion;
-        return Answer(irp, capacity, &attributes, sizeof(attributes));
+      hid::Attributes attributes{};
+      attributes.size = sizeof(attributes);
+      attributes.vendor_id = kVendorId;
+      attributes.product_id = kProductId;
+      attributes.version = kVersion;
+      return Answer(irp, capacity, &attributes, sizeof(attributes));
     }
     case hid::kGetDeviceDescriptor:
-        return Answer(irp, capacity, &kHidDescriptor, sizeof(kHidDescriptor));
+      return Answer(irp, capacity, &kHidDescriptor, sizeof(kHidDescriptor));
     case hid::kGetReportDescriptor:
-        return Answer(irp, capacity, kReportDescriptor.data(), kReportDescriptor.size());
+      return Answer(irp, capacity, kReportDescriptor.data(), kReportDescriptor.size());
     case hid::kGetString:
-        return AnswerString(irp, capacity,
-                             reinterpret_cast<ULONG_PTR>(stack->Parameters.DeviceIoControl.Type3InputBuffer));
+      return AnswerString(
+          irp, capacity,
+          reinterpret_cast<ULONG_PTR>(stack->Parameters.DeviceIoControl.Type3InputBuffer));
     case hid::kGetFeature:
-        return TransferFeature(irp, true);
+      return TransferFeature(irp, true);
     case hid::kSetFeature:
-        return TransferFeature(irp, false);
+      return TransferFeature(irp, false);
     case hid::kReadReport:
-        return HoldRead(irp);
+      return HoldRead(irp);
     case hid::kActivateDevice:
     case hid::kDeactivateDevice:
-        return Complete(irp, STATUS_SUCCESS);
+      return Complete(irp, STATUS_SUCCESS);
     default:
-        return Complete(irp, STATUS_NOT_SUPPORTED);
-    }
+      return Complete(irp, STATUS_NOT_SUPPORTED);
+  }
 }
 
 PDEVICE_OBJECT NextDevice(PDEVICE_OBJECT device) {
-    return static_cast<hid::DeviceExtension*>(device->DeviceExtension)->next_device;
+  return static_cast<hid::DeviceExtension*>(device->DeviceExtension)->next_device;
 }
 
 NTSTATUS NTAPI PassDown(PDEVICE_OBJECT device, PIRP irp) {
-    IoSkipCurrentIrpStackLocation(irp);
-    return IoCallDriver(NextDevice(device), irp);
+  IoSkipCurrentIrpStackLocation(irp);
+  return IoCallDriver(NextDevice(device), irp);
 }
 
 NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT, PDEVICE_OBJECT device) {
-    device->Flags &= ~DO_DEVICE_INITIALIZING;
-    Locked locked;
-    ++hid_devices;
-    return STATUS_SUCCESS;
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  Locked locked;
+  ++hid_devices;
+  return STATUS_SUCCESS;
 }
 
 NTSTATUS ControlRequest(PIRP irp) {
-    auto* stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL)
-        return Complete(irp, STATUS_SUCCESS);  // open, clean-up and close
-    ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-    ULONG in_size = stack->Parameters.DeviceIoControl.InputBufferLength;
-    ULONG out_size = stack->Parameters.DeviceIoControl.OutputBufferLength;
-    void* buffer = irp->AssociatedIrp.SystemBuffer;
-    Locked locked;
-    switch (code) {
+  auto* stack = IoGetCurrentIrpStackLocation(irp);
+  if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL)
+    return Complete(irp, STATUS_SUCCESS);  // open, clean-up and close
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  ULONG in_size = stack->Parameters.DeviceIoControl.InputBufferLength;
+  ULONG out_size = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  void* buffer = irp->AssociatedIrp.SystemBuffer;
+  Locked locked;
+  switch (code) {
     case sorbel_ctl::kConfig: {
-        sorbel_ctl::ConfigRequest request;
-        if (in_size != sizeof(request))
-            return Complete(irp, STATUS_INVALID_PARAMETER);
-        CopyBytes(&request, sizeof(request), buffer, sizeof(request));
-        ResetDevice({request.page_size, request.flash_size});
-        device_store::SaveAll(state.slot.model, Identity());
-        return Complete(irp, STATUS_SUCCESS);
+      sorbel_ctl::ConfigRequest request;
+      if (in_size != sizeof(request)) return Complete(irp, STATUS_INVALID_PARAMETER);
+      CopyBytes(&request, sizeof(request), buffer, sizeof(request));
+      ResetDevice({request.page_size, request.flash_size});
+      device_store::SaveAll(state.slot.model, Identity());
+      return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFailBlock: {
-        int32_t n;
-        if (in_size != sizeof(n))
-            return Complete(irp, STATUS_INVALID_PARAMETER);
-        CopyBytes(&n, sizeof(n), buffer, sizeof(n));
-        sorbel_sim::FailBlock(state.slot.model, n);
-        device_store::SaveState(state.slot.model, Identity());
-        return Complete(irp, STATUS_SUCCESS);
+      int32_t n;
+      if (in_size != sizeof(n)) return Complete(irp, STATUS_INVALID_PARAMETER);
+      CopyBytes(&n, sizeof(n), buffer, sizeof(n));
+      sorbel_sim::FailBlock(state.slot.model, n);
+      device_store::SaveState(state.slot.model, Identity());
+      return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kProduct: {
-        if (in_size % sizeof(wchar_t) != 0 || in_size / sizeof(wchar_t) > sorbel_ctl::kMaxProductLength)
-            return Complete(irp, STATUS_INVALID_PARAMETER);
-        SetProduct(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
-        device_store::SaveState(state.slot.model, Identity());
-        return Complete(irp, STATUS_SUCCESS);
+      if (in_size % sizeof(wchar_t) != 0 ||
+          in_size / sizeof(wchar_t) > sorbel_ctl::kMaxProductLength)
+        return Complete(irp, STATUS_INVALID_PARAMETER);
+      SetProduct(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
+      device_store::SaveState(state.slot.model, Identity());
+      return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFlash: {
-        auto contents = sorbel_sim::Flash(state.slot.model);
-        if (out_size < contents.size())
-            return Complete(irp, STATUS_BUFFER_TOO_SMALL);
-        return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, contents.data(), contents.size()));
+      auto contents = sorbel_sim::Flash(state.slot.model);
+      if (out_size < contents.size()) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+      return Complete(irp, STATUS_SUCCESS,
+                      CopyBytes(buffer, out_size, contents.data(), contents.size()));
     }
     case sorbel_ctl::kLog:
-        if (out_size < state.log_size)
-            return Complete(irp, STATUS_BUFFER_TOO_SMALL);
-        return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, state.log.data(), state.log_size));
+      if (out_size < state.log_size) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+      return Complete(irp, STATUS_SUCCESS,
+                      CopyBytes(buffer, out_size, state.log.data(), state.log_size));
     case sorbel_ctl::kReset:
-        ResetDevice({});
-        SetProduct(kDefaultProduct);
-        device_store::SaveAll(state.slot.model, Identity());
-        return Complete(irp, STATUS_SUCCESS);
+      ResetDevice({});
+      SetProduct(kDefaultProduct);
+      device_store::SaveAll(state.slot.model, Identity());
+      return Complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kState: {
-        sorbel_ctl::StateReply reply{static_cast<uint32_t>(sorbel_sim::Flash(state.slot.model).size()),
-                                     static_cast<uint32_t>(state.log_size), static_cast<uint32_t>(state.log_lost),
-                                     sorbel_sim::LeftBootloader(state.slot.model) ? 1u : 0u, hid_devices};
-        if (out_size < sizeof(reply))
-            return Complete(irp, STATUS_BUFFER_TOO_SMALL);
-        return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, &reply, sizeof(reply)));
+      sorbel_ctl::StateReply reply{
+          static_cast<uint32_t>(sorbel_sim::Flash(state.slot.model).size()),
+          static_cast<uint32_t>(state.log_size), static_cast<uint32_t>(state.log_lost),
+          sorbel_sim::LeftBootloader(state.slot.model) ? 1u : 0u, hid_devices};
+      if (out_size < sizeof(reply)) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
+      return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, &reply, sizeof(reply)));
     }
     default:
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
-    }
+      return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+  }
 }
 
 // hidclass owns open, close and device control of the driver object; requests
 // to the control device are taken out before they reach it.
 NTSTATUS NTAPI Route(PDEVICE_OBJECT device, PIRP irp) {
-    if (device == control_device)
-        return ControlRequest(irp);
-    auto major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
-    if (hidclass_dispatch[major] == nullptr)
-        return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
-    return hidclass_dispatch[major](device, irp);
+  if (device == control_device) return ControlRequest(irp);
+  auto major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+  if (hidclass_dispatch[major] == nullptr) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
+  return hidclass_dispatch[major](device, irp);
 }
 
 // hidclass calls this from its own unload routine.
 void NTAPI Unload(PDRIVER_OBJECT) {
-    if (control_device == nullptr)
-        return;
-    UNICODE_STRING link;
-    RtlInitUnicodeString(&link, sorbel_ctl::kLinkName);
-    IoDeleteSymbolicLink(&link);
-    IoDeleteDevice(control_device);
-    control_device = nullptr;
+  if (control_device == nullptr) return;
+  UNICODE_STRING link;
+  RtlInitUnicodeString(&link, sorbel_ctl::kLinkName);
+  IoDeleteSymbolicLink(&link);
+  IoDeleteDevice(control_device);
+  control_device = nullptr;
 }
 
 NTSTATUS CreateControlDevice(PDRIVER_OBJECT driver) {
-    UNICODE_STRING name, link;
-    RtlInitUnicodeString(&name, sorbel_ctl::kDeviceName);
-    RtlInitUnicodeString(&link, sorbel_ctl::kLinkName);
-    NTSTATUS status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &control_device);
-    if (!NT_SUCCESS(status))
-        return status;
-    status = IoCreateSymbolicLink(&link, &name);
-    if (!NT_SUCCESS(status)) {
-        IoDeleteDevice(control_device);
-        control_device = nullptr;
-        return status;
-    }
-    control_device->Flags &= ~DO_DEVICE_INITIALIZING;
-    return STATUS_SUCCESS;
+  UNICODE_STRING name, link;
+  RtlInitUnicodeString(&name, sorbel_ctl::kDeviceName);
+  RtlInitUnicodeString(&link, sorbel_ctl::kLinkName);
+  NTSTATUS status =
+      IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &control_device);
+  if (!NT_SUCCESS(status)) return status;
+  status = IoCreateSymbolicLink(&link, &name);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(control_device);
+    control_device = nullptr;
+    return status;
+  }
+  control_device->Flags &= ~DO_DEVICE_INITIALIZING;
+  return STATUS_SUCCESS;
 }
 
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
-    KeInitializeMutex(&state.lock, 0);
-    new (&state.slot.model) sorbel_sim::Bootloader();
-    state.slot.model.log = AppendLog;
-    ResetDevice({});
-    SetProduct(kDefaultProduct);
-    if (device_store::Open(state.slot.model, state.product.data(), static_cast<uint32_t>(state.product.size()),
-                           state.product_length))
-        state.log_size = device_store::ReadLog(state.log.data(), state.log.size());
-    else
-        device_store::SaveAll(state.slot.model, Identity());
+  KeInitializeMutex(&state.lock, 0);
+  new (&state.slot.model) sorbel_sim::Bootloader();
+  state.slot.model.log = AppendLog;
+  ResetDevice({});
+  SetProduct(kDefaultProduct);
+  if (device_store::Open(state.slot.model, state.product.data(),
+                         static_cast<uint32_t>(state.product.size()), state.product_length))
+    state.log_size = device_store::ReadLog(state.log.data(), state.log.size());
+  else
+    device_store::SaveAll(state.slot.model, Identity());
 
-    driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = HidRequest;
-    driver->MajorFunction[IRP_MJ_PNP] = PassDown;
-    driver->MajorFunction[IRP_MJ_POWER] = PassDown;
-    driver->DriverExtension->AddDevice = AddDevice;
-    driver->DriverUnload = Unload;
+  driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = HidRequest;
+  driver->MajorFunction[IRP_MJ_PNP] = PassDown;
+  driver->MajorFunction[IRP_MJ_POWER] = PassDown;
+  driver->DriverExtension->AddDevice = AddDevice;
+  driver->DriverUnload = Unload;
 
-    hid::Registration registration{};
-    registration.revision = 1;
-    registration.driver = driver;
-    registration.registry_path = registry_path;
-    registration.device_extension_size = 0;
-    registration.devices_are_polled = FALSE;
-    NTSTATUS status = hid::HidRegisterMinidriver(&registration);
-    if (!NT_SUCCESS(status))
-        return status;
+  hid::Registration registration{};
+  registration.revision = 1;
+  registration.driver = driver;
+  registration.registry_path = registry_path;
+  registration.device_extension_size = 0;
+  registration.devices_are_polled = FALSE;
+  NTSTATUS status = hid::HidRegisterMinidriver(&registration);
+  if (!NT_SUCCESS(status)) return status;
 
-    for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE, IRP_MJ_DEVICE_CONTROL}) {
-        hidclass_dispatch[major] = driver->MajorFunction[major];
-        driver->MajorFunction[major] = Route;
-    }
-    status = CreateControlDevice(driver);
-    if (!NT_SUCCESS(status))
-        DbgPrint("sorbel-sim: no control device (%08lx)\n", status);
-    return STATUS_SUCCESS;
+  for (UCHAR major : {IRP_MJ_CREATE, IRP_MJ_CLEANUP, IRP_MJ_CLOSE, IRP_MJ_DEVICE_CONTROL}) {
+    hidclass_dispatch[major] = driver->MajorFunction[major];
+    driver->MajorFunction[major] = Route;
+  }
+  status = CreateControlDevice(driver);
+  if (!NT_SUCCESS(status)) DbgPrint("sorbel-sim: no control device (%08lx)\n", status);
+  return STATUS_SUCCESS;
 }

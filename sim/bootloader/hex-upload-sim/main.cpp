@@ -19,66 +19,65 @@ sorbel_sim::Bootloader device;
 // The variable as a number, or fallback when unset; an unusable value is
 // reported and ignored.
 unsigned long NumberSetting(const char* name, unsigned long fallback) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == 0)
-        return fallback;
-    char* end = nullptr;
-    unsigned long value = std::strtoul(text, &end, 0);
-    if (*end != 0 || text[0] == '-') {
-        std::fprintf(stderr, "hex-upload-sim: ignoring %s=%s\n", name, text);
-        return fallback;
-    }
-    return value;
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == 0) return fallback;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text, &end, 0);
+  if (*end != 0 || text[0] == '-') {
+    std::fprintf(stderr, "hex-upload-sim: ignoring %s=%s\n", name, text);
+    return fallback;
+  }
+  return value;
 }
 
 void WriteLogLine(void* context, std::string_view line) {
-    auto* file = static_cast<std::FILE*>(context);
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fputc('\n', file);
+  auto* file = static_cast<std::FILE*>(context);
+  std::fwrite(line.data(), 1, line.size(), file);
+  std::fputc('\n', file);
 }
 
 bool WriteFlash(const char* path) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr)
-        return false;
-    auto flash = sorbel_sim::Flash(device);
-    bool written = std::fwrite(flash.data(), 1, flash.size(), file) == flash.size();
-    return std::fclose(file) == 0 && written;
+  std::FILE* file = std::fopen(path, "wb");
+  if (file == nullptr) return false;
+  auto flash = sorbel_sim::Flash(device);
+  bool written = std::fwrite(flash.data(), 1, flash.size(), file) == flash.size();
+  return std::fclose(file) == 0 && written;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    sorbel_sim::Settings settings;
-    settings.page_size = static_cast<uint32_t>(NumberSetting("SORBEL_SIM_PAGE_SIZE", settings.page_size));
-    settings.flash_size = static_cast<uint32_t>(NumberSetting("SORBEL_SIM_FLASH_SIZE", settings.flash_size));
-    sorbel_sim::Reset(device, settings);
-    sorbel_sim::FailBlock(device, static_cast<int>(NumberSetting("SORBEL_SIM_FAIL_BLOCK", 0)));
-    const char* absent = std::getenv("SORBEL_SIM_ABSENT");
-    bool present = absent == nullptr || std::strcmp(absent, "1") != 0;
+  sorbel_sim::Settings settings;
+  settings.page_size =
+      static_cast<uint32_t>(NumberSetting("SORBEL_SIM_PAGE_SIZE", settings.page_size));
+  settings.flash_size =
+      static_cast<uint32_t>(NumberSetting("SORBEL_SIM_FLASH_SIZE", settings.flash_size));
+  sorbel_sim::Reset(device, settings);
+  sorbel_sim::FailBlock(device, static_cast<int>(NumberSetting("SORBEL_SIM_FAIL_BLOCK", 0)));
+  const char* absent = std::getenv("SORBEL_SIM_ABSENT");
+  bool present = absent == nullptr || std::strcmp(absent, "1") != 0;
 
-    std::FILE* log = nullptr;
-    if (const char* path = std::getenv("SORBEL_SIM_LOG"); path != nullptr && *path != 0) {
-        log = std::fopen(path, "wb");
-        if (log == nullptr) {
-            std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", path);
-            return 1;
-        }
-        device.log = WriteLogLine;
-        device.log_context = log;
+  std::FILE* log = nullptr;
+  if (const char* path = std::getenv("SORBEL_SIM_LOG"); path != nullptr && *path != 0) {
+    log = std::fopen(path, "wb");
+    if (log == nullptr) {
+      std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", path);
+      return 1;
     }
+    device.log = WriteLogLine;
+    device.log_context = log;
+  }
 
-    sorbel_sim::SimHid hid(device, present, sorbel_sim::Utf16FromUtf8(hex_upload::kManufacturer));
-    hex_upload::StdoutOutput out;
-    int exit_code = hex_upload::RunHexUpload(argc, argv, hid, out);
+  sorbel_sim::SimHid hid(device, present, sorbel_sim::Utf16FromUtf8(hex_upload::kManufacturer));
+  hex_upload::StdoutOutput out;
+  int exit_code = hex_upload::RunHexUpload(argc, argv, hid, out);
 
-    if (log != nullptr)
-        std::fclose(log);
-    if (const char* path = std::getenv("SORBEL_SIM_FLASH_OUT"); path != nullptr && *path != 0) {
-        if (!WriteFlash(path)) {
-            std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", path);
-            return exit_code == 0 ? 1 : exit_code;
-        }
+  if (log != nullptr) std::fclose(log);
+  if (const char* path = std::getenv("SORBEL_SIM_FLASH_OUT"); path != nullptr && *path != 0) {
+    if (!WriteFlash(path)) {
+      std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", path);
+      return exit_code == 0 ? 1 : exit_code;
     }
-    return exit_code;
+  }
+  return exit_code;
 }

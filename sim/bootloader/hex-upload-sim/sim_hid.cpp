@@ -11,40 +11,47 @@ namespace sorbel_sim {
 namespace {
 
 bool CopyString(const std::u16string& from, std::span<char16_t> text) {
-    size_t n = from.size() < text.size() ? from.size() : text.size() - 1;
-    from.copy(text.data(), n);
-    text[n] = 0;
-    return true;
+  size_t n = from.size() < text.size() ? from.size() : text.size() - 1;
+  from.copy(text.data(), n);
+  text[n] = 0;
+  return true;
 }
 
 }  // namespace
 
 std::u16string Utf16FromUtf8(std::string_view text) {
-    std::u16string utf16;
-    for (size_t i = 0; i < text.size();) {
-        auto byte = static_cast<uint8_t>(text[i]);
-        size_t length = byte < 0x80 ? 1 : byte >> 5 == 6 ? 2 : byte >> 4 == 14 ? 3 : byte >> 3 == 30 ? 4 : 0;
-        char32_t c = length == 1 ? byte : length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
-        bool valid = length != 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            auto next = static_cast<uint8_t>(text[i + k]);
-            valid = next >> 6 == 2;
-            c = c << 6 | (next & 0x3F);
-        }
-        if (!valid) {
-            utf16 += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        i += length;
-        if (c >= 0x10000) {
-            utf16 += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            utf16 += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            utf16 += static_cast<char16_t>(c);
-        }
+  std::u16string utf16;
+  for (size_t i = 0; i < text.size();) {
+    auto byte = static_cast<uint8_t>(text[i]);
+    size_t length = byte < 0x80       ? 1
+                    : byte >> 5 == 6  ? 2
+                    : byte >> 4 == 14 ? 3
+                    : byte >> 3 == 30 ? 4
+                                      : 0;
+    char32_t c = length == 1   ? byte
+                 : length == 2 ? byte & 0x1F
+                 : length == 3 ? byte & 0x0F
+                               : byte & 0x07;
+    bool valid = length != 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      auto next = static_cast<uint8_t>(text[i + k]);
+      valid = next >> 6 == 2;
+      c = c << 6 | (next & 0x3F);
     }
-    return utf16;
+    if (!valid) {
+      utf16 += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    i += length;
+    if (c >= 0x10000) {
+      utf16 += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      utf16 += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      utf16 += static_cast<char16_t>(c);
+    }
+  }
+  return utf16;
 }
 
 SimHid::SimHid(Bootloader& device, bool present, std::u16string manufacturer)
@@ -52,73 +59,68 @@ SimHid::SimHid(Bootloader& device, bool present, std::u16string manufacturer)
                {"sim:sorbel", 0x16C0, 0x05DF, std::move(manufacturer), u"Sorbel", &device}},
       device_count_(present ? 2 : 1) {}
 
-bool SimHid::BeginDeviceList() {
-    return true;
-}
+bool SimHid::BeginDeviceList() { return true; }
 
 bool SimHid::ListDevice(unsigned index, hex_upload::HidListedDevice& device) {
-    if (index >= device_count_)
-        return false;
-    device = hex_upload::HidListedDevice{};
-    device.path = devices_[index].path;
-    return true;
+  if (index >= device_count_) return false;
+  device = hex_upload::HidListedDevice{};
+  device.path = devices_[index].path;
+  return true;
 }
 
 void SimHid::EndDeviceList() {}
 
 hex_upload::HidOpenResult SimHid::Open(const char* path, hex_upload::HidHandle& handle) {
-    for (unsigned i = 0; i < device_count_; ++i) {
-        if (std::string_view(devices_[i].path) == path) {
-            handle = &devices_[i];
-            ++open_count_;
-            return hex_upload::HidOpenResult::kOpened;
-        }
+  for (unsigned i = 0; i < device_count_; ++i) {
+    if (std::string_view(devices_[i].path) == path) {
+      handle = &devices_[i];
+      ++open_count_;
+      return hex_upload::HidOpenResult::kOpened;
     }
-    return hex_upload::HidOpenResult::kFailed;
+  }
+  return hex_upload::HidOpenResult::kFailed;
 }
 
 void SimHid::Close(hex_upload::HidHandle) {}
 
-bool SimHid::GetAttributes(hex_upload::HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
-    vendor_id = Of(handle).vendor_id;
-    product_id = Of(handle).product_id;
-    return true;
+bool SimHid::GetAttributes(hex_upload::HidHandle handle, uint16_t& vendor_id,
+                           uint16_t& product_id) {
+  vendor_id = Of(handle).vendor_id;
+  product_id = Of(handle).product_id;
+  return true;
 }
 
 bool SimHid::GetManufacturerString(hex_upload::HidHandle handle, std::span<char16_t> text) {
-    return CopyString(Of(handle).manufacturer, text);
+  return CopyString(Of(handle).manufacturer, text);
 }
 
 bool SimHid::GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) {
-    return CopyString(Of(handle).product, text);
+  return CopyString(Of(handle).product, text);
 }
 
 bool SimHid::GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) {
-    Bootloader* bootloader = Of(handle).bootloader;
-    return bootloader != nullptr && sorbel_sim::GetFeature(*bootloader, report);
+  Bootloader* bootloader = Of(handle).bootloader;
+  return bootloader != nullptr && sorbel_sim::GetFeature(*bootloader, report);
 }
 
 bool SimHid::SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) {
-    Bootloader* bootloader = Of(handle).bootloader;
-    return bootloader != nullptr && sorbel_sim::SetFeature(*bootloader, report);
+  Bootloader* bootloader = Of(handle).bootloader;
+  return bootloader != nullptr && sorbel_sim::SetFeature(*bootloader, report);
 }
 
 // The bootloader has no input or output reports.
-bool SimHid::Read(hex_upload::HidHandle, std::span<uint8_t>, size_t&) {
-    return false;
-}
+bool SimHid::Read(hex_upload::HidHandle, std::span<uint8_t>, size_t&) { return false; }
 
-bool SimHid::Write(hex_upload::HidHandle, std::span<const uint8_t>) {
-    return false;
-}
+bool SimHid::Write(hex_upload::HidHandle, std::span<const uint8_t>) { return false; }
 
 void SimHid::SleepMs(unsigned milliseconds) {
 #ifdef _WIN32
-    Sleep(milliseconds);
+  Sleep(milliseconds);
 #else
-    timespec pause{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-    }
+  timespec pause{static_cast<time_t>(milliseconds / 1000),
+                 static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
 #endif
 }
 

@@ -12,10 +12,10 @@
 namespace sorbel_sim {
 
 inline constexpr uint32_t kMaxFlashSize = 128 * 1024;
-inline constexpr uint8_t kFeatureReport = 3;      // report type in the log
-inline constexpr uint8_t kInfoReportId = 1;       // get: device info; set: closing report
+inline constexpr uint8_t kFeatureReport = 3;  // report type in the log
+inline constexpr uint8_t kInfoReportId = 1;   // get: device info; set: closing report
 inline constexpr uint8_t kDataReportId = 2;
-inline constexpr size_t kInfoReportSize = 7;      // id, page size LE16, flash size LE32
+inline constexpr size_t kInfoReportSize = 7;  // id, page size LE16, flash size LE32
 inline constexpr size_t kClosingReportSize = 7;
 inline constexpr size_t kBlockSize = 128;
 inline constexpr size_t kDataReportSize = 4 + kBlockSize;  // id, address LE24, data
@@ -23,8 +23,8 @@ inline constexpr size_t kDataReportSize = 4 + kBlockSize;  // id, address LE24, 
 inline constexpr size_t kMaxLoggedBytes = 512;
 
 struct Settings {
-    uint32_t page_size = 128;
-    uint32_t flash_size = 32768;  // clamped to kMaxFlashSize
+  uint32_t page_size = 128;
+  uint32_t flash_size = 32768;  // clamped to kMaxFlashSize
 };
 
 // Receives one log line (no line end) per report the device receives or sends:
@@ -32,13 +32,13 @@ struct Settings {
 using LogSink = void (*)(void* context, std::string_view line);
 
 struct Bootloader {
-    Settings settings;
-    std::array<uint8_t, kMaxFlashSize> flash;
-    int blocks_until_failure = 0;  // counts data block reports down; 0 = no failure pending
-    bool closed = false;           // the closing report arrived: the bootloader is left
-    LogSink log = nullptr;         // kept by Reset(); set it directly
-    void* log_context = nullptr;
-    std::array<char, 16 + kMaxLoggedBytes * 3> line;  // scratch for one log line
+  Settings settings;
+  std::array<uint8_t, kMaxFlashSize> flash;
+  int blocks_until_failure = 0;  // counts data block reports down; 0 = no failure pending
+  bool closed = false;           // the closing report arrived: the bootloader is left
+  LogSink log = nullptr;         // kept by Reset(); set it directly
+  void* log_context = nullptr;
+  std::array<char, 16 + kMaxLoggedBytes * 3> line;  // scratch for one log line
 };
 
 // Erased flash (0xFF), no pending failure, bootloader active. Keeps the log sink.

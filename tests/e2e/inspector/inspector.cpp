@@ -33,19 +33,23 @@ constexpr UINT kMessageTimeoutMs = 3000;
 
 void Print(std::string_view text) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
 }
 
 void PrintError(std::string_view text) {
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+            nullptr);
 }
 
 HWND FindDialog() { return FindWindowA("#32770", "Emulation"); }
 
 LRESULT SendWithTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result)) return 0;
+  if (!SendMessageTimeoutA(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                           &result))
+    return 0;
   return static_cast<LRESULT>(result);
 }
 
@@ -58,8 +62,8 @@ void ControlText(HWND control, std::array<char, 256>& text) {
 
 bool IsCheckable(HWND control) {
   const LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
-  return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON ||
-     type == BS_3STATE || type == BS_AUTO3STATE;
+  return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
+         type == BS_AUTORADIOBUTTON || type == BS_3STATE || type == BS_AUTO3STATE;
 }
 
 void PrintControl(HWND control) {
@@ -69,15 +73,15 @@ void PrintControl(HWND control) {
   const bool is_button = lstrcmpiA(class_name.data(), "Button") == 0;
   const LONG style = GetWindowLongA(control, GWL_STYLE);
   const bool read_only = is_edit && (style & ES_READONLY) != 0;
-  const bool checked =
-    is_button && IsCheckable(control) && SendWithTimeout(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  const bool checked = is_button && IsCheckable(control) &&
+                       SendWithTimeout(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
   std::array<char, 256> text{};
   ControlText(control, text);
   int id = GetDlgCtrlID(control);
   if (id == 0xFFFF) id = -1;
   std::array<char, 512> line{};
   wsprintfA(line.data(), "%d %s visible=%d readonly=%d checked=%d text=%s\n", id, class_name.data(),
-       IsWindowVisible(control) ? 1 : 0, read_only ? 1 : 0, checked ? 1 : 0, text.data());
+            IsWindowVisible(control) ? 1 : 0, read_only ? 1 : 0, checked ? 1 : 0, text.data());
   Print(line.data());
 }
 
@@ -91,7 +95,7 @@ HWND FindControl(HWND dialog, int id) {
 void PrintRect(const RECT& rect) {
   std::array<char, 64> line{};
   wsprintfA(line.data(), "%d %d %d %d\n", static_cast<int>(rect.left), static_cast<int>(rect.top),
-       static_cast<int>(rect.right - rect.left), static_cast<int>(rect.bottom - rect.top));
+            static_cast<int>(rect.right - rect.left), static_cast<int>(rect.bottom - rect.top));
   Print(line.data());
 }
 
@@ -129,7 +133,7 @@ bool SaveClientArea(HWND window, const char* path) {
   const DWORD image_size = stride * static_cast<DWORD>(height);
   void* pixels = HeapAlloc(GetProcessHeap(), 0, image_size);
   bool ok = pixels && GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels,
-                 reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
+                                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == height;
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
@@ -140,11 +144,13 @@ bool SaveClientArea(HWND window, const char* path) {
     header.bfOffBits = sizeof header + sizeof info;
     header.bfSize = header.bfOffBits + image_size;
     info.biSizeImage = image_size;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
-    ok = file != INVALID_HANDLE_VALUE && WriteFile(file, &header, sizeof header, &written, nullptr) &&
-      WriteFile(file, &info, sizeof info, &written, nullptr) &&
-      WriteFile(file, pixels, image_size, &written, nullptr);
+    ok = file != INVALID_HANDLE_VALUE &&
+         WriteFile(file, &header, sizeof header, &written, nullptr) &&
+         WriteFile(file, &info, sizeof info, &written, nullptr) &&
+         WriteFile(file, pixels, image_size, &written, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   }
   if (pixels) HeapFree(GetProcessHeap(), 0, pixels);
@@ -163,7 +169,7 @@ BOOL CALLBACK FindVisibleTooltip(HWND window, LPARAM context) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
   if (process == search->process && lstrcmpiA(class_name.data(), "tooltips_class32") == 0 &&
-    IsWindowVisible(window)) {
+      IsWindowVisible(window)) {
     search->found = window;
     return FALSE;
   }
@@ -179,8 +185,10 @@ bool ParseInt(const char* text, int& value) {
 }
 
 int Usage() {
-  PrintError("usage: inspector list | get ID | items ID | select ID INDEX | settext ID TEXT | click ID | layout | client |"
-       " rect ID | shot FILE.bmp | tooltip\n");
+  PrintError(
+      "usage: inspector list | get ID | items ID | select ID INDEX | settext ID TEXT | click ID | "
+      "layout | client |"
+      " rect ID | shot FILE.bmp | tooltip\n");
   return 2;
 }
 
@@ -209,8 +217,9 @@ int main(int argc, char** argv) {
       int id = GetDlgCtrlID(child);
       if (id == 0xFFFF) id = -1;
       std::array<char, 128> line{};
-      wsprintfA(line.data(), "%d %d %d %d %d %08lX\n", id, static_cast<int>(rect.left), static_cast<int>(rect.top),
-                static_cast<int>(rect.right - rect.left), static_cast<int>(rect.bottom - rect.top),
+      wsprintfA(line.data(), "%d %d %d %d %d %08lX\n", id, static_cast<int>(rect.left),
+                static_cast<int>(rect.top), static_cast<int>(rect.right - rect.left),
+                static_cast<int>(rect.bottom - rect.top),
                 static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)));
       Print(line.data());
     }
@@ -238,8 +247,9 @@ int main(int argc, char** argv) {
     std::array<char, 256> text{};
     ControlText(search.found, text);
     std::array<char, 400> line{};
-    wsprintfA(line.data(), "%d %d %d %d text=%s\n", static_cast<int>(rect.left), static_cast<int>(rect.top),
-         static_cast<int>(rect.right - rect.left), static_cast<int>(rect.bottom - rect.top), text.data());
+    wsprintfA(line.data(), "%d %d %d %d text=%s\n", static_cast<int>(rect.left),
+              static_cast<int>(rect.top), static_cast<int>(rect.right - rect.left),
+              static_cast<int>(rect.bottom - rect.top), text.data());
     Print(line.data());
     return 0;
   }
@@ -277,10 +287,12 @@ int main(int argc, char** argv) {
         return 1;
       }
       DWORD_PTR result = 0;
-      SendMessageTimeoutW(control, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide.data()),
-                          SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+      SendMessageTimeoutW(control, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                          reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG,
+                          kMessageTimeoutMs, &result);
       std::array<char, 512> text{};
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, text.data(), static_cast<int>(text.size()), nullptr, nullptr);
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, text.data(), static_cast<int>(text.size()),
+                          nullptr, nullptr);
       Print(text.data());
       Print("\n");
     }

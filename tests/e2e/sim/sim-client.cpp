@@ -27,10 +27,11 @@ HANDLE OpenDevice(const char* name) {
   return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-bool Request(HANDLE device, DWORD code, const void* input, DWORD input_size, void* output, DWORD output_size) {
+bool Request(HANDLE device, DWORD code, const void* input, DWORD input_size, void* output,
+             DWORD output_size) {
   DWORD returned = 0;
-  return DeviceIoControl(device, code, const_cast<void*>(input), input_size, output, output_size, &returned,
-                         nullptr) != FALSE;
+  return DeviceIoControl(device, code, const_cast<void*>(input), input_size, output, output_size,
+                         &returned, nullptr) != FALSE;
 }
 
 int Report(bool done, unsigned value, bool print) {
@@ -42,11 +43,14 @@ int Report(bool done, unsigned value, bool print) {
   return 0;
 }
 
-DWORD PortAddress(unsigned index) { return index < 8 ? 0x378 + index : 0x378 + 0x400 + (index - 8); }
+DWORD PortAddress(unsigned index) {
+  return index < 8 ? 0x378 + index : 0x378 + 0x400 + (index - 8);
+}
 
 int LptRegister(HANDLE device, bool write, unsigned index, unsigned value) {
   if (write) {
-    const std::uint8_t command[2] = {static_cast<std::uint8_t>(index), static_cast<std::uint8_t>(value)};
+    const std::uint8_t command[2] = {static_cast<std::uint8_t>(index),
+                                     static_cast<std::uint8_t>(value)};
     return Report(Request(device, 0x222010, command, 2, nullptr, 0), 0, false);
   }
   std::uint8_t byte = static_cast<std::uint8_t>(index | 0x10);
@@ -98,25 +102,37 @@ int Malformed() {
     DWORD output_size;
   };
   const Case cases[] = {
-      {"LPT2", 0x222010, {}, 0, 1},                           // no command
-      {"LPT2", 0x222010, {0x12}, 1, 0},                       // read without room for the answer
-      {"LPT2", 0x222010, {0x02}, 1, 1},                       // write command without value
-      {"LPT2", 0x222010, {0x12, 0x34}, 2, 1},                 // read command with a second byte
-      {"LPT2", 0x222010, {0x00, 0x01, 0x02}, 3, 0},           // three bytes
-      {"LPT2", 0x222010, {0x40, 0x01}, 2, 0},                 // not a command
-      {"LPT2", 0x222014, {0x00, 0x01}, 2, 0},                 // unknown request
-      {"LPT2", 0x22228A, {0x00}, 1, 1},                       // EEPROM offset of one byte
-      {"LPT2", 0x22228A, {0x01, 0x00}, 2, 1},                 // EEPROM offset beyond byte 0
-      {"LPT2", 0x222289, {0x00, 0x00}, 2, 0},                 // EEPROM write without data
-      {"EZUSB-0", 0x222051, {1, 0, 0, 0}, 4, 2},              // command on the answer pipe
-      {"EZUSB-0", 0x222051, {0, 0, 0}, 3, 2},                 // pipe number of three bytes
-      {"EZUSB-0", 0x22204E, {0, 0, 0, 0}, 4, 1},              // answer from the command pipe
-      {"EZUSB-0", 0x222010, {0x00, 0x01}, 2, 0},              // the LPT request on the EZ-USB device
-      {"ZLPORTIO", 0x80FF0004, {0x78, 0x03, 0, 0}, 4, 4},     // short input
+      {"LPT2", 0x222010, {}, 0, 1},                        // no command
+      {"LPT2", 0x222010, {0x12}, 1, 0},                    // read without room for the answer
+      {"LPT2", 0x222010, {0x02}, 1, 1},                    // write command without value
+      {"LPT2", 0x222010, {0x12, 0x34}, 2, 1},              // read command with a second byte
+      {"LPT2", 0x222010, {0x00, 0x01, 0x02}, 3, 0},        // three bytes
+      {"LPT2", 0x222010, {0x40, 0x01}, 2, 0},              // not a command
+      {"LPT2", 0x222014, {0x00, 0x01}, 2, 0},              // unknown request
+      {"LPT2", 0x22228A, {0x00}, 1, 1},                    // EEPROM offset of one byte
+      {"LPT2", 0x22228A, {0x01, 0x00}, 2, 1},              // EEPROM offset beyond byte 0
+      {"LPT2", 0x222289, {0x00, 0x00}, 2, 0},              // EEPROM write without data
+      {"EZUSB-0", 0x222051, {1, 0, 0, 0}, 4, 2},           // command on the answer pipe
+      {"EZUSB-0", 0x222051, {0, 0, 0}, 3, 2},              // pipe number of three bytes
+      {"EZUSB-0", 0x22204E, {0, 0, 0, 0}, 4, 1},           // answer from the command pipe
+      {"EZUSB-0", 0x222010, {0x00, 0x01}, 2, 0},           // the LPT request on the EZ-USB device
+      {"ZLPORTIO", 0x80FF0004, {0x78, 0x03, 0, 0}, 4, 4},  // short input
       {"ZLPORTIO", 0x80FF0004, {0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 12, 4},  // port 0x100
-      {"ZLPORTIO", 0x80FF0004, {0x78, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 12, 1},  // output too small
-      {"ZLPORTIO", 0x80FF0008, {0x78, 0x03, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0, 0}, 12, 0},  // value 0x100
-      {"ZLPORTIO", 0x80FF000C, {0x78, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 12, 4},  // unknown request
+      {"ZLPORTIO",
+       0x80FF0004,
+       {0x78, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       12,
+       1},  // output too small
+      {"ZLPORTIO",
+       0x80FF0008,
+       {0x78, 0x03, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 0, 0},
+       12,
+       0},  // value 0x100
+      {"ZLPORTIO",
+       0x80FF000C,
+       {0x78, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       12,
+       4},  // unknown request
   };
   int wrong = 0;
   for (const Case& c : cases) {
@@ -128,7 +144,8 @@ int Malformed() {
     std::uint8_t input[12];
     std::memcpy(input, c.input, sizeof(input));
     std::uint8_t output[8] = {};
-    if (Request(device, c.code, input, c.input_size, c.output_size ? output : nullptr, c.output_size)) {
+    if (Request(device, c.code, input, c.input_size, c.output_size ? output : nullptr,
+                c.output_size)) {
       std::printf("accepted: %s 0x%lX with %lu input bytes\n", c.device, c.code, c.input_size);
       ++wrong;
     }
@@ -182,7 +199,8 @@ int main(int argc, char** argv) {
   else if (!write && argc == 4)
     result = registers(device, false, Hex(argv[3]), 0);
   else if (write && argc > 4)
-    for (int i = 4; i < argc && (result = registers(device, true, Hex(argv[3]), Hex(argv[i]))) == 0; ++i) {
+    for (int i = 4; i < argc && (result = registers(device, true, Hex(argv[3]), Hex(argv[i]))) == 0;
+         ++i) {
     }
   CloseHandle(device);
   return result;

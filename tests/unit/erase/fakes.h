@@ -42,7 +42,8 @@ class FakeAdapter final : public AdapterDevice {
   bool Control(std::uint32_t code, std::span<const std::uint8_t> input,
                std::span<std::uint8_t> output) override {
     requests.push_back({code, {input.begin(), input.end()}, {output.begin(), output.end()}});
-    const bool offset_ok = input.size() == 2 && input[0] == 0 && input[1] == 0 && output.size() == 1;
+    const bool offset_ok =
+        input.size() == 2 && input[0] == 0 && input[1] == 0 && output.size() == 1;
     if (code == kReadEepromRequest) {
       if (fail_read || !offset_ok) return false;
       output[0] = eeprom_first_byte;
@@ -79,7 +80,9 @@ class FakeConsole final : public Console {
     EXPECT_TRUE(output_console) << "console write on a redirected output";
     console_text.append(bytes.begin(), bytes.end());
   }
-  void WriteToFile(std::span<const char> bytes) override { file_text.append(bytes.begin(), bytes.end()); }
+  void WriteToFile(std::span<const char> bytes) override {
+    file_text.append(bytes.begin(), bytes.end());
+  }
 
   bool GetInputMode(std::uint32_t& mode) override {
     if (!input_console) return false;

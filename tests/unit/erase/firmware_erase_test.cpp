@@ -16,18 +16,25 @@ using testing::FakeConsole;
 const std::string kBanner =
     "Hilfsprogramm zum L\x94schen (Deaktivieren) der Firmware vom Kelmo Tarnel-Ger\x84t\n"
     "Versionen 1.0 bis 1.4, April 2007\n\n";
-const std::string kEndPrompt = "\nBeliebige Taste zum Programmende dr\x81" "cken ...";
+const std::string kEndPrompt =
+    "\nBeliebige Taste zum Programmende dr\x81"
+    "cken ...";
 const std::string kDeviceFailed =
     "Fehler beim Ausf\x81hren der Ger\x84testeuerung, Tarnel nicht angesteckt?\n";
 const std::string kAlreadyErased =
     "Firmware ist bereits gel\x94scht. Tarnel abziehen und wieder anstecken!\n";
-const std::string kErased = "Firmware wurde durch \x9A" "berschreiben des ersten Bytes gel\x94scht.";
+const std::string kErased =
+    "Firmware wurde durch \x9A"
+    "berschreiben des ersten Bytes gel\x94scht.";
 
 std::string Question(const std::string& hex) {
   return "Firmware im EEPROM des Tarnel jetzt l\x94schen?\n"
          "[Zum Beschreiben des EEPROM wird die kostenlose Entwicklungssoftware von\n"
          "softwaretools.infineon.com ben\x94tigt, davon m.W. das Programm EzMr.exe.]\n"
-         "Erstes Byte (0x" + hex + ") l\x94schen (\x81" "berschreiben mit 0xFF)? J/N: ";
+         "Erstes Byte (0x" +
+         hex +
+         ") l\x94schen (\x81"
+         "berschreiben mit 0xFF)? J/N: ";
 }
 
 std::string Lpt(unsigned n) { return "\\\\.\\LPT" + std::to_string(n); }
@@ -103,11 +110,12 @@ TEST_P(FirmwareEraseMarker, OnlyTheBootMarkersLeadToTheQuestion) {
   EXPECT_EQ(s.adapter.eeprom_first_byte, c.first_byte);
 }
 
-INSTANTIATE_TEST_SUITE_P(, FirmwareEraseMarker,
-                         ::testing::Values(MarkerCase{0xC2, true, "C2"}, MarkerCase{0xB2, true, "B2"},
-                                           MarkerCase{0xFF, false, ""}, MarkerCase{0xC0, false, ""},
-                                           MarkerCase{0x00, false, ""}, MarkerCase{0xB3, false, ""}),
-                         [](const auto& info) { return "byte_" + std::to_string(info.param.first_byte); });
+INSTANTIATE_TEST_SUITE_P(
+    , FirmwareEraseMarker,
+    ::testing::Values(MarkerCase{0xC2, true, "C2"}, MarkerCase{0xB2, true, "B2"},
+                      MarkerCase{0xFF, false, ""}, MarkerCase{0xC0, false, ""},
+                      MarkerCase{0x00, false, ""}, MarkerCase{0xB3, false, ""}),
+    [](const auto& info) { return "byte_" + std::to_string(info.param.first_byte); });
 
 struct KeyCase {
   char key;
@@ -132,8 +140,9 @@ TEST_P(FirmwareEraseAnswer, OnlyJAndYErase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, FirmwareEraseAnswer,
-                         ::testing::Values(KeyCase{'J', true}, KeyCase{'j', true}, KeyCase{'Y', true},
-                                           KeyCase{'y', true}, KeyCase{'N', false}, KeyCase{'n', false},
+                         ::testing::Values(KeyCase{'J', true}, KeyCase{'j', true},
+                                           KeyCase{'Y', true}, KeyCase{'y', true},
+                                           KeyCase{'N', false}, KeyCase{'n', false},
                                            KeyCase{'x', false}, KeyCase{'\r', false},
                                            KeyCase{' ', false}),
                          [](const auto& info) { return "key_" + std::to_string(info.param.key); });
@@ -151,7 +160,8 @@ TEST(FirmwareEraseFailure, FailedWriteReportsAndEnds) {
   Bench s(0xB2, "Y ");
   s.adapter.fail_write = true;
   EXPECT_EQ(s.Run(), 0);
-  EXPECT_EQ(s.console.Text(), kBanner + Question("B2") + "Y\n" + kDeviceFailed + kEndPrompt + " \n");
+  EXPECT_EQ(s.console.Text(),
+            kBanner + Question("B2") + "Y\n" + kDeviceFailed + kEndPrompt + " \n");
   EXPECT_EQ(s.adapter.eeprom_first_byte, 0xB2);
   EXPECT_EQ(s.adapter.closes, 1);
 }

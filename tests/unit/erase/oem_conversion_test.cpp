@@ -26,11 +26,16 @@ TEST(AnsiToOem, GermanLettersInBothCodePages) {
 }
 
 TEST(AnsiToOem, EveryLetterOutsideAsciiInTheTextsIsAnUmlautThatConverts) {
-  const std::string_view texts[] = {
-      messages::kBannerLine1, messages::kBannerLine2,  messages::kNoAdapterFound,
-      messages::kReadRequestFailed, messages::kAlreadyErased, messages::kQuestion,
-      messages::kWriteRequestFailed, messages::kErased,  messages::kEnd,
-      messages::kKeyEcho};
+  const std::string_view texts[] = {messages::kBannerLine1,
+                                    messages::kBannerLine2,
+                                    messages::kNoAdapterFound,
+                                    messages::kReadRequestFailed,
+                                    messages::kAlreadyErased,
+                                    messages::kQuestion,
+                                    messages::kWriteRequestFailed,
+                                    messages::kErased,
+                                    messages::kEnd,
+                                    messages::kKeyEcho};
   std::set<unsigned char> used;
   for (std::string_view text : texts) {
     for (char c : text) {
@@ -42,8 +47,11 @@ TEST(AnsiToOem, EveryLetterOutsideAsciiInTheTextsIsAnUmlautThatConverts) {
   EXPECT_EQ(Convert(std::string(messages::kBannerLine1), 437),
             "Hilfsprogramm zum L\x94schen (Deaktivieren) der Firmware vom Kelmo Tarnel-Ger\x84t\n");
   EXPECT_EQ(Convert(std::string(messages::kErased), 850),
-            "Firmware wurde durch \x9A" "berschreiben des ersten Bytes gel\x94scht.");
-  EXPECT_EQ(Convert(std::string(messages::kEnd), 850), "\nBeliebige Taste zum Programmende dr\x81" "cken ...");
+            "Firmware wurde durch \x9A"
+            "berschreiben des ersten Bytes gel\x94scht.");
+  EXPECT_EQ(Convert(std::string(messages::kEnd), 850),
+            "\nBeliebige Taste zum Programmende dr\x81"
+            "cken ...");
 }
 
 TEST(AnsiToOem, AsciiStaysAndMissingCharactersGetAReplacement) {

@@ -15,9 +15,15 @@ TEST(PinAt, Pin1CoversX249To258AndY99To108) {
     Point at;
     std::optional<int> pin;
   } cases[] = {
-      {{254, 104}, 0},           {{249, 99}, 0},          {{258, 108}, 0},
-      {{259, 104}, std::nullopt}, {{254, 109}, std::nullopt}, {{248, 104}, std::nullopt},
-      {{254, 98}, std::nullopt},  {{62, 104}, 12},         {{246, 120}, 13},
+      {{254, 104}, 0},
+      {{249, 99}, 0},
+      {{258, 108}, 0},
+      {{259, 104}, std::nullopt},
+      {{254, 109}, std::nullopt},
+      {{248, 104}, std::nullopt},
+      {{254, 98}, std::nullopt},
+      {{62, 104}, 12},
+      {{246, 120}, 13},
       {{198, 120}, 16},  // pin 17, the last signal pin
   };
   for (const auto& c : cases) {
@@ -59,10 +65,22 @@ TEST(LabelPinOf, FindsTheLowestPinIgnoringTheInvertedFlag) {
     SignalCode code;
     std::optional<int> pin;
   } cases[] = {
-      {0x00, 1},  {0x07, 8},  {0x17, 10}, {0x1F, 10}, {0x16, 9},  {0x13, 14},
-      {0x20, 0},  {0x28, 0},  {0x21, 13}, {0x22, 15}, {0x23, 16},
-      {0x10, std::nullopt}, {0x11, std::nullopt}, {0x12, std::nullopt},
-      {0x24, std::nullopt}, {0x27, std::nullopt},
+      {0x00, 1},
+      {0x07, 8},
+      {0x17, 10},
+      {0x1F, 10},
+      {0x16, 9},
+      {0x13, 14},
+      {0x20, 0},
+      {0x28, 0},
+      {0x21, 13},
+      {0x22, 15},
+      {0x23, 16},
+      {0x10, std::nullopt},
+      {0x11, std::nullopt},
+      {0x12, std::nullopt},
+      {0x24, std::nullopt},
+      {0x27, std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(LabelPinOf(c.code), c.pin) << int{c.code};
 }
@@ -85,7 +103,8 @@ TEST(DrawingObjects, ElevenAreCreatedOnceAndAllDeletedOnce) {
     EXPECT_EQ(made[static_cast<std::size_t>(row)].size, 1);
     EXPECT_EQ(made[static_cast<std::size_t>(row)].color, kRowColors[static_cast<std::size_t>(row)]);
     EXPECT_EQ(made[static_cast<std::size_t>(row) + 3].kind, "brush");
-    EXPECT_EQ(made[static_cast<std::size_t>(row) + 3].color, kRowColors[static_cast<std::size_t>(row)]);
+    EXPECT_EQ(made[static_cast<std::size_t>(row) + 3].color,
+              kRowColors[static_cast<std::size_t>(row)]);
   }
   EXPECT_EQ(made[6].size, 3);
   EXPECT_EQ(made[6].color, (Color{0, 0, 0}));
@@ -172,11 +191,9 @@ TEST(DrawPin, FilledMeansHighAtTheConnector) {
     std::uint8_t control, status;
     bool filled;
   } cases[] = {
-      {10, 0x00, 0x00, true},   // pin 11: S7 inverted, read as 0
-      {10, 0x00, 0x80, false},
-      {0, 0x00, 0x00, true},    // pin 1: C0 inverted
-      {0, 0x01, 0x00, false},
-      {9, 0x00, 0x40, true},    // pin 10: S6
+      {10, 0x00, 0x00, true},                          // pin 11: S7 inverted, read as 0
+      {10, 0x00, 0x80, false}, {0, 0x00, 0x00, true},  // pin 1: C0 inverted
+      {0, 0x01, 0x00, false},  {9, 0x00, 0x40, true},  // pin 10: S6
       {9, 0x00, 0x00, false},
   };
   for (const auto& c : cases) {
@@ -208,7 +225,9 @@ TEST(PaintDiagram, DrawsOutlineLinksNumberedPinsAndRowsInOrder) {
   ASSERT_EQ(calls[0].kind, "polygon");
   EXPECT_EQ(calls[0].pen, d.Objects().outline_pen);
   EXPECT_EQ(calls[0].brush, kDefaultBrush);
-  EXPECT_EQ(calls[0].points, (std::vector<Point>{{266, 92}, {266, 112}, {258, 132}, {58, 132}, {50, 112}, {50, 92}}));
+  EXPECT_EQ(
+      calls[0].points,
+      (std::vector<Point>{{266, 92}, {266, 112}, {258, 132}, {58, 132}, {50, 112}, {50, 92}}));
   for (int pin = 0; pin < 17; ++pin) {
     const DrawCall& link = calls[static_cast<std::size_t>(1 + pin)];
     ASSERT_EQ(link.kind, "line");

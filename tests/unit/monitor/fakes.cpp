@@ -22,7 +22,8 @@ int IndexOfPort(std::uint32_t address) {
 }
 
 bool IsEdit(int id) {
-  return (id >= IDC_WRITE_DATA && id <= IDC_WRITE_CONTROL) || (id >= IDC_CFGA && id <= IDC_WRITE_ECR) ||
+  return (id >= IDC_WRITE_DATA && id <= IDC_WRITE_CONTROL) ||
+         (id >= IDC_CFGA && id <= IDC_WRITE_ECR) ||
          (id >= IDC_SHOWN_DATA && id <= IDC_SHOWN_CONTROL) || id == IDC_SHOWN_ECR;
 }
 
@@ -49,9 +50,11 @@ DeviceHandle FakeDevice::Open(const char* name) {
   return open_fails ? kInvalidDevice : kHandle;
 }
 
-bool FakeDevice::Control(DeviceHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
-                         std::span<std::uint8_t> output) {
-  requests.push_back({code, {input.begin(), input.end()}, {output.begin(), output.end()},
+bool FakeDevice::Control(DeviceHandle handle, std::uint32_t code,
+                         std::span<const std::uint8_t> input, std::span<std::uint8_t> output) {
+  requests.push_back({code,
+                      {input.begin(), input.end()},
+                      {output.begin(), output.end()},
                       !input.empty() && input.data() == output.data()});
   if (handle != kHandle || requests_fail || port == nullptr) return false;
   switch (code) {
@@ -111,7 +114,9 @@ DrawingObject FakeGraphics::Make(MadeObject object) {
   made.push_back(std::move(object));
   return made.size();
 }
-DrawingObject FakeGraphics::MakePen(int width, Color color) { return Make({"pen", width, color, {}}); }
+DrawingObject FakeGraphics::MakePen(int width, Color color) {
+  return Make({"pen", width, color, {}});
+}
 DrawingObject FakeGraphics::MakeNullPen() { return Make({"null pen", 0, {}, {}}); }
 DrawingObject FakeGraphics::MakeBrush(Color color) { return Make({"brush", 0, color, {}}); }
 DrawingObject FakeGraphics::MakeFont(int height, const char* face) {
@@ -126,7 +131,8 @@ DrawingObject FakeCanvas::Select(DrawingObject object) {
     slot = &brush;
   } else if (object == kDefaultFont) {
     slot = &font;
-  } else if (object != kDefaultPen && graphics != nullptr && object >= 1 && object <= graphics->made.size()) {
+  } else if (object != kDefaultPen && graphics != nullptr && object >= 1 &&
+             object <= graphics->made.size()) {
     const std::string& kind = graphics->made[object - 1].kind;
     if (kind == "brush") slot = &brush;
     if (kind == "font") slot = &font;
@@ -239,7 +245,9 @@ void FakeDialog::InitCommonControls() {
 void FakeDialog::CreateTooltip() {
   if (log) log->push_back("tooltip");
 }
-void FakeDialog::ActivateTooltip(bool active) { ++(active ? tooltip_activations : tooltip_deactivations); }
+void FakeDialog::ActivateTooltip(bool active) {
+  ++(active ? tooltip_activations : tooltip_deactivations);
+}
 void FakeDialog::PositionTooltip(Point screen) { tooltip_positions.push_back(screen); }
 void FakeDialog::SetHandCursor() { ++hand_cursors; }
 

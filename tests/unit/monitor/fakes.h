@@ -127,7 +127,7 @@ struct FakeDialog final : Dialog {
   std::map<int, std::string> texts;
   std::map<int, bool> visible, read_only, checked;
   std::vector<std::pair<int, std::string>> set_texts;  // every SetText
-  int other_control_changes = 0;  // visibility, read-only, check, list changes
+  int other_control_changes = 0;                       // visibility, read-only, check, list changes
   std::vector<std::string> list;
   int selection = -1;
   bool dropped_down = false;

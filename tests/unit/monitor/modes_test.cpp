@@ -25,8 +25,9 @@ struct InMode : MonitorFixture {
 TEST(FillModeList, AddsTheEightNamesInOrder) {
   MonitorFixture m;
   m.Start();
-  EXPECT_EQ(m.dialog.list, (std::vector<std::string>{"SPP (Nibble)", "Bidirektional", "AutoStrobe", "ECP",
-                                                     "EPP", "reserviert", "Test", "Konfiguration"}));
+  EXPECT_EQ(m.dialog.list,
+            (std::vector<std::string>{"SPP (Nibble)", "Bidirektional", "AutoStrobe", "ECP", "EPP",
+                                      "reserviert", "Test", "Konfiguration"}));
 }
 
 TEST(ApplyMode, ArrangesTheLowerControlsByTheModeFlags) {
@@ -148,14 +149,14 @@ TEST(OutputByte, GoesWhereTheModeAndTargetSay) {
     Writes writes;
     bool data_row_shows;
   } cases[] = {
-      {0x40, true, {{0, 0x5A}}, true},     // AutoStrobe
-      {0x60, true, {{0, 0x5A}}, false},    // ECP command
-      {0x60, false, {{8, 0x5A}}, false},   // ECP data FIFO
-      {0x80, true, {{3, 0x5A}}, true},     // EPP address
-      {0x80, false, {{4, 0x5A}}, true},    // EPP data
-      {0xC0, true, {{8, 0x5A}}, false},    // test FIFO
-      {0xA0, true, {}, false},             // reserved
-      {0xE0, true, {}, false},             // configuration
+      {0x40, true, {{0, 0x5A}}, true},    // AutoStrobe
+      {0x60, true, {{0, 0x5A}}, false},   // ECP command
+      {0x60, false, {{8, 0x5A}}, false},  // ECP data FIFO
+      {0x80, true, {{3, 0x5A}}, true},    // EPP address
+      {0x80, false, {{4, 0x5A}}, true},   // EPP data
+      {0xC0, true, {{8, 0x5A}}, false},   // test FIFO
+      {0xA0, true, {}, false},            // reserved
+      {0xE0, true, {}, false},            // configuration
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(int{c.ecr} * 2 + c.address);
@@ -219,7 +220,8 @@ TEST(ReadByte, ReadsTheModesRegisterIntoField168) {
       EXPECT_TRUE(m.dialog.set_texts.empty());
     } else {
       EXPECT_EQ(m.port.reads, std::vector<int>{c.index});
-      EXPECT_EQ(m.dialog.Text(IDC_CFGA), FormatHex(m.port.registers[static_cast<std::size_t>(c.index)]).text);
+      EXPECT_EQ(m.dialog.Text(IDC_CFGA),
+                FormatHex(m.port.registers[static_cast<std::size_t>(c.index)]).text);
       EXPECT_EQ(m.dialog.timers.count(IDC_CFGA), 0u);
     }
     EXPECT_EQ(Monitor().shown_values, shown);

@@ -34,11 +34,12 @@ TEST(StartMonitor, RunsItsStepsInOrder) {
                                        "list ECP",          "list EPP",           "list reserviert",
                                        "list Test",         "list Konfiguration", "write 0 143"};
   for (int i = 0; i < 16; ++i) expected.push_back("read " + std::to_string(i));
-  for (const char* kind : {"pen", "pen", "pen", "brush", "brush", "brush", "pen", "pen", "null pen",
-                           "font", "font"}) {
+  for (const char* kind :
+       {"pen", "pen", "pen", "brush", "brush", "brush", "pen", "pen", "null pen", "font", "font"}) {
     expected.push_back(std::string("make ") + kind);
   }
-  for (const char* step : {"common controls", "tooltip", "check 122", "timer 1 100"}) expected.push_back(step);
+  for (const char* step : {"common controls", "tooltip", "check 122", "timer 1 100"})
+    expected.push_back(step);
   EXPECT_EQ(m.log, expected);
 
   const MonitorState& state = Monitor();
@@ -133,7 +134,8 @@ TEST(RefreshRegister, RedrawsOnlyTheChangedBitsAndTheirPins) {
   EXPECT_EQ(m.dialog.canvas.calls[0].box, BitBoxSquare(0x10));  // bit 0 first
   EXPECT_EQ(m.dialog.canvases_acquired, 1);
   EXPECT_EQ(m.dialog.canvases_released, 1);
-  EXPECT_EQ(m.dialog.set_texts, (std::vector<std::pair<int, std::string>>{{IDC_SHOWN_STATUS, "81"}}));
+  EXPECT_EQ(m.dialog.set_texts,
+            (std::vector<std::pair<int, std::string>>{{IDC_SHOWN_STATUS, "81"}}));
   EXPECT_EQ(Monitor().shown_values[1], 0x81);
 }
 
@@ -201,7 +203,7 @@ TEST(DelayedWrite, WritesTheLowByteOfTheFieldsNumber) {
   EXPECT_EQ(m.dialog.timers.count(IDC_WRITE_STATUS), 0u);
   EXPECT_EQ(m.dialog.select_all, std::vector<int>{IDC_WRITE_STATUS});
   EXPECT_EQ(m.dialog.canvas.Count("rectangle"), 8);  // the status row redrawn
-  EXPECT_EQ(m.Reads(), 0);  // the read-back follows with the next poll
+  EXPECT_EQ(m.Reads(), 0);                           // the read-back follows with the next poll
 }
 
 TEST(DelayedWrite, BadInputBeepsAndWritesNothing) {

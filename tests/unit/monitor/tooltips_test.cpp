@@ -33,8 +33,12 @@ TEST(GetTooltipText, NamesTheSignalForTheSelectedMode) {
     int mode;
     const char* text;
   } cases[] = {
-      {Pin(11), 0, "BUSY (besch\xE4" "ftigt)"},  // inverted pin loses the slash
-      {Box(0x17), 0, "/BUSY (besch\xE4" "ftigt)"},
+      {Pin(11), 0,
+       "BUSY (besch\xE4"
+       "ftigt)"},  // inverted pin loses the slash
+      {Box(0x17), 0,
+       "/BUSY (besch\xE4"
+       "ftigt)"},
       {Pin(1), 0, "/STB (Strobe)"},  // inverted pin gets a slash
       {Pin(1), 2, "/HostClk"},
       {Pin(1), 4, "/Write"},
@@ -43,17 +47,20 @@ TEST(GetTooltipText, NamesTheSignalForTheSelectedMode) {
       {Box(0x20), 4, "Write"},
       {Pin(14), 3, "/HostAck"},
       {Box(0x10), 4, "Timeout"},
-      {Box(0x10), 0, ""},  // the default status list has six entries
+      {Box(0x10), 0, ""},                             // the default status list has six entries
       {Box(0x12), 3, "/IRQ (Interruptanforderung)"},  // falls back to the default list
       {Box(0x24), 4, "IRQEN (Interruptfreigabe)"},
       {Pin(2), 0, "Data 0"},
       {Pin(9), 3, "Data 7"},
       {Box(0x05), 4, "Data 5"},
-      {Pin(16), 0, "/INI (Init, R\xFC" "cksetzen)"},  // not inverted: as listed
+      {Pin(16), 0,
+       "/INI (Init, R\xFC"
+       "cksetzen)"},  // not inverted: as listed
       {Pin(17), 3, "/1284Active"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.at.x) + "," + std::to_string(c.at.y) + " mode " + std::to_string(c.mode));
+    SCOPED_TRACE(std::to_string(c.at.x) + "," + std::to_string(c.at.y) + " mode " +
+                 std::to_string(c.mode));
     Hovering h;
     EXPECT_EQ(h.TextAt(c.at, c.mode), c.text);
   }

@@ -29,7 +29,8 @@ TEST(AdapterModel, PlainRegistersReadBackInEveryMode) {
     for (unsigned index : {0u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 11u, 12u, 13u, 14u, 15u}) {
       Adapter adapter = InMode(mode);
       WriteRegister(adapter, index, static_cast<std::uint8_t>(0xA0 + index));
-      EXPECT_EQ(ReadRegister(adapter, index), 0xA0 + index) << "mode " << mode << " register " << index;
+      EXPECT_EQ(ReadRegister(adapter, index), 0xA0 + index)
+          << "mode " << mode << " register " << index;
     }
   }
 }
@@ -48,7 +49,8 @@ TEST(AdapterModel, EcrFlagBitsIgnoreWrites) {
     std::uint8_t written;
     std::uint8_t read;
   };
-  for (const Case c : {Case{0x00, 0x01}, Case{0x03, 0x01}, Case{0x02, 0x01}, Case{0x3C, 0x3D}, Case{0xFF, 0xFD}}) {
+  for (const Case c :
+       {Case{0x00, 0x01}, Case{0x03, 0x01}, Case{0x02, 0x01}, Case{0x3C, 0x3D}, Case{0xFF, 0xFD}}) {
     Adapter adapter{};
     WriteRegister(adapter, kEcrRegister, c.written);
     EXPECT_EQ(ReadRegister(adapter, kEcrRegister), c.read) << std::hex << int{c.written};
@@ -74,7 +76,8 @@ TEST(AdapterModel, ConfigModeReadsCfgAConstantAndCfgBBack) {
   WriteRegister(adapter, kCfgBRegister, 0x42);
   EXPECT_EQ(ReadRegister(adapter, kCfgBRegister), 0x42);
   WriteRegister(adapter, kEcrRegister, 0x00);
-  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 0x77) << "the write to cfgA must not reach register 8";
+  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 0x77)
+      << "the write to cfgA must not reach register 8";
 }
 
 TEST(AdapterModel, TestFifoKeepsBytesInOrderWithFlags) {
@@ -95,7 +98,8 @@ TEST(AdapterModel, TestFifoWrapsAround) {
   Adapter adapter = InMode(kModeTest);
   std::vector<std::uint8_t> read_back;
   for (unsigned round = 0; round < 3; ++round) {
-    for (unsigned i = 0; i < 10; ++i) WriteRegister(adapter, kFifoRegister, static_cast<std::uint8_t>(round * 10 + i));
+    for (unsigned i = 0; i < 10; ++i)
+      WriteRegister(adapter, kFifoRegister, static_cast<std::uint8_t>(round * 10 + i));
     for (unsigned i = 0; i < 10; ++i) read_back.push_back(ReadRegister(adapter, kFifoRegister));
   }
   for (unsigned i = 0; i < read_back.size(); ++i) EXPECT_EQ(read_back[i], i);
@@ -105,7 +109,8 @@ TEST(AdapterModel, EcpModePeripheralTakesEachByte) {
   Adapter adapter = InMode(kModeEcp);
   for (std::uint8_t byte = 1; byte <= 20; ++byte) WriteRegister(adapter, kFifoRegister, byte);
   EXPECT_EQ(ReadRegister(adapter, kEcrRegister), 0x61) << "the FIFO stays empty";
-  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 20) << "an empty FIFO reads the last byte written";
+  EXPECT_EQ(ReadRegister(adapter, kFifoRegister), 20)
+      << "an empty FIFO reads the last byte written";
 }
 
 TEST(AdapterModel, ModeChangeEmptiesTheFifo) {
@@ -137,7 +142,8 @@ TEST(AdapterModel, MalformedCommandsFailAndChangeNothing) {
       {}, {0x02}, {0x12, 0x00}, {0x00, 0x01, 0x02}, {0x20, 0x01}, {0x80}, {0x40, 0x00}, {0xF0}};
   for (const auto& command : commands) {
     Adapter adapter{};
-    EXPECT_FALSE(ExecuteCommand(adapter, command).ok) << "command of " << command.size() << " bytes";
+    EXPECT_FALSE(ExecuteCommand(adapter, command).ok)
+        << "command of " << command.size() << " bytes";
     EXPECT_EQ(SaveState(adapter), SaveState(Adapter{}));
   }
 }
@@ -211,9 +217,10 @@ TEST(AdapterModel, SavedStateRoundTripAndRejectsDamage) {
     std::uint8_t value;
   };
   const unsigned after_fifo = 1 + kRegisterCount + kFifoCapacity;
-  for (const Damage d : {Damage{0, 9}, Damage{1 + kEcrRegister, 0xA0}, Damage{1 + kEcrRegister, 0xC1},
-                         Damage{after_fifo, 16}, Damage{after_fifo + 1, 17}, Damage{after_fifo + 3, 3},
-                         Damage{after_fifo + 5, 2}}) {
+  for (const Damage d :
+       {Damage{0, 9}, Damage{1 + kEcrRegister, 0xA0}, Damage{1 + kEcrRegister, 0xC1},
+        Damage{after_fifo, 16}, Damage{after_fifo + 1, 17}, Damage{after_fifo + 3, 3},
+        Damage{after_fifo + 5, 2}}) {
     SavedState damaged = saved;
     damaged[d.at] = d.value;
     Adapter target{};

@@ -9,7 +9,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-RequestResult Send(Adapter& adapter, DeviceKind device, std::uint32_t code, const Bytes& input, Bytes& output) {
+RequestResult Send(Adapter& adapter, DeviceKind device, std::uint32_t code, const Bytes& input,
+                   Bytes& output) {
   return HandleRequest(adapter, device, code, {input, output});
 }
 
@@ -23,13 +24,15 @@ Bytes Words(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
 TEST(AdapterRequests, LptRegisterCommands) {
   Adapter adapter{};
   Bytes none;
-  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptRegisterCommand, {0x00, 0xAB}, none).status, RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptRegisterCommand, {0x00, 0xAB}, none).status,
+            RequestStatus::kSuccess);
   EXPECT_EQ(adapter.registers[0], 0xAB);
 
   // The read command and its answer share one byte, as the caller passes it.
   std::uint8_t shared = 0x10;
-  const RequestResult result = HandleRequest(adapter, DeviceKind::kLpt, kLptRegisterCommand,
-                                              {std::span<const std::uint8_t>(&shared, 1), std::span(&shared, 1)});
+  const RequestResult result =
+      HandleRequest(adapter, DeviceKind::kLpt, kLptRegisterCommand,
+                    {std::span<const std::uint8_t>(&shared, 1), std::span(&shared, 1)});
   EXPECT_EQ(result.status, RequestStatus::kSuccess);
   EXPECT_EQ(result.bytes_returned, 1u);
   EXPECT_EQ(shared, 0xAB);
@@ -41,25 +44,31 @@ TEST(AdapterRequests, EepromRequestsAndFailureSwitch) {
   EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptEepromRead, {0, 0}, byte).bytes_returned, 1u);
   EXPECT_EQ(byte[0], 0xC2);
   byte[0] = 0xFF;  // the value to write travels in the direct buffer
-  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptEepromWrite, {0, 0}, byte).status, RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptEepromWrite, {0, 0}, byte).status,
+            RequestStatus::kSuccess);
   EXPECT_EQ(adapter.eeprom_first, 0xFF);
 
   adapter.eeprom_failure = EepromFailure::kRead;
-  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptEepromRead, {0, 0}, byte).status, RequestStatus::kDeviceError);
+  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptEepromRead, {0, 0}, byte).status,
+            RequestStatus::kDeviceError);
   adapter.eeprom_failure = EepromFailure::kWrite;
   byte[0] = 0x00;
-  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptEepromWrite, {0, 0}, byte).status, RequestStatus::kDeviceError);
+  EXPECT_EQ(Send(adapter, DeviceKind::kLpt, kLptEepromWrite, {0, 0}, byte).status,
+            RequestStatus::kDeviceError);
   EXPECT_EQ(adapter.eeprom_first, 0xFF);
 }
 
 TEST(AdapterRequests, EzUsbReadCommandThenAnswerPipe) {
   Adapter adapter{};
   Bytes data{0x02, 0x0C};
-  EXPECT_EQ(Send(adapter, DeviceKind::kEzusb, kEzusbBulkWrite, {0, 0, 0, 0}, data).status, RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kEzusb, kEzusbBulkWrite, {0, 0, 0, 0}, data).status,
+            RequestStatus::kSuccess);
   Bytes command{0x12};
-  EXPECT_EQ(Send(adapter, DeviceKind::kEzusb, kEzusbBulkWrite, {0, 0, 0, 0}, command).status, RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kEzusb, kEzusbBulkWrite, {0, 0, 0, 0}, command).status,
+            RequestStatus::kSuccess);
   Bytes answer{0x00};
-  const RequestResult result = Send(adapter, DeviceKind::kEzusb, kEzusbBulkRead, {1, 0, 0, 0}, answer);
+  const RequestResult result =
+      Send(adapter, DeviceKind::kEzusb, kEzusbBulkRead, {1, 0, 0, 0}, answer);
   EXPECT_EQ(result.status, RequestStatus::kSuccess);
   EXPECT_EQ(result.bytes_returned, 1u);
   EXPECT_EQ(answer[0], 0x0C);
@@ -73,8 +82,9 @@ TEST(AdapterRequests, PortAddresses) {
     std::uint32_t address;
     int index;
   };
-  for (const Case c : {Case{0x378, 0}, Case{0x37F, 7}, Case{0x778, 8}, Case{0x77A, 10}, Case{0x77F, 15},
-                       Case{0x377, -1}, Case{0x380, -1}, Case{0x777, -1}, Case{0x780, -1}, Case{0x3BC, -1}}) {
+  for (const Case c :
+       {Case{0x378, 0}, Case{0x37F, 7}, Case{0x778, 8}, Case{0x77A, 10}, Case{0x77F, 15},
+        Case{0x377, -1}, Case{0x380, -1}, Case{0x777, -1}, Case{0x780, -1}, Case{0x3BC, -1}}) {
     EXPECT_EQ(RegisterOfPort(c.address), c.index) << std::hex << c.address;
   }
 }
@@ -85,7 +95,8 @@ TEST(AdapterRequests, PortIoReadAndWrite) {
   EXPECT_EQ(Send(adapter, DeviceKind::kPortIo, kPortIoWrite, Words(0x378, 0, 0x8F), none).status,
             RequestStatus::kSuccess);
   Bytes word(4, 0xEE);
-  const RequestResult result = Send(adapter, DeviceKind::kPortIo, kPortIoRead, Words(0x378, 0, 0), word);
+  const RequestResult result =
+      Send(adapter, DeviceKind::kPortIo, kPortIoRead, Words(0x378, 0, 0), word);
   EXPECT_EQ(result.bytes_returned, 4u);
   EXPECT_EQ(word, (Bytes{0x8F, 0, 0, 0}));
   Send(adapter, DeviceKind::kPortIo, kPortIoRead, Words(0x77A, 0, 0), word);
@@ -110,7 +121,12 @@ TEST(AdapterRequests, MalformedAndUnknownRequestsFailWithoutChange) {
       {"not a command", DeviceKind::kLpt, kLptRegisterCommand, {0x40, 1}, 0, bad},
       {"short EEPROM offset", DeviceKind::kLpt, kLptEepromRead, {0}, 1, bad},
       {"EEPROM read without output", DeviceKind::kLpt, kLptEepromRead, {0, 0}, 0, bad},
-      {"EEPROM offset 1", DeviceKind::kLpt, kLptEepromWrite, {1, 0}, 1, RequestStatus::kDeviceError},
+      {"EEPROM offset 1",
+       DeviceKind::kLpt,
+       kLptEepromWrite,
+       {1, 0},
+       1,
+       RequestStatus::kDeviceError},
       {"EEPROM write without data", DeviceKind::kLpt, kLptEepromWrite, {0, 0}, 0, bad},
       {"EEPROM write with two data bytes", DeviceKind::kLpt, kLptEepromWrite, {0, 0}, 2, bad},
       {"EZ-USB request on LPT", DeviceKind::kLpt, kEzusbBulkWrite, {0, 0, 0, 0}, 2, unknown},
@@ -127,8 +143,12 @@ TEST(AdapterRequests, MalformedAndUnknownRequestsFailWithoutChange) {
       {"small output", DeviceKind::kPortIo, kPortIoRead, Words(0x378, 0, 0), 1, bad},
       {"unknown port request", DeviceKind::kPortIo, 0x80FF000C, Words(0x378, 0, 0), 4, unknown},
       {"short state", DeviceKind::kControl, kControlSetState, Bytes(16, 0), 0, bad},
-      {"mode 5 state", DeviceKind::kControl, kControlSetState,
-       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0, 0, 0, 0, 0, 0xC2}, 0, bad},
+      {"mode 5 state",
+       DeviceKind::kControl,
+       kControlSetState,
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0, 0, 0, 0, 0, 0xC2},
+       0,
+       bad},
       {"failure 3", DeviceKind::kControl, kControlSetFailure, {3}, 0, bad},
       {"small snapshot", DeviceKind::kControl, kControlGetState, {}, kSnapshotSize - 1, bad},
   };
@@ -146,13 +166,19 @@ TEST(AdapterRequests, ControlDevice) {
   Adapter adapter{};
   Bytes none;
   Bytes state{0x01, 0xA5, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x23, 0, 0, 0, 0, 0x7F, 0xB2};
-  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlSetState, state, none).status, RequestStatus::kSuccess);
-  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlSetLpt, {5}, none).status, RequestStatus::kSuccess);
-  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlSetFailure, {1}, none).status, RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlSetState, state, none).status,
+            RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlSetLpt, {5}, none).status,
+            RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlSetFailure, {1}, none).status,
+            RequestStatus::kSuccess);
   Bytes snapshot(kSnapshotSize);
-  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlGetState, {}, snapshot).bytes_returned, kSnapshotSize);
-  EXPECT_EQ(snapshot, (Bytes{0x01, 0xA5, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x21, 0, 0, 0, 0, 0x7F, 0xB2, 5, 1}));
-  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlPowerOn, {}, none).status, RequestStatus::kSuccess);
+  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlGetState, {}, snapshot).bytes_returned,
+            kSnapshotSize);
+  EXPECT_EQ(snapshot,
+            (Bytes{0x01, 0xA5, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x21, 0, 0, 0, 0, 0x7F, 0xB2, 5, 1}));
+  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlPowerOn, {}, none).status,
+            RequestStatus::kSuccess);
   Send(adapter, DeviceKind::kControl, kControlGetState, {}, snapshot);
   EXPECT_EQ(snapshot, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0xC2, 5, 1}));
 }

@@ -42,14 +42,16 @@ TEST(AdapterStateText, ParsesSingleValues) {
   std::uint8_t byte = 0;
   EXPECT_TRUE(ParseHexByte("c2", byte));
   EXPECT_EQ(byte, 0xC2);
-  for (const char* bad : {"", "0x1", "123", "G", " 1"}) EXPECT_FALSE(ParseHexByte(bad, byte)) << bad;
+  for (const char* bad : {"", "0x1", "123", "G", " 1"})
+    EXPECT_FALSE(ParseHexByte(bad, byte)) << bad;
 
   std::uint8_t number = 9;
   EXPECT_TRUE(ParseLptNumber("0", number));
   EXPECT_EQ(number, 0);
   EXPECT_TRUE(ParseLptNumber("255", number));
   EXPECT_EQ(number, 255);
-  for (const char* bad : {"", "256", "-1", "2a", "1000"}) EXPECT_FALSE(ParseLptNumber(bad, number)) << bad;
+  for (const char* bad : {"", "256", "-1", "2a", "1000"})
+    EXPECT_FALSE(ParseLptNumber(bad, number)) << bad;
 
   EepromFailure failure = EepromFailure::kNone;
   EXPECT_TRUE(ParseFailure("write", failure));

@@ -15,152 +15,150 @@
 namespace fake {
 
 struct Device {
-    std::string path;
-    uint16_t vendor_id = 0x16C0;
-    uint16_t product_id = 0x05DF;
-    std::u16string manufacturer;
-    std::u16string product = u"Sorbel";
-    hex_upload::HidOpenResult open_result = hex_upload::HidOpenResult::kOpened;
-    bool listed_identity = false;  // the list tells ids and strings (as on Linux)
-    bool attributes_fail = false;
-    bool manufacturer_fails = false;
-    bool product_fails = false;
-    bool closing_report_fails = false;
-    std::vector<uint8_t> input_report;  // what a read gives
-    sorbel_sim::Bootloader* bootloader = nullptr;
+  std::string path;
+  uint16_t vendor_id = 0x16C0;
+  uint16_t product_id = 0x05DF;
+  std::u16string manufacturer;
+  std::u16string product = u"Sorbel";
+  hex_upload::HidOpenResult open_result = hex_upload::HidOpenResult::kOpened;
+  bool listed_identity = false;  // the list tells ids and strings (as on Linux)
+  bool attributes_fail = false;
+  bool manufacturer_fails = false;
+  bool product_fails = false;
+  bool closing_report_fails = false;
+  std::vector<uint8_t> input_report;  // what a read gives
+  sorbel_sim::Bootloader* bootloader = nullptr;
 };
 
 class Hid final : public hex_upload::HidPlatform {
-public:
-    std::vector<Device> devices;
-    int hidden_searches = 0;     // the next searches list no device at all
-    std::vector<std::string> events;  // "list", "open <path>", "close <path>", "sleep <ms>"
-    int list_count = 0;
-    std::vector<std::string> written;  // output reports, as hex
+ public:
+  std::vector<Device> devices;
+  int hidden_searches = 0;          // the next searches list no device at all
+  std::vector<std::string> events;  // "list", "open <path>", "close <path>", "sleep <ms>"
+  int list_count = 0;
+  std::vector<std::string> written;  // output reports, as hex
 
-    bool BeginDeviceList() override {
-        ++list_count;
-        events.push_back("list");
-        hidden_ = hidden_searches > 0;
-        if (hidden_)
-            --hidden_searches;
-        return true;
-    }
-    bool ListDevice(unsigned index, hex_upload::HidListedDevice& listed) override {
-        if (hidden_ || index >= devices.size())
-            return false;
-        const Device& device = devices[index];
-        listed.path = device.path.c_str();
-        listed.identity_known = device.listed_identity;
-        listed.vendor_id = device.vendor_id;
-        listed.product_id = device.product_id;
-        listed.manufacturer = device.manufacturer.c_str();
-        listed.product = device.product.c_str();
-        return true;
-    }
-    void EndDeviceList() override {}
+  bool BeginDeviceList() override {
+    ++list_count;
+    events.push_back("list");
+    hidden_ = hidden_searches > 0;
+    if (hidden_) --hidden_searches;
+    return true;
+  }
+  bool ListDevice(unsigned index, hex_upload::HidListedDevice& listed) override {
+    if (hidden_ || index >= devices.size()) return false;
+    const Device& device = devices[index];
+    listed.path = device.path.c_str();
+    listed.identity_known = device.listed_identity;
+    listed.vendor_id = device.vendor_id;
+    listed.product_id = device.product_id;
+    listed.manufacturer = device.manufacturer.c_str();
+    listed.product = device.product.c_str();
+    return true;
+  }
+  void EndDeviceList() override {}
 
-    hex_upload::HidOpenResult Open(const char* path, hex_upload::HidHandle& handle) override {
-        for (Device& device : devices) {
-            if (device.path != path)
-                continue;
-            if (device.open_result != hex_upload::HidOpenResult::kOpened)
-                return device.open_result;
-            events.push_back("open " + device.path);
-            handle = &device;
-            return hex_upload::HidOpenResult::kOpened;
-        }
-        return hex_upload::HidOpenResult::kFailed;
+  hex_upload::HidOpenResult Open(const char* path, hex_upload::HidHandle& handle) override {
+    for (Device& device : devices) {
+      if (device.path != path) continue;
+      if (device.open_result != hex_upload::HidOpenResult::kOpened) return device.open_result;
+      events.push_back("open " + device.path);
+      handle = &device;
+      return hex_upload::HidOpenResult::kOpened;
     }
-    void Close(hex_upload::HidHandle handle) override { events.push_back("close " + Of(handle).path); }
+    return hex_upload::HidOpenResult::kFailed;
+  }
+  void Close(hex_upload::HidHandle handle) override {
+    events.push_back("close " + Of(handle).path);
+  }
 
-    bool GetAttributes(hex_upload::HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) override {
-        const Device& device = Of(handle);
-        vendor_id = device.vendor_id;
-        product_id = device.product_id;
-        return !device.attributes_fail;
-    }
-    bool GetManufacturerString(hex_upload::HidHandle handle, std::span<char16_t> text) override {
-        return Copy(Of(handle).manufacturer, Of(handle).manufacturer_fails, text);
-    }
-    bool GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) override {
-        return Copy(Of(handle).product, Of(handle).product_fails, text);
-    }
-    bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) override {
-        auto* model = Of(handle).bootloader;
-        return model != nullptr && sorbel_sim::GetFeature(*model, report);
-    }
-    bool SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override {
-        Device& device = Of(handle);
-        if (device.bootloader == nullptr)
-            return false;
-        bool sent = sorbel_sim::SetFeature(*device.bootloader, report);
-        return sent && !(report.size() == 7 && device.closing_report_fails);
-    }
-    bool Read(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override {
-        const auto& input = Of(handle).input_report;
-        bytes_read = std::min(input.size(), report.size());
-        std::copy_n(input.begin(), bytes_read, report.begin());
-        return true;
-    }
-    bool Write(hex_upload::HidHandle, std::span<const uint8_t> report) override {
-        written.emplace_back(report.begin(), report.end());
-        return true;
-    }
-    void SleepMs(unsigned milliseconds) override { events.push_back("sleep " + std::to_string(milliseconds)); }
+  bool GetAttributes(hex_upload::HidHandle handle, uint16_t& vendor_id,
+                     uint16_t& product_id) override {
+    const Device& device = Of(handle);
+    vendor_id = device.vendor_id;
+    product_id = device.product_id;
+    return !device.attributes_fail;
+  }
+  bool GetManufacturerString(hex_upload::HidHandle handle, std::span<char16_t> text) override {
+    return Copy(Of(handle).manufacturer, Of(handle).manufacturer_fails, text);
+  }
+  bool GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) override {
+    return Copy(Of(handle).product, Of(handle).product_fails, text);
+  }
+  bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) override {
+    auto* model = Of(handle).bootloader;
+    return model != nullptr && sorbel_sim::GetFeature(*model, report);
+  }
+  bool SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override {
+    Device& device = Of(handle);
+    if (device.bootloader == nullptr) return false;
+    bool sent = sorbel_sim::SetFeature(*device.bootloader, report);
+    return sent && !(report.size() == 7 && device.closing_report_fails);
+  }
+  bool Read(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override {
+    const auto& input = Of(handle).input_report;
+    bytes_read = std::min(input.size(), report.size());
+    std::copy_n(input.begin(), bytes_read, report.begin());
+    return true;
+  }
+  bool Write(hex_upload::HidHandle, std::span<const uint8_t> report) override {
+    written.emplace_back(report.begin(), report.end());
+    return true;
+  }
+  void SleepMs(unsigned milliseconds) override {
+    events.push_back("sleep " + std::to_string(milliseconds));
+  }
 
-private:
-    static Device& Of(hex_upload::HidHandle handle) { return *static_cast<Device*>(handle); }
-    static bool Copy(const std::u16string& from, bool fails, std::span<char16_t> text) {
-        if (fails)
-            return false;
-        size_t n = std::min(from.size(), text.size() - 1);
-        std::copy_n(from.begin(), n, text.begin());
-        text[n] = 0;
-        return true;
-    }
-    bool hidden_ = false;
+ private:
+  static Device& Of(hex_upload::HidHandle handle) { return *static_cast<Device*>(handle); }
+  static bool Copy(const std::u16string& from, bool fails, std::span<char16_t> text) {
+    if (fails) return false;
+    size_t n = std::min(from.size(), text.size() - 1);
+    std::copy_n(from.begin(), n, text.begin());
+    text[n] = 0;
+    return true;
+  }
+  bool hidden_ = false;
 };
 
 struct CapturedOutput final : hex_upload::Output {
-    std::string text;
-    void Write(std::string_view part) override { text += part; }
+  std::string text;
+  void Write(std::string_view part) override { text += part; }
 };
 
 // A bootloader model with a log of the reports it received and sent.
 struct LoggedBootloader {
-    std::unique_ptr<sorbel_sim::Bootloader> model = std::make_unique<sorbel_sim::Bootloader>();
-    std::vector<std::string> log;
+  std::unique_ptr<sorbel_sim::Bootloader> model = std::make_unique<sorbel_sim::Bootloader>();
+  std::vector<std::string> log;
 
-    explicit LoggedBootloader(sorbel_sim::Settings settings = {}) {
-        model->log = [](void* context, std::string_view line) {
-            static_cast<std::vector<std::string>*>(context)->emplace_back(line);
-        };
-        model->log_context = &log;
-        sorbel_sim::Reset(*model, settings);
+  explicit LoggedBootloader(sorbel_sim::Settings settings = {}) {
+    model->log = [](void* context, std::string_view line) {
+      static_cast<std::vector<std::string>*>(context)->emplace_back(line);
+    };
+    model->log_context = &log;
+    sorbel_sim::Reset(*model, settings);
+  }
+  // Addresses of the data block reports received, in order.
+  std::vector<unsigned> BlockAddresses() const {
+    std::vector<unsigned> addresses;
+    for (const auto& line : log) {
+      if (line.rfind("set 3 132 02 ", 0) != 0) continue;
+      unsigned low = std::stoul(line.substr(13, 2), nullptr, 16);
+      unsigned middle = std::stoul(line.substr(16, 2), nullptr, 16);
+      unsigned high = std::stoul(line.substr(19, 2), nullptr, 16);
+      addresses.push_back(low | middle << 8 | high << 16);
     }
-    // Addresses of the data block reports received, in order.
-    std::vector<unsigned> BlockAddresses() const {
-        std::vector<unsigned> addresses;
-        for (const auto& line : log) {
-            if (line.rfind("set 3 132 02 ", 0) != 0)
-                continue;
-            unsigned low = std::stoul(line.substr(13, 2), nullptr, 16);
-            unsigned middle = std::stoul(line.substr(16, 2), nullptr, 16);
-            unsigned high = std::stoul(line.substr(19, 2), nullptr, 16);
-            addresses.push_back(low | middle << 8 | high << 16);
-        }
-        return addresses;
-    }
+    return addresses;
+  }
 };
 
 // The device hex-upload looks for, as the build names its manufacturer.
 inline Device SorbelDevice(sorbel_sim::Bootloader* model, std::string path = "sorbel") {
-    Device device;
-    device.path = std::move(path);
-    device.manufacturer = sorbel_sim::Utf16FromUtf8(HEX_UPLOAD_MANUFACTURER);
-    device.bootloader = model;
-    return device;
+  Device device;
+  device.path = std::move(path);
+  device.manufacturer = sorbel_sim::Utf16FromUtf8(HEX_UPLOAD_MANUFACTURER);
+  device.bootloader = model;
+  return device;
 }
 
 }  // namespace fake

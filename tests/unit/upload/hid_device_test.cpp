@@ -11,200 +11,217 @@ using namespace hex_upload;
 using fake::Device;
 
 int OpenSorbel(fake::Hid& hid, HidHandle& handle) {
-    return OpenBootDevice(hid, handle, kVendorId, kManufacturer, kProductId, kProduct);
+  return OpenBootDevice(hid, handle, kVendorId, kManufacturer, kProductId, kProduct);
 }
 
-std::string OpenedPath(HidHandle handle) {
-    return static_cast<Device*>(handle)->path;
-}
+std::string OpenedPath(HidHandle handle) { return static_cast<Device*>(handle)->path; }
 
 Device Other(std::string path, uint16_t vendor, uint16_t product) {
-    Device device = fake::SorbelDevice(nullptr, std::move(path));
-    device.vendor_id = vendor;
-    device.product_id = product;
-    return device;
+  Device device = fake::SorbelDevice(nullptr, std::move(path));
+  device.vendor_id = vendor;
+  device.product_id = product;
+  return device;
 }
 
 TEST(DeviceSearch, NoDeviceAtAll) {
-    fake::Hid hid;
-    HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
-    EXPECT_EQ(nullptr, handle);
+  fake::Hid hid;
+  HidHandle handle = nullptr;
+  EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
+  EXPECT_EQ(nullptr, handle);
 }
 
 TEST(DeviceSearch, TakesTheFirstFullMatchAndClosesThoseItPassedOver) {
-    fake::Hid hid;
-    Device wrong_product = fake::SorbelDevice(nullptr, "wrong-product");
-    wrong_product.product = u"Sorbet";
-    Device wrong_case = fake::SorbelDevice(nullptr, "wrong-case");
-    wrong_case.product = u"sorbel";
-    hid.devices = {Other("keyboard", 0x046D, 0xC31C), Other("same-vendor", 0x16C0, 0x05DC), wrong_product,
-                   wrong_case, fake::SorbelDevice(nullptr, "first"), fake::SorbelDevice(nullptr, "second")};
-    HidHandle handle = nullptr;
-    ASSERT_EQ(kUsbSuccess, OpenSorbel(hid, handle));
-    EXPECT_EQ("first", OpenedPath(handle));
-    EXPECT_EQ((std::vector<std::string>{"list", "open keyboard", "close keyboard", "open same-vendor",
-                                        "close same-vendor", "open wrong-product", "close wrong-product",
-                                        "open wrong-case", "close wrong-case", "open first"}),
-              hid.events);
+  fake::Hid hid;
+  Device wrong_product = fake::SorbelDevice(nullptr, "wrong-product");
+  wrong_product.product = u"Sorbet";
+  Device wrong_case = fake::SorbelDevice(nullptr, "wrong-case");
+  wrong_case.product = u"sorbel";
+  hid.devices = {Other("keyboard", 0x046D, 0xC31C),
+                 Other("same-vendor", 0x16C0, 0x05DC),
+                 wrong_product,
+                 wrong_case,
+                 fake::SorbelDevice(nullptr, "first"),
+                 fake::SorbelDevice(nullptr, "second")};
+  HidHandle handle = nullptr;
+  ASSERT_EQ(kUsbSuccess, OpenSorbel(hid, handle));
+  EXPECT_EQ("first", OpenedPath(handle));
+  EXPECT_EQ(
+      (std::vector<std::string>{"list", "open keyboard", "close keyboard", "open same-vendor",
+                                "close same-vendor", "open wrong-product", "close wrong-product",
+                                "open wrong-case", "close wrong-case", "open first"}),
+      hid.events);
 }
 
 TEST(DeviceSearch, ChecksVendorBeforeProductAndPassesOverUnreadableAttributes) {
-    fake::Hid hid;
-    Device unreadable = fake::SorbelDevice(nullptr, "unreadable");
-    unreadable.attributes_fail = true;
-    hid.devices = {Other("product-only", 0x1234, 0x05DF), unreadable};
-    HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
+  fake::Hid hid;
+  Device unreadable = fake::SorbelDevice(nullptr, "unreadable");
+  unreadable.attributes_fail = true;
+  hid.devices = {Other("product-only", 0x1234, 0x05DF), unreadable};
+  HidHandle handle = nullptr;
+  EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
 }
 
 TEST(DeviceSearch, FailedStringQueryGivesCommunicationErrorUnlessALaterMatchResetsIt) {
-    struct Case {
-        const char* what;
-        std::vector<Device> devices;
-        int result;
-    };
-    Device no_manufacturer = fake::SorbelDevice(nullptr, "a");
-    no_manufacturer.manufacturer_fails = true;
-    Device no_product = fake::SorbelDevice(nullptr, "b");
-    no_product.product_fails = true;
-    Device wrong_product = fake::SorbelDevice(nullptr, "c");
-    wrong_product.product = u"Other";
-    const Case cases[] = {
-        {"manufacturer query fails, listed last", {wrong_product, no_manufacturer}, kUsbCommunicationError},
-        {"product query fails, listed last", {no_product}, kUsbCommunicationError},
-        {"a later device with matching ids resets", {no_manufacturer, wrong_product}, kUsbDeviceNotFound},
-        {"a later device with other ids does not", {no_manufacturer, Other("d", 1, 2)}, kUsbCommunicationError},
-    };
-    for (const auto& c : cases) {
-        fake::Hid hid;
-        hid.devices = c.devices;
-        HidHandle handle = nullptr;
-        EXPECT_EQ(c.result, OpenSorbel(hid, handle)) << c.what;
-        EXPECT_EQ(nullptr, handle) << c.what;
-    }
-    EXPECT_STREQ("Communication error with device", UsbErrorText(kUsbCommunicationError));
+  struct Case {
+    const char* what;
+    std::vector<Device> devices;
+    int result;
+  };
+  Device no_manufacturer = fake::SorbelDevice(nullptr, "a");
+  no_manufacturer.manufacturer_fails = true;
+  Device no_product = fake::SorbelDevice(nullptr, "b");
+  no_product.product_fails = true;
+  Device wrong_product = fake::SorbelDevice(nullptr, "c");
+  wrong_product.product = u"Other";
+  const Case cases[] = {
+      {"manufacturer query fails, listed last",
+       {wrong_product, no_manufacturer},
+       kUsbCommunicationError},
+      {"product query fails, listed last", {no_product}, kUsbCommunicationError},
+      {"a later device with matching ids resets",
+       {no_manufacturer, wrong_product},
+       kUsbDeviceNotFound},
+      {"a later device with other ids does not",
+       {no_manufacturer, Other("d", 1, 2)},
+       kUsbCommunicationError},
+  };
+  for (const auto& c : cases) {
+    fake::Hid hid;
+    hid.devices = c.devices;
+    HidHandle handle = nullptr;
+    EXPECT_EQ(c.result, OpenSorbel(hid, handle)) << c.what;
+    EXPECT_EQ(nullptr, handle) << c.what;
+  }
+  EXPECT_STREQ("Communication error with device", UsbErrorText(kUsbCommunicationError));
 }
 
 TEST(DeviceSearch, WithoutWantedStringsTheIdsDecideAndNoStringIsRead) {
-    fake::Hid hid;
-    Device device = fake::SorbelDevice(nullptr, "any");
-    device.manufacturer_fails = true;
-    device.product_fails = true;
-    hid.devices = {device};
-    HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbSuccess, OpenBootDevice(hid, handle, kVendorId, nullptr, kProductId, kProduct));
-    EXPECT_EQ("any", OpenedPath(handle));
+  fake::Hid hid;
+  Device device = fake::SorbelDevice(nullptr, "any");
+  device.manufacturer_fails = true;
+  device.product_fails = true;
+  hid.devices = {device};
+  HidHandle handle = nullptr;
+  EXPECT_EQ(kUsbSuccess, OpenBootDevice(hid, handle, kVendorId, nullptr, kProductId, kProduct));
+  EXPECT_EQ("any", OpenedPath(handle));
 }
 
 TEST(DeviceSearch, RefusedOpenIsReportedOnlyWhereTheListNamesOurDevice) {
-    struct Case {
-        const char* what;
-        HidOpenResult open_result;
-        bool listed_identity;
-        std::u16string listed_product;
-        int result;
-    } const cases[] = {
-        {"denied, listed as ours (Linux)", HidOpenResult::kAccessDenied, true, u"Sorbel", kUsbAccessDenied},
-        {"denied, identity unknown (Windows)", HidOpenResult::kAccessDenied, false, u"Sorbel", kUsbDeviceNotFound},
-        {"denied, listed as another product", HidOpenResult::kAccessDenied, true, u"Other", kUsbDeviceNotFound},
-        {"failed for another reason", HidOpenResult::kFailed, true, u"Sorbel", kUsbDeviceNotFound},
-    };
-    for (const auto& c : cases) {
-        fake::Hid hid;
-        Device device = fake::SorbelDevice(nullptr, "locked");
-        device.open_result = c.open_result;
-        device.listed_identity = c.listed_identity;
-        device.product = c.listed_product;
-        hid.devices = {device, Other("keyboard", 0x046D, 0xC31C)};
-        HidHandle handle = nullptr;
-        EXPECT_EQ(c.result, OpenSorbel(hid, handle)) << c.what;
-    }
-    // A device that can be opened after a refused one is still found.
+  struct Case {
+    const char* what;
+    HidOpenResult open_result;
+    bool listed_identity;
+    std::u16string listed_product;
+    int result;
+  } const cases[] = {
+      {"denied, listed as ours (Linux)", HidOpenResult::kAccessDenied, true, u"Sorbel",
+       kUsbAccessDenied},
+      {"denied, identity unknown (Windows)", HidOpenResult::kAccessDenied, false, u"Sorbel",
+       kUsbDeviceNotFound},
+      {"denied, listed as another product", HidOpenResult::kAccessDenied, true, u"Other",
+       kUsbDeviceNotFound},
+      {"failed for another reason", HidOpenResult::kFailed, true, u"Sorbel", kUsbDeviceNotFound},
+  };
+  for (const auto& c : cases) {
     fake::Hid hid;
-    Device locked = fake::SorbelDevice(nullptr, "locked");
-    locked.open_result = HidOpenResult::kAccessDenied;
-    locked.listed_identity = true;
-    hid.devices = {locked, fake::SorbelDevice(nullptr, "free")};
+    Device device = fake::SorbelDevice(nullptr, "locked");
+    device.open_result = c.open_result;
+    device.listed_identity = c.listed_identity;
+    device.product = c.listed_product;
+    hid.devices = {device, Other("keyboard", 0x046D, 0xC31C)};
     HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbSuccess, OpenSorbel(hid, handle));
-    EXPECT_EQ("free", OpenedPath(handle));
+    EXPECT_EQ(c.result, OpenSorbel(hid, handle)) << c.what;
+  }
+  // A device that can be opened after a refused one is still found.
+  fake::Hid hid;
+  Device locked = fake::SorbelDevice(nullptr, "locked");
+  locked.open_result = HidOpenResult::kAccessDenied;
+  locked.listed_identity = true;
+  hid.devices = {locked, fake::SorbelDevice(nullptr, "free")};
+  HidHandle handle = nullptr;
+  EXPECT_EQ(kUsbSuccess, OpenSorbel(hid, handle));
+  EXPECT_EQ("free", OpenedPath(handle));
 }
 
 TEST(DeviceStrings, ConvertToUtf8WithinSixtyFourBytes) {
-    struct Case {
-        const char* what;
-        std::u16string text;
-        bool fits;
-        std::string utf8;
-    } const cases[] = {
-        {"ascii", u"Sorbel", true, "Sorbel"},
-        {"63 ascii bytes", std::u16string(63, u'a'), true, std::string(63, 'a')},
-        {"64 ascii bytes", std::u16string(64, u'a'), false, ""},
-        {"two-byte characters up to 62 bytes", std::u16string(31, u'\u00e4'), true,
-         [] { std::string s; for (int i = 0; i < 31; ++i) s += "\xc3\xa4"; return s; }()},
-        {"a two-byte character crossing the limit", std::u16string(62, u'a') + u"\u00e4", false, ""},
-        {"three-byte character", u"\u20ac", true, "\xe2\x82\xac"},
-        {"surrogate pair", u"\U0001F600", true, "\xf0\x9f\x98\x80"},
-        {"unpaired surrogate", std::u16string(1, char16_t(0xD800)) + u"x", true, "\xef\xbf\xbdx"},
-        {"empty", u"", true, ""},
-    };
-    for (const auto& c : cases) {
-        DeviceString utf8{};
-        EXPECT_EQ(c.fits, DeviceStringToUtf8(c.text, utf8)) << c.what;
-        EXPECT_EQ(c.utf8, std::string(utf8.data())) << c.what;
-    }
+  struct Case {
+    const char* what;
+    std::u16string text;
+    bool fits;
+    std::string utf8;
+  } const cases[] = {
+      {"ascii", u"Sorbel", true, "Sorbel"},
+      {"63 ascii bytes", std::u16string(63, u'a'), true, std::string(63, 'a')},
+      {"64 ascii bytes", std::u16string(64, u'a'), false, ""},
+      {"two-byte characters up to 62 bytes", std::u16string(31, u'\u00e4'), true,
+       [] {
+         std::string s;
+         for (int i = 0; i < 31; ++i) s += "\xc3\xa4";
+         return s;
+       }()},
+      {"a two-byte character crossing the limit", std::u16string(62, u'a') + u"\u00e4", false, ""},
+      {"three-byte character", u"\u20ac", true, "\xe2\x82\xac"},
+      {"surrogate pair", u"\U0001F600", true, "\xf0\x9f\x98\x80"},
+      {"unpaired surrogate", std::u16string(1, char16_t(0xD800)) + u"x", true, "\xef\xbf\xbdx"},
+      {"empty", u"", true, ""},
+  };
+  for (const auto& c : cases) {
+    DeviceString utf8{};
+    EXPECT_EQ(c.fits, DeviceStringToUtf8(c.text, utf8)) << c.what;
+    EXPECT_EQ(c.utf8, std::string(utf8.data())) << c.what;
+  }
 }
 
 TEST(DeviceSearch, StringsTooLongForSixtyFourBytesMatchNothing) {
-    fake::Hid hid;
-    Device device = fake::SorbelDevice(nullptr, "long");
-    device.product = u"Sorbel" + std::u16string(100, u' ');
-    hid.devices = {device};
-    HidHandle handle = nullptr;
-    EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
+  fake::Hid hid;
+  Device device = fake::SorbelDevice(nullptr, "long");
+  device.product = u"Sorbel" + std::u16string(100, u' ');
+  hid.devices = {device};
+  HidHandle handle = nullptr;
+  EXPECT_EQ(kUsbDeviceNotFound, OpenSorbel(hid, handle));
 }
 
 TEST(Reports, UnsupportedDirectionsTouchNothing) {
-    fake::Hid hid;
-    fake::LoggedBootloader bootloader;
-    hid.devices = {fake::SorbelDevice(bootloader.model.get())};
-    HidHandle handle = &hid.devices[0];
-    std::array<uint8_t, 7> report{7, 7, 7, 7, 7, 7, 7};
-    EXPECT_EQ(kUsbCommunicationError, SendReport(hid, handle, kInputReport, report));
-    EXPECT_EQ(kUsbCommunicationError, SendReport(hid, handle, 4, report));
-    size_t length = report.size();
-    EXPECT_EQ(kUsbCommunicationError, ReceiveReport(hid, handle, kOutputReport, 1, report, length));
-    EXPECT_EQ(7, report[0]);
-    EXPECT_TRUE(bootloader.log.empty());
-    EXPECT_TRUE(hid.written.empty());
+  fake::Hid hid;
+  fake::LoggedBootloader bootloader;
+  hid.devices = {fake::SorbelDevice(bootloader.model.get())};
+  HidHandle handle = &hid.devices[0];
+  std::array<uint8_t, 7> report{7, 7, 7, 7, 7, 7, 7};
+  EXPECT_EQ(kUsbCommunicationError, SendReport(hid, handle, kInputReport, report));
+  EXPECT_EQ(kUsbCommunicationError, SendReport(hid, handle, 4, report));
+  size_t length = report.size();
+  EXPECT_EQ(kUsbCommunicationError, ReceiveReport(hid, handle, kOutputReport, 1, report, length));
+  EXPECT_EQ(7, report[0]);
+  EXPECT_TRUE(bootloader.log.empty());
+  EXPECT_TRUE(hid.written.empty());
 }
 
 TEST(Reports, FeatureReadKeepsTheLengthInputReadGivesTheCount) {
-    fake::Hid hid;
-    fake::LoggedBootloader bootloader(sorbel_sim::Settings{64, 16384});
-    hid.devices = {fake::SorbelDevice(bootloader.model.get())};
-    hid.devices[0].input_report = {3, 1, 2};
-    HidHandle handle = &hid.devices[0];
-    std::array<uint8_t, 132> buffer{};
-    size_t length = buffer.size();
-    EXPECT_EQ(kUsbSuccess, ReceiveReport(hid, handle, kFeatureReport, 1, buffer, length));
-    EXPECT_EQ(132u, length);
-    EXPECT_EQ((std::array<uint8_t, 7>{1, 64, 0, 0, 0x40, 0, 0}),
-              (std::array<uint8_t, 7>{buffer[0], buffer[1], buffer[2], buffer[3], buffer[4], buffer[5], buffer[6]}));
-    EXPECT_EQ(kUsbSuccess, ReceiveReport(hid, handle, kInputReport, 3, buffer, length));
-    EXPECT_EQ(3u, length);
-    std::array<uint8_t, 3> output{5, 6, 7};
-    EXPECT_EQ(kUsbSuccess, SendReport(hid, handle, kOutputReport, output));
-    EXPECT_EQ(1u, hid.written.size());
+  fake::Hid hid;
+  fake::LoggedBootloader bootloader(sorbel_sim::Settings{64, 16384});
+  hid.devices = {fake::SorbelDevice(bootloader.model.get())};
+  hid.devices[0].input_report = {3, 1, 2};
+  HidHandle handle = &hid.devices[0];
+  std::array<uint8_t, 132> buffer{};
+  size_t length = buffer.size();
+  EXPECT_EQ(kUsbSuccess, ReceiveReport(hid, handle, kFeatureReport, 1, buffer, length));
+  EXPECT_EQ(132u, length);
+  EXPECT_EQ((std::array<uint8_t, 7>{1, 64, 0, 0, 0x40, 0, 0}),
+            (std::array<uint8_t, 7>{buffer[0], buffer[1], buffer[2], buffer[3], buffer[4],
+                                    buffer[5], buffer[6]}));
+  EXPECT_EQ(kUsbSuccess, ReceiveReport(hid, handle, kInputReport, 3, buffer, length));
+  EXPECT_EQ(3u, length);
+  std::array<uint8_t, 3> output{5, 6, 7};
+  EXPECT_EQ(kUsbSuccess, SendReport(hid, handle, kOutputReport, output));
+  EXPECT_EQ(1u, hid.written.size());
 }
 
 TEST(UsbErrors, Texts) {
-    EXPECT_STREQ("Access to device denied", UsbErrorText(1));
-    EXPECT_STREQ("The specified device was not found", UsbErrorText(2));
-    EXPECT_STREQ("The device is used by another application", UsbErrorText(16));
-    EXPECT_STREQ("Unknown USB error 7", UsbErrorText(7));
-    EXPECT_STREQ("Unknown USB error -1", UsbErrorText(-1));
+  EXPECT_STREQ("Access to device denied", UsbErrorText(1));
+  EXPECT_STREQ("The specified device was not found", UsbErrorText(2));
+  EXPECT_STREQ("The device is used by another application", UsbErrorText(16));
+  EXPECT_STREQ("Unknown USB error 7", UsbErrorText(7));
+  EXPECT_STREQ("Unknown USB error -1", UsbErrorText(-1));
 }
 
 }  // namespace

@@ -15,290 +15,294 @@ using namespace hex_upload;
 
 // A HEX file of count bytes from start on (value: low byte of the address).
 std::string HexFile(unsigned start, unsigned count) {
-    std::string text;
-    for (unsigned address = start; address < start + count;) {
-        unsigned n = std::min(16u, start + count - address);
-        char field[16];
-        std::snprintf(field, sizeof field, ":%02X%04X00", n, address);
-        text += field;
-        unsigned sum = n + (address >> 8) + address;
-        for (unsigned i = 0; i < n; ++i) {
-            std::snprintf(field, sizeof field, "%02X", (address + i) & 0xFF);
-            text += field;
-            sum += address + i;
-        }
-        std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += field;
-        address += n;
+  std::string text;
+  for (unsigned address = start; address < start + count;) {
+    unsigned n = std::min(16u, start + count - address);
+    char field[16];
+    std::snprintf(field, sizeof field, ":%02X%04X00", n, address);
+    text += field;
+    unsigned sum = n + (address >> 8) + address;
+    for (unsigned i = 0; i < n; ++i) {
+      std::snprintf(field, sizeof field, "%02X", (address + i) & 0xFF);
+      text += field;
+      sum += address + i;
     }
-    return text + ":00000001FF\n";
+    std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    text += field;
+    address += n;
+  }
+  return text + ":00000001FF\n";
 }
 
 struct TempFile {
-    std::string path;
-    explicit TempFile(const std::string& text) {
-        char name[] = "/tmp/hex-upload-testXXXXXX";
-        int fd = mkstemp(name);
-        path = name;
-        std::FILE* file = fdopen(fd, "w");
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-    }
-    ~TempFile() { std::remove(path.c_str()); }
+  std::string path;
+  explicit TempFile(const std::string& text) {
+    char name[] = "/tmp/hex-upload-testXXXXXX";
+    int fd = mkstemp(name);
+    path = name;
+    std::FILE* file = fdopen(fd, "w");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+  }
+  ~TempFile() { std::remove(path.c_str()); }
 };
 
 struct Session {
-    fake::Hid hid;
-    fake::LoggedBootloader bootloader;
-    fake::CapturedOutput out;
-    int exit_code = -99;
+  fake::Hid hid;
+  fake::LoggedBootloader bootloader;
+  fake::CapturedOutput out;
+  int exit_code = -99;
 
-    explicit Session(sorbel_sim::Settings settings = {}) : bootloader(settings) {
-        hid.devices = {fake::SorbelDevice(bootloader.model.get())};
-    }
-    int Run(std::vector<const char*> args) {
-        args.insert(args.begin(), "hex-upload");
-        exit_code = RunHexUpload(static_cast<int>(args.size()), args.data(), hid, out);
-        return exit_code;
-    }
-    int Upload(const std::string& hex) {
-        TempFile file(hex);
-        return Run({file.path.c_str()});
-    }
-    int Count(const std::string& needle) const {
-        int n = 0;
-        for (size_t at = out.text.find(needle); at != std::string::npos; at = out.text.find(needle, at + 1))
-            ++n;
-        return n;
-    }
-    std::vector<std::string> Sleeps() const {
-        std::vector<std::string> found;
-        for (const auto& event : hid.events)
-            if (event.rfind("sleep", 0) == 0)
-                found.push_back(event);
-        return found;
-    }
+  explicit Session(sorbel_sim::Settings settings = {}) : bootloader(settings) {
+    hid.devices = {fake::SorbelDevice(bootloader.model.get())};
+  }
+  int Run(std::vector<const char*> args) {
+    args.insert(args.begin(), "hex-upload");
+    exit_code = RunHexUpload(static_cast<int>(args.size()), args.data(), hid, out);
+    return exit_code;
+  }
+  int Upload(const std::string& hex) {
+    TempFile file(hex);
+    return Run({file.path.c_str()});
+  }
+  int Count(const std::string& needle) const {
+    int n = 0;
+    for (size_t at = out.text.find(needle); at != std::string::npos;
+         at = out.text.find(needle, at + 1))
+      ++n;
+    return n;
+  }
+  std::vector<std::string> Sleeps() const {
+    std::vector<std::string> found;
+    for (const auto& event : hid.events)
+      if (event.rfind("sleep", 0) == 0) found.push_back(event);
+    return found;
+  }
 };
 
 TEST(CommandLine, UsageWithoutTouchingFileOrDevice) {
-    const std::vector<std::vector<const char*>> cases = {{}, {"-h"}, {"--help"}, {"-r"}, {"-h", "file.hex"}};
-    for (const auto& args : cases) {
-        Session run;
-        EXPECT_EQ(1, run.Run(args));
-        EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", run.out.text);
-        EXPECT_EQ(0, run.hid.list_count);
-    }
-    fake::CapturedOutput out;
-    fake::Hid hid;
-    const char* no_name[] = {nullptr};
-    EXPECT_EQ(1, RunHexUpload(0, no_name, hid, out));
-    EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", out.text);
+  const std::vector<std::vector<const char*>> cases = {
+      {}, {"-h"}, {"--help"}, {"-r"}, {"-h", "file.hex"}};
+  for (const auto& args : cases) {
+    Session run;
+    EXPECT_EQ(1, run.Run(args));
+    EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", run.out.text);
+    EXPECT_EQ(0, run.hid.list_count);
+  }
+  fake::CapturedOutput out;
+  fake::Hid hid;
+  const char* no_name[] = {nullptr};
+  EXPECT_EQ(1, RunHexUpload(0, no_name, hid, out));
+  EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", out.text);
 }
 
 TEST(CommandLine, DashRAndTrailingArgumentsChangeNothing) {
-    TempFile file(HexFile(0, 300));
-    std::string expected;
-    for (const auto& args : std::vector<std::vector<const char*>>{
-             {file.path.c_str()}, {"-r", file.path.c_str()}, {file.path.c_str(), "-r"}, {file.path.c_str(), "x", "y"}}) {
-        Session run;
-        EXPECT_EQ(0, run.Run(args));
-        if (expected.empty())
-            expected = run.out.text;
-        EXPECT_EQ(expected, run.out.text);
-        EXPECT_EQ((std::vector<unsigned>{0, 128, 256}), run.bootloader.BlockAddresses());
-    }
+  TempFile file(HexFile(0, 300));
+  std::string expected;
+  for (const auto& args : std::vector<std::vector<const char*>>{{file.path.c_str()},
+                                                                {"-r", file.path.c_str()},
+                                                                {file.path.c_str(), "-r"},
+                                                                {file.path.c_str(), "x", "y"}}) {
+    Session run;
+    EXPECT_EQ(0, run.Run(args));
+    if (expected.empty()) expected = run.out.text;
+    EXPECT_EQ(expected, run.out.text);
+    EXPECT_EQ((std::vector<unsigned>{0, 128, 256}), run.bootloader.BlockAddresses());
+  }
 }
 
 TEST(CommandLine, FileProblemsEndBeforeAnyDeviceAccess) {
-    struct Case {
-        const char* what;
-        std::string hex;
-        int exit_code;
-        std::string output;
-    } const cases[] = {
-        {"no data records", ":020000040000FA\n:00000001FF\n", 0, "No data in input file, exiting.\n"},
-        {"empty file", "", 0, "No data in input file, exiting.\n"},
-        {"data above the image", ":020000040001F9\n:0101000000FE\n", 1,
-         "Error: data record at address 0x10100 lies outside the firmware image (0x0 to 0x100ff), exiting.\n"},
-    };
-    for (const auto& c : cases) {
-        Session run;
-        EXPECT_EQ(c.exit_code, run.Upload(c.hex)) << c.what;
-        EXPECT_EQ(c.output, run.out.text) << c.what;
-        EXPECT_EQ(0, run.hid.list_count) << c.what;
-    }
+  struct Case {
+    const char* what;
+    std::string hex;
+    int exit_code;
+    std::string output;
+  } const cases[] = {
+      {"no data records", ":020000040000FA\n:00000001FF\n", 0, "No data in input file, exiting.\n"},
+      {"empty file", "", 0, "No data in input file, exiting.\n"},
+      {"data above the image", ":020000040001F9\n:0101000000FE\n", 1,
+       "Error: data record at address 0x10100 lies outside the firmware image (0x0 to 0x100ff), "
+       "exiting.\n"},
+  };
+  for (const auto& c : cases) {
     Session run;
-    EXPECT_EQ(1, run.Run({"/nonexistent.hex"}));
-    EXPECT_EQ("error opening /nonexistent.hex: No such file or directory\n", run.out.text);
-    EXPECT_EQ(0, run.hid.list_count);
+    EXPECT_EQ(c.exit_code, run.Upload(c.hex)) << c.what;
+    EXPECT_EQ(c.output, run.out.text) << c.what;
+    EXPECT_EQ(0, run.hid.list_count) << c.what;
+  }
+  Session run;
+  EXPECT_EQ(1, run.Run({"/nonexistent.hex"}));
+  EXPECT_EQ("error opening /nonexistent.hex: No such file or directory\n", run.out.text);
+  EXPECT_EQ(0, run.hid.list_count);
 }
 
 TEST(Upload, FirstAttemptSucceeds) {
-    Session run;
-    EXPECT_EQ(0, run.Upload(HexFile(0, 0x100)));
-    EXPECT_EQ("Page size   = 128 (0x80)\n"
-              "Device size = 32768 (0x8000); 30720 bytes remaining\n"
-              "Uploading 256 (0x100) bytes starting at 0 (0x0)\n"
-              "\r0x00000 ... 0x00080\r0x00080 ... 0x00100\n"
-              "The firmware is written successfully after 0 retries.\n",
-              run.out.text);
-    auto flash = sorbel_sim::Flash(*run.bootloader.model);
-    for (unsigned i = 0; i < 0x100; ++i)
-        ASSERT_EQ(i & 0xFF, flash[i]);
-    EXPECT_EQ(0xFF, flash[0x100]);
-    EXPECT_TRUE(sorbel_sim::LeftBootloader(*run.bootloader.model));
-    EXPECT_EQ("close sorbel", run.hid.events.back());
+  Session run;
+  EXPECT_EQ(0, run.Upload(HexFile(0, 0x100)));
+  EXPECT_EQ(
+      "Page size   = 128 (0x80)\n"
+      "Device size = 32768 (0x8000); 30720 bytes remaining\n"
+      "Uploading 256 (0x100) bytes starting at 0 (0x0)\n"
+      "\r0x00000 ... 0x00080\r0x00080 ... 0x00100\n"
+      "The firmware is written successfully after 0 retries.\n",
+      run.out.text);
+  auto flash = sorbel_sim::Flash(*run.bootloader.model);
+  for (unsigned i = 0; i < 0x100; ++i) ASSERT_EQ(i & 0xFF, flash[i]);
+  EXPECT_EQ(0xFF, flash[0x100]);
+  EXPECT_TRUE(sorbel_sim::LeftBootloader(*run.bootloader.model));
+  EXPECT_EQ("close sorbel", run.hid.events.back());
 }
 
 TEST(Upload, RoundsToPagesButNeverBelow128Bytes) {
-    struct Case {
-        uint32_t page_size;
-        size_t blocks;
-        const char* uploading;
-    } const cases[] = {
-        {64, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
-        {128, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
-        {256, 38, "Uploading 4864 (0x1300) bytes starting at 0 (0x0)\n"},
-        {0, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
-    };
-    for (const auto& c : cases) {
-        Session run(sorbel_sim::Settings{c.page_size, 32768});
-        EXPECT_EQ(0, run.Upload(HexFile(0, 0x1234)));
-        EXPECT_EQ(c.blocks, run.bootloader.BlockAddresses().size()) << c.page_size;
-        EXPECT_EQ(1, run.Count(c.uploading)) << run.out.text;
-        // Bytes after the file's data go as 0xFF.
-        EXPECT_EQ(0x33, sorbel_sim::Flash(*run.bootloader.model)[0x1233]);
-        EXPECT_EQ(0xFF, sorbel_sim::Flash(*run.bootloader.model)[0x1234]);
-    }
+  struct Case {
+    uint32_t page_size;
+    size_t blocks;
+    const char* uploading;
+  } const cases[] = {
+      {64, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+      {128, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+      {256, 38, "Uploading 4864 (0x1300) bytes starting at 0 (0x0)\n"},
+      {0, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+  };
+  for (const auto& c : cases) {
+    Session run(sorbel_sim::Settings{c.page_size, 32768});
+    EXPECT_EQ(0, run.Upload(HexFile(0, 0x1234)));
+    EXPECT_EQ(c.blocks, run.bootloader.BlockAddresses().size()) << c.page_size;
+    EXPECT_EQ(1, run.Count(c.uploading)) << run.out.text;
+    // Bytes after the file's data go as 0xFF.
+    EXPECT_EQ(0x33, sorbel_sim::Flash(*run.bootloader.model)[0x1233]);
+    EXPECT_EQ(0xFF, sorbel_sim::Flash(*run.bootloader.model)[0x1234]);
+  }
 }
 
 TEST(Upload, DataStartingInsideABlockStartAtTheBlock) {
-    Session run;
-    EXPECT_EQ(0, run.Upload(HexFile(0x0105, 10)));
-    EXPECT_EQ(1, run.Count("Uploading 128 (0x80) bytes starting at 256 (0x100)\n"));
-    EXPECT_EQ((std::vector<unsigned>{0x100}), run.bootloader.BlockAddresses());
-    auto flash = sorbel_sim::Flash(*run.bootloader.model);
-    for (unsigned i = 0x100; i < 0x105; ++i)
-        EXPECT_EQ(0xFF, flash[i]);
-    EXPECT_EQ(0x05, flash[0x105]);
+  Session run;
+  EXPECT_EQ(0, run.Upload(HexFile(0x0105, 10)));
+  EXPECT_EQ(1, run.Count("Uploading 128 (0x80) bytes starting at 256 (0x100)\n"));
+  EXPECT_EQ((std::vector<unsigned>{0x100}), run.bootloader.BlockAddresses());
+  auto flash = sorbel_sim::Flash(*run.bootloader.model);
+  for (unsigned i = 0x100; i < 0x105; ++i) EXPECT_EQ(0xFF, flash[i]);
+  EXPECT_EQ(0x05, flash[0x105]);
 }
 
 TEST(Upload, DataMustStay2048BytesBelowTheFlashEnd) {
-    Session too_large(sorbel_sim::Settings{128, 8192});
-    EXPECT_EQ(1, too_large.Upload(HexFile(0, 6145)));
-    std::string attempt = "Page size   = 128 (0x80)\n"
-                          "Device size = 8192 (0x2000); 6144 bytes remaining\n"
-                          "Data (6145 bytes) exceeds remaining flash size!\n";
-    std::string expected;
-    for (int i = 0; i < 10; ++i)
-        expected += attempt;
-    EXPECT_EQ(expected, too_large.out.text);
-    EXPECT_TRUE(too_large.bootloader.BlockAddresses().empty());
+  Session too_large(sorbel_sim::Settings{128, 8192});
+  EXPECT_EQ(1, too_large.Upload(HexFile(0, 6145)));
+  std::string attempt =
+      "Page size   = 128 (0x80)\n"
+      "Device size = 8192 (0x2000); 6144 bytes remaining\n"
+      "Data (6145 bytes) exceeds remaining flash size!\n";
+  std::string expected;
+  for (int i = 0; i < 10; ++i) expected += attempt;
+  EXPECT_EQ(expected, too_large.out.text);
+  EXPECT_TRUE(too_large.bootloader.BlockAddresses().empty());
 
-    Session exact(sorbel_sim::Settings{128, 8192});
-    EXPECT_EQ(0, exact.Upload(HexFile(0, 6144)));
-    EXPECT_EQ(48u, exact.bootloader.BlockAddresses().size());
+  Session exact(sorbel_sim::Settings{128, 8192});
+  EXPECT_EQ(0, exact.Upload(HexFile(0, 6144)));
+  EXPECT_EQ(48u, exact.bootloader.BlockAddresses().size());
 }
 
 TEST(Upload, FlashSizeAtTheBottomOfTheIntRangeDoesNotWrap) {
-    Session run(sorbel_sim::Settings{128, 0x80000000});
-    run.bootloader.model->settings.flash_size = 0x80000000;  // as the device reports it
-    EXPECT_EQ(1, run.Upload(HexFile(0, 16)));
-    EXPECT_EQ(10, run.Count("Data (16 bytes) exceeds remaining flash size!\n"));
-    // Until an upload begins, every attempt shows the sizes again.
-    EXPECT_EQ(10, run.Count("Device size = -2147483648 (0x80000000); 2147481600 bytes remaining\n"));
+  Session run(sorbel_sim::Settings{128, 0x80000000});
+  run.bootloader.model->settings.flash_size = 0x80000000;  // as the device reports it
+  EXPECT_EQ(1, run.Upload(HexFile(0, 16)));
+  EXPECT_EQ(10, run.Count("Data (16 bytes) exceeds remaining flash size!\n"));
+  // Until an upload begins, every attempt shows the sizes again.
+  EXPECT_EQ(10, run.Count("Device size = -2147483648 (0x80000000); 2147481600 bytes remaining\n"));
 }
 
 TEST(Upload, FailedBlockResumesFromTheStartOfItsPage) {
-    Session run(sorbel_sim::Settings{256, 32768});
-    sorbel_sim::FailBlock(*run.bootloader.model, 4);  // the block at 0x180
-    EXPECT_EQ(0, run.Upload(HexFile(0, 0x300)));
-    EXPECT_EQ((std::vector<unsigned>{0x000, 0x080, 0x100, 0x180, 0x100, 0x180, 0x200, 0x280}),
-              run.bootloader.BlockAddresses());
-    EXPECT_EQ(1, run.Count("\r0x00180 ... 0x00200 Error uploading data block: Communication error with device\n"));
-    // The second attempt prints neither the sizes nor the "Uploading" line again.
-    EXPECT_EQ(1, run.Count("Page size"));
-    EXPECT_EQ(1, run.Count("Uploading"));
-    EXPECT_EQ(1, run.Count("The firmware is written successfully after 1 retries.\n"));
-    // Once seen, the device gets its second chance only when an open fails.
-    EXPECT_TRUE(run.Sleeps().empty());
-    auto flash = sorbel_sim::Flash(*run.bootloader.model);
-    for (unsigned i = 0; i < 0x300; ++i)
-        ASSERT_EQ(i & 0xFF, flash[i]) << i;
+  Session run(sorbel_sim::Settings{256, 32768});
+  sorbel_sim::FailBlock(*run.bootloader.model, 4);  // the block at 0x180
+  EXPECT_EQ(0, run.Upload(HexFile(0, 0x300)));
+  EXPECT_EQ((std::vector<unsigned>{0x000, 0x080, 0x100, 0x180, 0x100, 0x180, 0x200, 0x280}),
+            run.bootloader.BlockAddresses());
+  EXPECT_EQ(
+      1,
+      run.Count(
+          "\r0x00180 ... 0x00200 Error uploading data block: Communication error with device\n"));
+  // The second attempt prints neither the sizes nor the "Uploading" line again.
+  EXPECT_EQ(1, run.Count("Page size"));
+  EXPECT_EQ(1, run.Count("Uploading"));
+  EXPECT_EQ(1, run.Count("The firmware is written successfully after 1 retries.\n"));
+  // Once seen, the device gets its second chance only when an open fails.
+  EXPECT_TRUE(run.Sleeps().empty());
+  auto flash = sorbel_sim::Flash(*run.bootloader.model);
+  for (unsigned i = 0; i < 0x300; ++i) ASSERT_EQ(i & 0xFF, flash[i]) << i;
 }
 
 TEST(Upload, NoDeviceMeansTenErrorsWithoutPause) {
-    Session run;
-    run.hid.devices.clear();
-    EXPECT_EQ(1, run.Upload(HexFile(0, 16)));
-    std::string expected;
-    for (int i = 0; i < 10; ++i)
-        expected += "Error opening Sorbel device: The specified device was not found\n";
-    EXPECT_EQ(expected, run.out.text);
-    EXPECT_TRUE(run.Sleeps().empty());
+  Session run;
+  run.hid.devices.clear();
+  EXPECT_EQ(1, run.Upload(HexFile(0, 16)));
+  std::string expected;
+  for (int i = 0; i < 10; ++i)
+    expected += "Error opening Sorbel device: The specified device was not found\n";
+  EXPECT_EQ(expected, run.out.text);
+  EXPECT_TRUE(run.Sleeps().empty());
 }
 
 TEST(Upload, DeviceOnceSeenIsOpenedTwice2000MsApart) {
-    Session run;
-    auto& hid = run.hid;
-    sorbel_sim::FailBlock(*run.bootloader.model, 1);
-    auto upload = std::make_unique<Upload>();
-    Reset(*upload);
-    upload->start_address = 0;
-    upload->end_address = 16;
-    // A block fails in the first attempt...
-    EXPECT_EQ(kUsbCommunicationError, UploadAttempt(*upload, hid, run.out));
-    EXPECT_TRUE(upload->device_seen);
-    // ...and the device cannot be opened in the second: two opens, 2000 ms apart.
-    hid.hidden_searches = 2;
-    hid.events.clear();
-    run.out.text.clear();
-    EXPECT_EQ(kUsbDeviceNotFound, UploadAttempt(*upload, hid, run.out));
-    EXPECT_EQ("Error opening Sorbel device: The specified device was not found\n"
-              "Error opening Sorbel device: The specified device was not found\n",
-              run.out.text);
-    EXPECT_EQ((std::vector<std::string>{"list", "sleep 2000", "list"}), hid.events);
-    // The third attempt starts again with an open.
-    hid.events.clear();
-    EXPECT_EQ(kUsbSuccess, UploadAttempt(*upload, hid, run.out));
-    EXPECT_EQ((std::vector<std::string>{"list", "open sorbel", "close sorbel"}), hid.events);
-    EXPECT_EQ((std::vector<unsigned>{0, 0}), run.bootloader.BlockAddresses());
+  Session run;
+  auto& hid = run.hid;
+  sorbel_sim::FailBlock(*run.bootloader.model, 1);
+  auto upload = std::make_unique<Upload>();
+  Reset(*upload);
+  upload->start_address = 0;
+  upload->end_address = 16;
+  // A block fails in the first attempt...
+  EXPECT_EQ(kUsbCommunicationError, UploadAttempt(*upload, hid, run.out));
+  EXPECT_TRUE(upload->device_seen);
+  // ...and the device cannot be opened in the second: two opens, 2000 ms apart.
+  hid.hidden_searches = 2;
+  hid.events.clear();
+  run.out.text.clear();
+  EXPECT_EQ(kUsbDeviceNotFound, UploadAttempt(*upload, hid, run.out));
+  EXPECT_EQ(
+      "Error opening Sorbel device: The specified device was not found\n"
+      "Error opening Sorbel device: The specified device was not found\n",
+      run.out.text);
+  EXPECT_EQ((std::vector<std::string>{"list", "sleep 2000", "list"}), hid.events);
+  // The third attempt starts again with an open.
+  hid.events.clear();
+  EXPECT_EQ(kUsbSuccess, UploadAttempt(*upload, hid, run.out));
+  EXPECT_EQ((std::vector<std::string>{"list", "open sorbel", "close sorbel"}), hid.events);
+  EXPECT_EQ((std::vector<unsigned>{0, 0}), run.bootloader.BlockAddresses());
 }
 
 TEST(Upload, ClosingReportCarriesTheLastBlocksAddressAndFirstBytes) {
-    Session run;
-    EXPECT_EQ(0, run.Upload(HexFile(0x0200, 0x90)));
-    ASSERT_FALSE(run.bootloader.log.empty());
-    EXPECT_EQ("set 3 7 01 80 02 00 80 81 82", run.bootloader.log.back());
+  Session run;
+  EXPECT_EQ(0, run.Upload(HexFile(0x0200, 0x90)));
+  ASSERT_FALSE(run.bootloader.log.empty());
+  EXPECT_EQ("set 3 7 01 80 02 00 80 81 82", run.bootloader.log.back());
 }
 
 TEST(Upload, FailedClosingReportStillSucceeds) {
-    Session run;
-    run.hid.devices[0].closing_report_fails = true;
-    EXPECT_EQ(0, run.Upload(HexFile(0, 16)));
-    EXPECT_EQ(1, run.Count("The firmware is written successfully after 0 retries.\n"));
+  Session run;
+  run.hid.devices[0].closing_report_fails = true;
+  EXPECT_EQ(0, run.Upload(HexFile(0, 16)));
+  EXPECT_EQ(1, run.Count("The firmware is written successfully after 0 retries.\n"));
 }
 
 TEST(Upload, InfoReportFailureEndsEachAttempt) {
-    Session run;
-    run.hid.devices[0].bootloader = nullptr;  // answers no report at all
-    EXPECT_EQ(1, run.Upload(HexFile(0, 16)));
-    // Seen once, each later attempt opens it at once and fails the same way.
-    EXPECT_EQ(10, run.Count("Error reading page size: Communication error with device\n"));
-    EXPECT_TRUE(run.Sleeps().empty());
+  Session run;
+  run.hid.devices[0].bootloader = nullptr;  // answers no report at all
+  EXPECT_EQ(1, run.Upload(HexFile(0, 16)));
+  // Seen once, each later attempt opens it at once and fails the same way.
+  EXPECT_EQ(10, run.Count("Error reading page size: Communication error with device\n"));
+  EXPECT_TRUE(run.Sleeps().empty());
 }
 
 TEST(Upload, BlocksPastTheImageCarryErasedBytes) {
-    // A 64 KiB page rounds the end past the image's 65792 bytes.
-    Session run(sorbel_sim::Settings{0x8000, 128 * 1024});
-    EXPECT_EQ(0, run.Upload(":020000040001F9\n" + HexFile(0, 0x10)));
-    auto blocks = run.bootloader.BlockAddresses();
-    ASSERT_EQ(256u, blocks.size());
-    EXPECT_EQ(0x10000u, blocks.front());
-    auto flash = sorbel_sim::Flash(*run.bootloader.model);
-    EXPECT_EQ(0x0F, flash[0x1000F]);
-    for (size_t i = 0x10010; i < 0x18000; ++i)
-        ASSERT_EQ(0xFF, flash[i]) << i;
+  // A 64 KiB page rounds the end past the image's 65792 bytes.
+  Session run(sorbel_sim::Settings{0x8000, 128 * 1024});
+  EXPECT_EQ(0, run.Upload(":020000040001F9\n" + HexFile(0, 0x10)));
+  auto blocks = run.bootloader.BlockAddresses();
+  ASSERT_EQ(256u, blocks.size());
+  EXPECT_EQ(0x10000u, blocks.front());
+  auto flash = sorbel_sim::Flash(*run.bootloader.model);
+  EXPECT_EQ(0x0F, flash[0x1000F]);
+  for (size_t i = 0x10010; i < 0x18000; ++i) ASSERT_EQ(0xFF, flash[i]) << i;
 }
 
 }  // namespace
