@@ -32,4 +32,16 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/upload/linux/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
+# Every file in the packages is dated by the changelog's latest entry (unless
+# SOURCE_DATE_EPOCH says otherwise), so that the same sources give the same
+# package bytes.
+file(STRINGS ${CMAKE_SOURCE_DIR}/upload/linux/changelog changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
+string(REGEX REPLACE "^.*>  " "" changelog_date "${changelog_trailer}")
+execute_process(COMMAND date -d "${changelog_date}" +%s
+                OUTPUT_VARIABLE changelog_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                COMMAND_ERROR_IS_FATAL ANY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
+     "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n  set(ENV{SOURCE_DATE_EPOCH} ${changelog_epoch})\nendif()\n")
+
 include(CPack)

@@ -14,14 +14,22 @@ bool is_space(int c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// Digit values by character, -1 for the rest: a table, because the digits
+// of firmware data are random enough to defeat branch prediction.
+constexpr std::array<int8_t, 256> kHexDigitValues = [] {
+    std::array<int8_t, 256> values{};
+    values.fill(-1);
+    for (int i = 0; i < 10; ++i)
+        values['0' + i] = static_cast<int8_t>(i);
+    for (int i = 0; i < 6; ++i) {
+        values['a' + i] = static_cast<int8_t>(10 + i);
+        values['A' + i] = static_cast<int8_t>(10 + i);
+    }
+    return values;
+}();
+
 int hex_digit(int c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return kHexDigitValues[static_cast<uint8_t>(c)];
 }
 
 // Reads to the next ':'; false at the end of the source.
@@ -50,6 +58,13 @@ int ReadHexField(HexSource& source, int width) {
     }
     const char* p = field;
     const char* end = field + (width < 4 ? width : 4);
+    // Nearly every field is digits only; those need none of the rules below.
+    int plain_value = 0;
+    const char* digit = p;
+    for (; digit < end && hex_digit(*digit) >= 0; ++digit)
+        plain_value = plain_value * 16 + hex_digit(*digit);
+    if (digit == end && width > 0)
+        return plain_value;
     while (p < end && is_space(*p))
         ++p;
     bool negative = false;
