@@ -10,6 +10,15 @@ if(NOT WIN32 AND ENABLE_SANITIZERS)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The shipped Linux program is hardened the way the distribution builds its
+# own programs, and stripped.
+if(NOT WIN32 AND HEX_UPLOAD_SHIPPED_BUILD)
+  add_compile_options(-ffunction-sections -fdata-sections
+                      -fstack-protector-strong -fstack-clash-protection -fcf-protection
+                      -D_FORTIFY_SOURCE=2)
+  add_link_options(-Wl,-z,relro -Wl,-z,now -Wl,--as-needed -Wl,--gc-sections -s)
+endif()
+
 # Build paths must not end up in the binaries.
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 add_compile_options(-ffile-prefix-map=${CMAKE_BINARY_DIR}/=)

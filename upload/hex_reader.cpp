@@ -1,5 +1,6 @@
 #include "upload/hex_reader.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -12,12 +13,20 @@ constexpr int kExtendedLinearAddress = 4;
 
 bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-int HexDigit(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Digit values by character, -1 for the rest: a table, because the digits
+// of firmware data are random enough to defeat branch prediction.
+constexpr std::array<int8_t, 256> kHexDigitValues = [] {
+  std::array<int8_t, 256> values{};
+  values.fill(-1);
+  for (int i = 0; i < 10; ++i) values['0' + i] = static_cast<int8_t>(i);
+  for (int i = 0; i < 6; ++i) {
+    values['a' + i] = static_cast<int8_t>(10 + i);
+    values['A' + i] = static_cast<int8_t>(10 + i);
+  }
+  return values;
+}();
+
+int HexDigit(int c) { return kHexDigitValues[static_cast<uint8_t>(c)]; }
 
 // Reads to the next ':'; false at the end of the source.
 bool FindRecordStart(HexSource& source) {
@@ -44,6 +53,12 @@ int ReadHexField(HexSource& source, int width) {
   }
   const char* p = field;
   const char* end = field + (width < 4 ? width : 4);
+  // Nearly every field is digits only; those need none of the rules below.
+  int plain_value = 0;
+  const char* digit = p;
+  for (; digit < end && HexDigit(*digit) >= 0; ++digit)
+    plain_value = plain_value * 16 + HexDigit(*digit);
+  if (digit == end && width > 0) return plain_value;
   while (p < end && IsSpace(*p)) ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
