@@ -65,16 +65,16 @@ bool AddNode(NodeTable& table, std::string_view manufacturer, std::string_view p
   int product_size = static_cast<int>(product.size());
   // Each text from the arguments alone: the compiler cannot tell the node's
   // arrays apart as sources and destinations.
-  constexpr char kUsbDevice[] = "/sys/devices/sorbel-sim/usb9/9-%u";
-  constexpr char kHid[] = "/sys/devices/sorbel-sim/usb9/9-%u/9-%u:1.0/0003:%04X:%04X.%04X";
   auto& paths = node.syspaths;
   Format(node.devnode, "/dev/hidraw%u", minor_number);
   Format(node.manufacturer, "%.*s", manufacturer_size, manufacturer.data());
   Format(node.product, "%.*s", product_size, product.data());
-  Format(paths[static_cast<int>(Level::kUsbDevice)], kUsbDevice, port);
+  Format(paths[static_cast<int>(Level::kUsbDevice)], "/sys/devices/sorbel-sim/usb9/9-%u", port);
   Format(paths[static_cast<int>(Level::kUsbInterface)],
          "/sys/devices/sorbel-sim/usb9/9-%u/9-%u:1.0", port, port);
-  Format(paths[static_cast<int>(Level::kHid)], kHid, port, port, kVendorId, kProductId, port);
+  Format(paths[static_cast<int>(Level::kHid)],
+         "/sys/devices/sorbel-sim/usb9/9-%u/9-%u:1.0/0003:%04X:%04X.%04X", port, port, kVendorId,
+         kProductId, port);
   Format(paths[static_cast<int>(Level::kHidraw)],
          "/sys/devices/sorbel-sim/usb9/9-%u/9-%u:1.0/0003:%04X:%04X.%04X/hidraw/hidraw%u", port,
          port, kVendorId, kProductId, port, minor_number);
