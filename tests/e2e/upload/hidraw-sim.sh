@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The unchanged Linux hex-upload with libsorbel-hidraw-sim.so preloaded: the
+# simulated bootloader appears as a hidraw device to hidapi. Where the
+# simulated device behaves as hex-upload-sim's does, output, report log and
+# flash must be the same as hex-upload-sim's.
+#   hidraw-sim.sh <hex-upload> <libsorbel-hidraw-sim.so> <hex-upload-sim>
+set -euo pipefail
+program=$1 library=$2 sim=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# A sanitizer build needs its runtime first in the list of preloaded libraries.
+preload=$library
+asan=$(ldd "$program" | awk '/libasan\.so/ { print $3 }')
+[ -z "$asan" ] || preload="$asan:$library"
+
+# 3000 random bytes from 0x0105 on, and the flash that must hold them.
+head -c 3000 /dev/urandom > "$work/image.bin"
+objcopy -I binary -O ihex --change-addresses 0x105 "$work/image.bin" "$work/image.hex"
+erased() { head -c "$1" /dev/zero | tr '\0' '\377'; }
+{ erased 261; cat "$work/image.bin"; erased $((32768 - 261 - 3000)); } > "$work/written.bin"
+erased 32768 > "$work/erased.bin"
+
+# name | settings | arguments | exit code | a line of the output | how often | flash |
+# the same output and report log as hex-upload-sim | the library's complaint, if any
+cases=(
+  "page 64|SORBEL_SIM_PAGE_SIZE=64||0|The firmware is written successfully after 0 retries.|1|written|yes"
+  "page 128|SORBEL_SIM_PAGE_SIZE=128||0|Uploading 3072 (0xc00) bytes starting at 256 (0x100)|1|written|yes"
+  "page 256|SORBEL_SIM_PAGE_SIZE=256||0|Uploading 3072 (0xc00) bytes starting at 256 (0x100)|1|written|yes"
+  "failing block|SORBEL_SIM_PAGE_SIZE=256 SORBEL_SIM_FAIL_BLOCK=6|-r|0|The firmware is written successfully after 1 retries.|1|written|yes"
+  "extra device|SORBEL_SIM_EXTRA=sorbel||0|The firmware is written successfully after 0 retries.|1|written|yes"
+  "bad setting|SORBEL_SIM_PAGE_SIZE=64k||0|Page size   = 128 (0x80)|1|written|yes|libsorbel-hidraw-sim: ignoring SORBEL_SIM_PAGE_SIZE=64k"
+  "absent|SORBEL_SIM_ABSENT=1 SORBEL_SIM_EXTRA=Sorbel2||1|Error opening Sorbel device: The specified device was not found|10|erased|no"
+  "access denied|SORBEL_SIM_DENY=1||1|Error opening Sorbel device: Access to device denied|10|erased|no"
+)
+
+for row in "${cases[@]}"; do
+  IFS='|' read -r name settings arguments code line count flash same complaint <<<"$row"
+  read -ra settings <<<"$settings"
+  read -ra arguments <<<"$arguments"
+  run() {  # <output prefix> <command...>
+    local out=$1
+    shift
+    set +e
+    env "${settings[@]}" SORBEL_SIM_LOG="$work/$out.log" SORBEL_SIM_FLASH_OUT="$work/$out.flash" \
+      "$@" "${arguments[@]}" "$work/image.hex" > "$work/$out.out" 2> "$work/$out.err"
+    echo $? > "$work/$out.code"
+    set -e
+  }
+  run hidraw env LD_PRELOAD="$preload" "$program"
+  [ "$(cat "$work/hidraw.code")" = "$code" ] || fail "$name: exit code $(cat "$work/hidraw.code")"
+  [ "$(cat "$work/hidraw.err")" = "$complaint" ] || fail "$name: $(cat "$work/hidraw.err")"
+  seen=$(tr '\r' '\n' < "$work/hidraw.out" | grep -cxF "$line" || true)
+  [ "$seen" = "$count" ] || fail "$name: \"$line\" $seen times, not $count: $(cat "$work/hidraw.out")"
+  cmp -s "$work/$flash.bin" "$work/hidraw.flash" || fail "$name: the flash is not $flash"
+  if [ "$same" = yes ]; then
+    run sim "$sim"
+    cmp -s "$work/sim.out" "$work/hidraw.out" || fail "$name: output differs from hex-upload-sim's"
+    cmp -s "$work/sim.log" "$work/hidraw.log" || fail "$name: report log differs from hex-upload-sim's"
+  else
+    [ ! -s "$work/hidraw.log" ] || fail "$name: reports exchanged: $(head -n 3 "$work/hidraw.log")"
+  fi
+done
+
+[ "$failures" = 0 ] || exit 1
+echo "hex-upload with simulated hidraw devices: ${#cases[@]} cases ok"
