@@ -10,18 +10,18 @@
 
 #include "bootloader_model.h"
 
+// clang-format off
 EM_JS(void, JsSimLog, (const char* line, int length), {
   Module["simLog"](UTF8ToString(line, length));
 });
+// clang-format on
 
 namespace {
 
 sorbel_sim::Bootloader device;
 std::array<uint8_t, sorbel_sim::kMaxLoggedBytes + 1> buffer;
 
-void LogLine(void*, std::string_view line) {
-  JsSimLog(line.data(), static_cast<int>(line.size()));
-}
+void LogLine(void*, std::string_view line) { JsSimLog(line.data(), static_cast<int>(line.size())); }
 
 }  // namespace
 
@@ -47,6 +47,8 @@ EMSCRIPTEN_KEEPALIVE int SimSetFeature(int length) {
 
 EMSCRIPTEN_KEEPALIVE const uint8_t* SimFlash() { return sorbel_sim::flash(device).data(); }
 
-EMSCRIPTEN_KEEPALIVE int SimFlashSize() { return static_cast<int>(sorbel_sim::flash(device).size()); }
+EMSCRIPTEN_KEEPALIVE int SimFlashSize() {
+  return static_cast<int>(sorbel_sim::flash(device).size());
+}
 
 }  // extern "C"

@@ -8,7 +8,8 @@
 
 // The JavaScript side keeps the listed HIDDevice objects and the opened ones;
 // a handle is an index into the opened ones, plus one, so that it is never
-// null and outlives the list.
+// null and outlives the list. The JavaScript keeps its own layout.
+// clang-format off
 
 EM_ASYNC_JS(int, JsListDevices, (), {
   const state = Module["webHid"] || (Module["webHid"] = {listed: [], opened: []});
@@ -91,6 +92,7 @@ EM_ASYNC_JS(int, JsSendReport, (int handle, int feature, const uint8_t* report, 
     return 0;
   }
 });
+// clang-format on
 
 namespace hex_upload {
 namespace {
@@ -113,7 +115,8 @@ bool WebHid::list_device(unsigned index, HidListedDevice& device) {
   std::snprintf(path_.data(), path_.size(), "%s%u", kPathPrefix, index);
   auto ids = static_cast<uint32_t>(JsDeviceIds(0, static_cast<int>(index)));
   JsUtf8ToUtf16(manufacturer_, listed_manufacturer_.data(), ToInt(listed_manufacturer_.size()));
-  JsDeviceProduct(0, static_cast<int>(index), listed_product_.data(), ToInt(listed_product_.size()));
+  JsDeviceProduct(0, static_cast<int>(index), listed_product_.data(),
+                  ToInt(listed_product_.size()));
   device = HidListedDevice{};
   device.path = path_.data();
   device.identity_known = true;

@@ -8,9 +8,11 @@
 #include "upload/upload.h"
 #include "upload/web/web_hid.h"
 
+// clang-format off
 EM_JS(void, JsPageWrite, (const char* text, int length), {
   Module["pageWrite"](UTF8ToString(text, length));
 });
+// clang-format on
 
 namespace {
 

@@ -131,6 +131,9 @@ async function Upload() {
 }
 
 async function Start() {
+  // The udev note concerns desktop Linux only; ChromeOS and Android grant access themselves.
+  const agent = navigator.userAgent;
+  $('linux').hidden = !/Linux/.test(agent) || /Android|CrOS/.test(agent);
   if (!('hid' in navigator)) {
     $('no-webhid').hidden = false;
   } else {
