@@ -181,6 +181,12 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(page['reports'], [])
         self.assertEqual(page['text'], '')
 
+    def test_site_files_and_size(self):
+        files = sorted(os.listdir(ARGS.site))
+        self.assertEqual(files, ['hex-upload.js', 'hex-upload.wasm', 'index.html', 'page.js'])
+        size = sum(os.path.getsize(os.path.join(ARGS.site, name)) for name in files)
+        self.assertLessEqual(size, 300 * 1024)
+
     def test_browser_without_webhid(self):
         self.open_page('?webhid=none')
         note = self.driver.find_element(By.ID, 'no-webhid')

@@ -160,7 +160,14 @@ async function Start() {
     drop.firstChild.textContent = `${file.name}: drop another, or `;
   });
   UpdateButtons();
-  page.program = await CreateHexUpload({pageWrite: WriteToLog});
+  try {
+    page.program = await CreateHexUpload({pageWrite: WriteToLog});
+  } catch (error) {
+    // Opened as a file, for instance: the browser will not load the .wasm then.
+    SetStatus(`The program could not be loaded (${error}); serve the folder over http(s).`,
+              'failed');
+    return;
+  }
   $('manufacturer').textContent = page.program.ccall('WebManufacturer', 'string', [], []);
   document.body.dataset.ready = 'yes';
   UpdateButtons();
