@@ -72,7 +72,7 @@ function SetStatus(text, kind) {
 }
 
 // The browser's chooser, limited to the bootloader's ids. Cancelling it
-// leaves no device chosen.
+// keeps the earlier choice, if any.
 async function ChooseDevice() {
   let devices = [];
   try {
@@ -80,7 +80,7 @@ async function ChooseDevice() {
   } catch (error) {
     // Some browser versions reject instead of giving an empty choice.
   }
-  page.device = devices.length > 0 ? devices[0] : null;
+  if (devices.length > 0) page.device = devices[0];
   ShowDevice();
 }
 
