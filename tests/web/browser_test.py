@@ -134,6 +134,7 @@ class BrowserTest(unittest.TestCase):
                    SORBEL_SIM_PAGE_SIZE=str(settings['page_size']),
                    SORBEL_SIM_FLASH_SIZE=str(settings['flash_size']),
                    SORBEL_SIM_FAIL_BLOCK=str(settings['fail_block']),
+                   SORBEL_SIM_ABSENT=str(settings['absent']),
                    SORBEL_SIM_LOG=os.path.join(folder, 'log'),
                    SORBEL_SIM_FLASH_OUT=os.path.join(folder, 'flash'))
         run = subprocess.run([ARGS.native_sim, name], cwd=self.work.name, env=env,
@@ -150,16 +151,18 @@ class BrowserTest(unittest.TestCase):
     def test_uploads_match_the_console_program(self):
         data = random.Random(14).randbytes(0x1234 - 0x105)
         text = hex_file(data, 0x105)
-        # (name, page size, flash size, fail block, expected exit code, last console line)
+        # (name, page size, flash size, fail block, absent, expected exit code, last line);
+        # absent: the page's only device has the ids but another product name.
         cases = [
-            ('pages.hex', 256, 32768, 0, 0, 'after 0 retries.'),
-            ('resume.hex', 128, 32768, 5, 0, 'after 1 retries.'),
-            ('too-big.hex', 128, 6144, 0, 1, 'exceeds remaining flash size!'),
+            ('pages.hex', 256, 32768, 0, 0, 0, 'after 0 retries.'),
+            ('resume.hex', 128, 32768, 5, 0, 0, 'after 1 retries.'),
+            ('too-big.hex', 128, 6144, 0, 0, 1, 'exceeds remaining flash size!'),
+            ('other.hex', 128, 32768, 0, 1, 1, 'The specified device was not found'),
         ]
-        for name, page_size, flash_size, fail_block, exit_code, last in cases:
+        for name, page_size, flash_size, fail_block, absent, exit_code, last in cases:
             with self.subTest(name):
                 settings = {'page_size': page_size, 'flash_size': flash_size,
-                            'fail_block': fail_block}
+                            'fail_block': fail_block, 'absent': absent}
                 query = '?' + '&'.join('%s=%d' % item for item in settings.items())
                 page = self.upload_in_page(name, text, query)
                 native = self.upload_native(name, settings)

@@ -4,6 +4,7 @@
 //   ?webhid=none            the browser has no WebHID
 //   &chooser=cancel         the user cancels the device chooser
 //   &page_size=N&flash_size=N&fail_block=N   the device, as hex-upload-sim takes them
+//   &absent=1               the device has the ids but is another product
 (() => {
   const params = new URLSearchParams(location.search);
   if (params.get('webhid') === 'none') {
@@ -32,7 +33,7 @@
       super();
       this.vendorId = 0x16c0;
       this.productId = 0x05df;
-      this.productName = 'Sorbel';
+      this.productName = params.get('absent') === '1' ? 'Other' : 'Sorbel';
       this.collections = [];
       this.opened = false;
     }
