@@ -1,0 +1,215 @@
+#!/usr/bin/python3
+"""hex-upload's page in headless Chromium with a simulated device behind navigator.hid.
+
+The page, the core and the WebHID backend run unchanged; only navigator.hid is
+replaced, by an init script backed by the bootloader model in WebAssembly. The
+uploads are compared with the native hex-upload-sim for the same file and
+settings: console text, the device's report log, the flash and the exit code.
+"""
+import argparse
+import functools
+import http.server
+import os
+import random
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+ARGS = None
+
+
+def hex_file(data, start):
+    """Intel HEX text with data at start, 16 bytes a record."""
+    lines = []
+    for offset in range(0, len(data), 16):
+        chunk = data[offset:offset + 16]
+        address = start + offset
+        record = bytes([len(chunk), address >> 8, address & 0xFF, 0]) + chunk
+        lines.append(':%s%02X' % (record.hex().upper(), -sum(record) & 0xFF))
+    return '\n'.join(lines + [':00000001FF', ''])
+
+
+def console_screen(text):
+    """What a console shows of text: a carriage return overwrites the line."""
+    lines, column = [''], 0
+    for c in text:
+        if c == '\n':
+            lines.append('')
+            column = 0
+        elif c == '\r':
+            column = 0
+        else:
+            lines[-1] = lines[-1][:column] + c + lines[-1][column + 1:]
+            column += 1
+    return '\n'.join(lines)
+
+
+class Site:
+    """The static site on localhost, as scripts/serve-web serves it."""
+
+    def __init__(self, folder):
+        handler = functools.partial(Quiet, directory=folder)
+        self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.url = 'http://localhost:%d/index.html' % self.server.server_address[1]
+
+
+class Quiet(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class BrowserTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.site = Site(ARGS.site)
+        cls.work = tempfile.TemporaryDirectory()
+        options = webdriver.ChromeOptions()
+        options.binary_location = '/usr/bin/chromium'
+        for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
+                     '--no-first-run', '--disable-background-networking',
+                     '--disable-component-update', '--disable-sync',
+                     '--user-data-dir=' + os.path.join(cls.work.name, 'profile')):
+            options.add_argument(flag)
+        cls.driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+        source = ''
+        for path in ARGS.init_script:
+            with open(path) as f:
+                source += f.read() + '\n'
+        cls.driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument',
+                                   {'source': '(function () {\n%s\n})();' % source})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.site.server.shutdown()
+        cls.site.server.server_close()
+        cls.work.cleanup()
+
+    def open_page(self, query):
+        self.driver.get(self.site.url + query)
+        WebDriverWait(self.driver, 30).until(
+            lambda d: d.execute_script('return document.body.dataset.ready === "yes"'))
+
+    def click(self, element_id):
+        """Pointer onto the button, then a click, as a person does it."""
+        button = self.driver.find_element(By.ID, element_id)
+        ActionChains(self.driver).move_to_element(button).pause(0.1).click().perform()
+
+    def upload_in_page(self, name, text, query):
+        path = os.path.join(self.work.name, name)
+        with open(path, 'w') as f:
+            f.write(text)
+        self.open_page(query)
+        self.driver.find_element(By.ID, 'file').send_keys(path)
+        WebDriverWait(self.driver, 10).until(
+            lambda d: d.find_element(By.ID, 'upload').is_enabled())
+        self.click('upload')
+        # The status line takes a kind (ok, failed) only once the upload has ended.
+        WebDriverWait(self.driver, 120).until(
+            lambda d: d.find_element(By.ID, 'status').get_attribute('class') != '')
+        d = self.driver
+        return {
+            'exit': d.execute_script('return Number(document.body.dataset.exitCode)'),
+            'text': d.find_element(By.ID, 'log').get_property('textContent'),
+            'reports': d.execute_script('return window.sorbelSim.log'),
+            'flash': bytes.fromhex(d.execute_script('return window.sorbelSim.flash()')),
+            'filters': d.execute_script('return window.sorbelSim.filters'),
+            'progress': d.execute_script(
+                'const p = document.getElementById("progress"); return [p.value, p.max]'),
+        }
+
+    def upload_native(self, name, settings):
+        folder = os.path.join(self.work.name, 'native')
+        os.makedirs(folder, exist_ok=True)
+        env = dict(os.environ,
+                   SORBEL_SIM_PAGE_SIZE=str(settings['page_size']),
+                   SORBEL_SIM_FLASH_SIZE=str(settings['flash_size']),
+                   SORBEL_SIM_FAIL_BLOCK=str(settings['fail_block']),
+                   SORBEL_SIM_ABSENT=str(settings['absent']),
+                   SORBEL_SIM_LOG=os.path.join(folder, 'log'),
+                   SORBEL_SIM_FLASH_OUT=os.path.join(folder, 'flash'))
+        run = subprocess.run([ARGS.native_sim, name], cwd=self.work.name, env=env,
+                             capture_output=True, timeout=60)
+        with open(env['SORBEL_SIM_LOG']) as f:
+            reports = f.read().splitlines()
+        with open(env['SORBEL_SIM_FLASH_OUT'], 'rb') as f:
+            flash = f.read()
+        # Bytes, not text mode: its newline translation would turn the
+        # progress line's carriage returns into line ends.
+        return {'exit': run.returncode, 'text': console_screen(run.stdout.decode()),
+                'reports': reports, 'flash': flash}
+
+    def test_uploads_match_the_console_program(self):
+        data = random.Random(14).randbytes(0x1234 - 0x105)
+        text = hex_file(data, 0x105)
+        # (name, page size, flash size, fail block, absent, expected exit code, last line);
+        # absent: the page's only device has the ids but another product name.
+        cases = [
+            ('pages.hex', 256, 32768, 0, 0, 0, 'after 0 retries.'),
+            ('resume.hex', 128, 32768, 5, 0, 0, 'after 1 retries.'),
+            ('too-big.hex', 128, 6144, 0, 0, 1, 'exceeds remaining flash size!'),
+            ('other.hex', 128, 32768, 0, 1, 1, 'The specified device was not found'),
+        ]
+        for name, page_size, flash_size, fail_block, absent, exit_code, last in cases:
+            with self.subTest(name):
+                settings = {'page_size': page_size, 'flash_size': flash_size,
+                            'fail_block': fail_block, 'absent': absent}
+                query = '?' + '&'.join('%s=%d' % item for item in settings.items())
+                page = self.upload_in_page(name, text, query)
+                native = self.upload_native(name, settings)
+                self.assertEqual(page['exit'], exit_code)
+                self.assertTrue(page['text'].rstrip('\n').endswith(last), page['text'])
+                for key in ('exit', 'text', 'reports', 'flash'):
+                    self.assertEqual(page[key], native[key], key)
+                self.assertEqual(page['filters'], [[{'vendorId': 0x16c0, 'productId': 0x05df}]])
+                if exit_code == 0:
+                    image = page['flash']
+                    self.assertEqual(image[0x105:0x1234], data)
+                    self.assertEqual(image[:0x105] + image[0x1234:], b'\xff' * (len(image) - len(data)))
+                    self.assertEqual(page['progress'][0], page['progress'][1])
+
+    def test_cancelled_chooser_uploads_nothing(self):
+        page = self.upload_in_page('cancel.hex', hex_file(b'\x01\x02', 0), '?chooser=cancel')
+        status = self.driver.find_element(By.ID, 'status').text
+        self.assertEqual(status, 'No device chosen: nothing was uploaded.')
+        self.assertEqual(page['reports'], [])
+        self.assertEqual(page['text'], '')
+
+    def test_site_files_and_size(self):
+        files = sorted(os.listdir(ARGS.site))
+        self.assertEqual(files, ['hex-upload.js', 'hex-upload.wasm', 'index.html', 'page.js'])
+        size = sum(os.path.getsize(os.path.join(ARGS.site, name)) for name in files)
+        self.assertLessEqual(size, 300 * 1024)
+
+    def test_browser_without_webhid(self):
+        self.open_page('?webhid=none')
+        note = self.driver.find_element(By.ID, 'no-webhid')
+        self.assertTrue(note.is_displayed())
+        self.assertIn('no WebHID', note.text)
+        self.assertFalse(self.driver.find_element(By.ID, 'choose').is_enabled())
+        self.assertFalse(self.driver.find_element(By.ID, 'upload').is_enabled())
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--site', required=True)
+    parser.add_argument('--init-script', nargs='+', required=True)
+    parser.add_argument('--native-sim', required=True)
+    ARGS, rest = parser.parse_known_args()
+    if not os.access(ARGS.native_sim, os.X_OK):
+        sys.exit('browser_test: %s is missing: build the linux preset first' % ARGS.native_sim)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,91 @@
+// Put before the page's own scripts (after the simulated device's module,
+// which defines CreateSorbelSim): navigator.hid with one simulated Sorbel
+// bootloader behind it. The page's address sets the case:
+//   ?webhid=none            the browser has no WebHID
+//   &chooser=cancel         the user cancels the device chooser
+//   &page_size=N&flash_size=N&fail_block=N   the device, as hex-upload-sim takes them
+//   &absent=1               the device has the ids but is another product
+(() => {
+  const params = new URLSearchParams(location.search);
+  if (params.get('webhid') === 'none') {
+    delete Navigator.prototype.hid;
+    return;
+  }
+  const number = (name, fallback) => Number(params.get(name) || fallback);
+  const sim = {log: [], filters: [], opens: 0};
+  const ready = CreateSorbelSim({simLog: (line) => sim.log.push(line)}).then((module) => {
+    module._SimReset(number('page_size', 128), number('flash_size', 32768), number('fail_block', 0));
+    return module;
+  });
+  // The flash as hexadecimal text, for the test to compare.
+  sim.flash = async () => {
+    const module = await ready;
+    const bytes = module.HEAPU8.subarray(module._SimFlash(), module._SimFlash() + module._SimFlashSize());
+    return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
+  };
+  window.sorbelSim = sim;
+
+  const kInfoReportSize = 7;  // the size the bootloader's descriptor gives report 1
+  const failure = (what) => new DOMException(`Failed to ${what}.`, 'NotAllowedError');
+
+  class SimDevice extends EventTarget {
+    constructor() {
+      super();
+      this.vendorId = 0x16c0;
+      this.productId = 0x05df;
+      this.productName = params.get('absent') === '1' ? 'Other' : 'Sorbel';
+      this.collections = [];
+      this.opened = false;
+    }
+    async open() {
+      if (this.opened) throw new DOMException('The device is already open.', 'InvalidStateError');
+      await ready;
+      ++sim.opens;
+      this.opened = true;
+    }
+    async close() {
+      this.opened = false;
+    }
+    // As Chromium gives it: the report id in byte 0, then the report's data.
+    async receiveFeatureReport(report_id) {
+      const module = await ready;
+      if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
+      const buffer = module._SimBuffer();
+      module.HEAPU8.fill(0, buffer, buffer + kInfoReportSize);
+      module.HEAPU8[buffer] = report_id;
+      if (!module._SimGetFeature(kInfoReportSize)) throw failure('receive the feature report');
+      return new DataView(module.HEAPU8.slice(buffer, buffer + kInfoReportSize).buffer);
+    }
+    async sendFeatureReport(report_id, data) {
+      const module = await ready;
+      if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
+      const bytes = ArrayBuffer.isView(data)
+          ? new Uint8Array(data.buffer, data.byteOffset, data.byteLength)
+          : new Uint8Array(data);
+      if (bytes.length + 1 > module._SimBufferSize()) throw failure('write the feature report');
+      const buffer = module._SimBuffer();
+      module.HEAPU8[buffer] = report_id;
+      module.HEAPU8.set(bytes, buffer + 1);
+      if (!module._SimSetFeature(bytes.length + 1)) throw failure('write the feature report');
+    }
+    async sendReport() {
+      throw failure('write the report');
+    }
+  }
+
+  const device = new SimDevice();
+  const allowed = [];
+  class SimHid extends EventTarget {
+    async getDevices() {
+      return allowed.slice();
+    }
+    async requestDevice(options) {
+      sim.filters.push(JSON.parse(JSON.stringify(options.filters)));
+      if (params.get('chooser') === 'cancel') return [];
+      if (!allowed.includes(device)) allowed.push(device);
+      return [device];
+    }
+  }
+  const hid = new SimHid();
+  Object.defineProperty(Navigator.prototype, 'hid', {get: () => hid, configurable: true});
+})();

@@ -1,0 +1,41 @@
+// hex-upload in the browser: the page puts the chosen HEX file into the
+// working directory of the in-memory file system and calls RunWebUpload with
+// its name, as a console user would type it.
+#include <emscripten/emscripten.h>
+
+#include <string_view>
+
+#include "upload/upload.h"
+#include "upload/web/web_hid.h"
+
+// clang-format off
+EM_JS(void, JsPageWrite, (const char* text, int length), {
+  Module["pageWrite"](UTF8ToString(text, length));
+});
+// clang-format on
+
+namespace {
+
+// Every text goes to the page"s log as it is, line ends and carriage returns
+// included; the page gives them their console meaning.
+class PageOutput final : public hex_upload::Output {
+ public:
+  void Write(std::string_view text) override {
+    JsPageWrite(text.data(), static_cast<int>(text.size()));
+  }
+};
+
+}  // namespace
+
+// Returns the program"s exit code.
+extern "C" EMSCRIPTEN_KEEPALIVE int RunWebUpload(const char* file_name) {
+  // "-r" has no effect of its own; it keeps a file named like an option
+  // ("-h") a file name.
+  const char* const argv[] = {"hex-upload", "-r", file_name, nullptr};
+  hex_upload::WebHid hid(hex_upload::kManufacturer);
+  PageOutput out;
+  return hex_upload::RunHexUpload(3, argv, hid, out);
+}
+
+// The manufacturer string that the console program checks, for the page's note.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* WebManufacturer() { return hex_upload::kManufacturer; }
