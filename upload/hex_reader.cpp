@@ -36,6 +36,15 @@ void PrintAddress(Output& out, int64_t address) {
 
 }  // namespace
 
+size_t FileSource::Read() {
+  errno = 0;
+  size_t length = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  // A directory opens on some systems and fails only here; so does a file
+  // on a medium that went away.
+  if (length < buffer_.size() && std::ferror(file_)) error_ = errno != 0 ? errno : EIO;
+  return length;
+}
+
 int ReadHexField(HexSource& source, int width) {
   char field[4] = {};
   for (int i = 0; i < width && i < 4; ++i) {
@@ -61,6 +70,7 @@ int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_addre
     int count = ReadHexField(source, 2);
     int offset = ReadHexField(source, 4);
     int type = ReadHexField(source, 2);
+    if (source.Error() != 0) return kHexCannotRead;
     if (type == kExtendedSegmentAddress || type == kExtendedLinearAddress) {
       int64_t value = ReadHexField(source, 4);
       base = type == kExtendedSegmentAddress ? value * 16 : value * 65536;
@@ -87,13 +97,15 @@ int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_addre
       sum += value;
     }
     int checksum = ReadHexField(source, 2);
+    // A record cut short by a failed read is neither checked nor counted.
+    if (source.Error() != 0) return kHexCannotRead;
     if (((sum + checksum) & 0xFF) != 0)
       Print(out, "Warning: Checksum error between address 0x%x and 0x%x\n",
             static_cast<unsigned>(first), static_cast<unsigned>(first + stored));
     if (first < start_address) start_address = first;
     if (first + stored > end_address) end_address = first + stored;
   }
-  return kHexRead;
+  return source.Error() != 0 ? kHexCannotRead : kHexRead;
 }
 
 int LoadHexImage(const char* path, FirmwareImage& image, int32_t& start_address,
@@ -106,6 +118,8 @@ int LoadHexImage(const char* path, FirmwareImage& image, int32_t& start_address,
   FileSource source(file);
   int result = ReadHexRecords(source, image, start_address, end_address, out);
   std::fclose(file);
+  if (result == kHexCannotRead)
+    Print(out, "error reading %s: %s\n", path, std::strerror(source.Error()));
   return result;
 }
 

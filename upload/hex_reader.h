@@ -20,11 +20,15 @@ using FirmwareImage = std::array<uint8_t, kImageSize>;
 inline constexpr int kHexRead = 0;
 inline constexpr int kHexCannotOpen = 1;
 inline constexpr int kHexOutsideImage = 2;  // data placed outside the image; reading stopped
+inline constexpr int kHexCannotRead = 3;    // reading failed before the end of the text
 
 // A stream of characters; Get() gives the next one, or -1 at (and past) the end.
 class HexSource {
  public:
   virtual int Get() = 0;
+  // The system error (an errno value) that ended the stream early; 0 when the
+  // stream simply ended.
+  virtual int Error() const { return 0; }
 
  protected:
   ~HexSource() = default;
@@ -41,21 +45,27 @@ class MemorySource final : public HexSource {
   size_t position_ = 0;
 };
 
-// Characters from an open file, read in large pieces.
+// Characters from an open file, read in large pieces. A failed read ends the
+// stream and keeps its error.
 class FileSource final : public HexSource {
  public:
   explicit FileSource(std::FILE* file) : file_(file) {}
   int Get() override {
     if (position_ == length_) {
-      length_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+      if (error_ != 0) return -1;
+      length_ = Read();
       position_ = 0;
       if (length_ == 0) return -1;
     }
     return buffer_[position_++];
   }
+  int Error() const override { return error_; }
 
  private:
+  size_t Read();
+
   std::FILE* file_;
+  int error_ = 0;
   std::array<uint8_t, 16384> buffer_;
   size_t position_ = 0;
   size_t length_ = 0;
@@ -72,12 +82,14 @@ int ReadHexField(HexSource& source, int width);
 // or extended linear (04) address record and starts at 0. start_address is
 // lowered to the smallest and end_address raised to the largest data address
 // (exclusive end). Prints checksum warnings and the error for data outside
-// the image, and returns kHexRead or kHexOutsideImage.
+// the image, and returns kHexRead, kHexOutsideImage or (printing nothing for
+// it) kHexCannotRead.
 int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_address,
                    int32_t& end_address, Output& out);
 
-// Opens the file and reads it with ReadHexRecords; kHexCannotOpen (with its
-// message) when the file cannot be opened.
+// Opens the file and reads it with ReadHexRecords; kHexCannotOpen or
+// kHexCannotRead, each with its message, when the file cannot be opened or
+// read to its end.
 int LoadHexImage(const char* path, FirmwareImage& image, int32_t& start_address,
                  int32_t& end_address, Output& out);
 

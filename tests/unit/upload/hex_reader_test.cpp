@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -218,6 +221,31 @@ TEST(HexReader, FileThatCannotBeOpenedLeavesEverythingUntouched) {
   EXPECT_EQ("error opening /nonexistent/firmware.hex: No such file or directory\n", out.text);
   EXPECT_EQ(kImageSize, start);
   EXPECT_EQ(0, end);
+}
+
+TEST(HexReader, ReadErrorIsNotTheEndOfTheFile) {
+  // A directory opens here and fails at the first read.
+  char path[] = "/tmp/hex-reader-dirXXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(path));
+  auto image = std::make_unique<FirmwareImage>();
+  int32_t start = kImageSize;
+  int32_t end = 0;
+  fake::CapturedOutput out;
+  EXPECT_EQ(kHexCannotRead, LoadHexImage(path, *image, start, end, out));
+  rmdir(path);
+  EXPECT_EQ(std::string("error reading ") + path + ": Is a directory\n", out.text);
+
+  // A medium that goes away in the middle of a record: the record cut short
+  // gets no checksum warning and the reading fails.
+  struct VanishingSource final : HexSource {
+    std::string text = ":01001000AB44\n:0400200001";
+    size_t at = 0;
+    int Get() override { return at < text.size() ? text[at++] : -1; }
+    int Error() const override { return at < text.size() ? 0 : EIO; }
+  } source;
+  out.text.clear();
+  EXPECT_EQ(kHexCannotRead, ReadHexRecords(source, *image, start, end, out));
+  EXPECT_EQ("", out.text);
 }
 
 TEST(HexReader, LoadsAFileAcrossItsReadBuffer) {

@@ -134,6 +134,10 @@ TEST(CommandLine, FileProblemsEndBeforeAnyDeviceAccess) {
   EXPECT_EQ(1, run.Run({"/nonexistent.hex"}));
   EXPECT_EQ("error opening /nonexistent.hex: No such file or directory\n", run.out.text);
   EXPECT_EQ(0, run.hid.list_count);
+  Session folder;
+  EXPECT_EQ(1, folder.Run({"/tmp"}));
+  EXPECT_EQ("error reading /tmp: Is a directory\n", folder.out.text);
+  EXPECT_EQ(0, folder.hid.list_count);
 }
 
 TEST(Upload, FirstAttemptSucceeds) {
