@@ -103,6 +103,13 @@ int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
   return kUsbSuccess;
 }
 
+int SearchDevice(HidPlatform& hid) {
+  HidHandle device = nullptr;
+  int result = OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, kProduct);
+  if (result == kUsbSuccess) CloseBootDevice(hid, device);
+  return result;
+}
+
 void PrintUsage(Output& out, int argc, const char* const* argv) {
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "hex-upload";
   Print(out, "usage: %s [-r] <intel-hexfile>\n", program);
@@ -128,19 +135,39 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
   return result;
 }
 
+int WaitForDevice(HidPlatform& hid, Output& out) {
+  int result = SearchDevice(hid);
+  if (result != kUsbDeviceNotFound) return result;
+  out.Write("Waiting for the Sorbel device (press Ctrl+C to stop) ...");
+  // Any other answer than "not found" (access denied, say) ends the wait too,
+  // so that the attempts report it instead of waiting in silence.
+  while (result == kUsbDeviceNotFound) {
+    hid.SleepMs(kWaitPollMs);
+    result = SearchDevice(hid);
+  }
+  out.Write("\n");
+  return result;
+}
+
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out) {
   if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
     PrintUsage(out, argc, argv);
     return 1;
   }
-  const char* path = argv[1];
-  if (std::strcmp(path, "-r") == 0) {
-    if (argc < 3) {
-      PrintUsage(out, argc, argv);
-      return 1;
-    }
-    path = argv[2];
+  // Options come before the file name, in any order.
+  bool wait = false;
+  int next = 1;
+  for (; next < argc; ++next) {
+    if (std::strcmp(argv[next], "-w") == 0)
+      wait = true;
+    else if (std::strcmp(argv[next], "-r") != 0)
+      break;
   }
+  if (next == argc) {
+    PrintUsage(out, argc, argv);
+    return 1;
+  }
+  const char* path = argv[next];
 
   Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
   Reset(upload);
@@ -150,6 +177,7 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
     out.Write("No data in input file, exiting.\n");
     return 0;
   }
+  if (wait) WaitForDevice(hid, out);
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (UploadAttempt(upload, hid, out) == kUsbSuccess) {
       Print(out, "The firmware is written successfully after %i retries.\n", attempt);

@@ -22,6 +22,7 @@ inline constexpr char kProduct[] = "Sorbel";
 static_assert(sizeof kManufacturer <= 64, "the manufacturer string is at most 63 bytes");
 
 inline constexpr int kMaxAttempts = 10;
+inline constexpr unsigned kWaitPollMs = 250;  // between searches while waiting for the device
 inline constexpr unsigned kReopenPauseMs = 2000;
 inline constexpr int32_t kBootloaderReserve = 2048;  // top of the flash that data must not reach
 inline constexpr int32_t kBlockSize = 128;
@@ -45,6 +46,11 @@ void Reset(Upload& upload);
 // One upload attempt: 0 when every block was accepted, a USB error code, or
 // kUploadRuledOut.
 int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out);
+
+// Searches for the device every kWaitPollMs until the search gives anything
+// but "not found", opening nothing for longer than the search itself takes.
+// Returns the last search's result.
+int WaitForDevice(HidPlatform& hid, Output& out);
 
 // The program: takes its arguments, returns the exit code.
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out);

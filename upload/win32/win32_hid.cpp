@@ -1,15 +1,34 @@
 #include "upload/win32/win32_hid.h"
 
 #include <cstdlib>
+#include <cstring>
 
 extern "C" {
 #include <hidsdi.h>
+#include <hidpi.h>
 }
 
 namespace hex_upload {
 namespace {
 
 HANDLE AsHandle(HidHandle handle) { return static_cast<HANDLE>(handle); }
+
+// The collection's feature report length, the length the HID class driver
+// wants every feature report buffer to have; 0 when it cannot be had.
+size_t FeatureReportLength(HANDLE device) {
+  PHIDP_PREPARSED_DATA preparsed = nullptr;
+  if (!HidD_GetPreparsedData(device, &preparsed)) return 0;
+  HIDP_CAPS caps{};
+  bool known = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+  HidD_FreePreparsedData(preparsed);
+  return known ? caps.FeatureReportByteLength : 0;
+}
+
+bool SendFeature(HANDLE device, std::span<const uint8_t> report) {
+  // The call does not write to the buffer; its declaration just lacks the const.
+  return HidD_SetFeature(device, const_cast<uint8_t*>(report.data()),
+                         static_cast<ULONG>(report.size()));
+}
 
 }  // namespace
 
@@ -88,9 +107,18 @@ bool Win32Hid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
 }
 
 bool Win32Hid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {
-  // The call does not write to the buffer; its declaration just lacks the const.
-  return HidD_SetFeature(AsHandle(handle), const_cast<uint8_t*>(report.data()),
-                         static_cast<ULONG>(report.size()));
+  if (SendFeature(AsHandle(handle), report)) return true;
+  // Windows refuses a feature report shorter than the collection's longest
+  // (the 7-byte closing report beside the 132-byte data block): once more,
+  // padded with zeros to that length.
+  size_t length = FeatureReportLength(AsHandle(handle));
+  if (length <= report.size()) return false;
+  auto* padded = static_cast<uint8_t*>(std::calloc(length, 1));
+  if (padded == nullptr) return false;
+  std::memcpy(padded, report.data(), report.size());
+  bool sent = SendFeature(AsHandle(handle), std::span<const uint8_t>(padded, length));
+  std::free(padded);
+  return sent;
 }
 
 bool Win32Hid::Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) {

@@ -5,9 +5,14 @@
 //   config <page> <flash>    page and flash size; erased flash, empty log
 //   fail-block <n>           the n-th data block from now on fails once
 //   product <text>           the product string from now on
+//   strict-length on|off     feature reports of another length than the
+//                            collection's 132 bytes refused, as Windows does
+//   unplug | plug            the device stops and starts answering, as one
+//                            pulled out and plugged in again would
 //   flash <file>             the flash contents to a file
 //   log <file>               the reports received and sent, one line each
-//   reset                    128, 32768, "Sorbel", erased flash, empty log
+//   reset                    128, 32768, "Sorbel", erased flash, empty log,
+//                            strict length off, plugged in
 //   state | hid-list         a line of device state; every HID device listed
 //   hold <seconds>           keeps the Wine session, and the driver, loaded
 #include <windows.h>
@@ -36,8 +41,8 @@ int Fail(const char* what, DWORD error = GetLastError()) {
 int Usage() {
   std::fputs(
       "usage: sorbel-sim-ctl install | config <page size> <flash size> | fail-block <n> |\n"
-      "       product <text> | flash <file> | log <file> | reset | state | hid-list | hold "
-      "<seconds>\n",
+      "       product <text> | strict-length on|off | unplug | plug | flash <file> | log <file> |\n"
+      "       reset | state | hid-list | hold <seconds>\n",
       stderr);
   return 2;
 }
@@ -295,6 +300,17 @@ int Run(int argc, char** argv) {
     else if (!Control(device, sorbel_ctl::kProduct, text,
                       static_cast<DWORD>((length - 1) * sizeof(wchar_t)), nullptr, 0))
       result = Fail("product refused");
+  } else if (command == "strict-length" && argc == 3) {
+    std::string_view setting = argv[2];
+    uint32_t on = setting == "on" ? 1 : 0;
+    if (setting != "on" && setting != "off")
+      result = Usage();
+    else if (!Control(device, sorbel_ctl::kStrictLength, &on, sizeof(on), nullptr, 0))
+      result = Fail("strict-length refused");
+  } else if ((command == "plug" || command == "unplug") && argc == 2) {
+    uint32_t plugged = command == "plug" ? 1 : 0;
+    if (!Control(device, sorbel_ctl::kPlug, &plugged, sizeof(plugged), nullptr, 0))
+      result = Fail("plug refused");
   } else if (command == "flash" && argc == 3) {
     DWORD returned = 0;
     std::vector<char> flash;
@@ -323,10 +339,12 @@ int Run(int argc, char** argv) {
       result = Fail("no device state");
     else
       std::printf(
-          "flash %lu, log %lu bytes (%lu dropped), bootloader %s, HID devices added %lu\n",
+          "flash %lu, log %lu bytes (%lu dropped), bootloader %s, HID devices added %lu, "
+          "strict length %s, %s\n",
           static_cast<unsigned long>(state.flash_size), static_cast<unsigned long>(state.log_size),
           static_cast<unsigned long>(state.log_lost), state.left_bootloader ? "left" : "active",
-          static_cast<unsigned long>(state.hid_devices));
+          static_cast<unsigned long>(state.hid_devices), state.strict_length ? "on" : "off",
+          state.unplugged ? "unplugged" : "plugged in");
   } else if (command == "reset" && argc == 2) {
     if (!Control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0))
       result = Fail("reset refused");

@@ -18,13 +18,15 @@ inline constexpr char kStateFile[] = "C:\\windows\\sorbel-sim\\state.bin";
 // CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
 constexpr uint32_t ControlCode(uint32_t function) { return 0x22u << 16 | function << 2; }
 
-inline constexpr uint32_t kConfig = ControlCode(0x900);     // in: ConfigRequest
-inline constexpr uint32_t kFailBlock = ControlCode(0x901);  // in: int32 n
-inline constexpr uint32_t kProduct = ControlCode(0x902);    // in: UTF-16 text, no terminator
-inline constexpr uint32_t kFlash = ControlCode(0x903);      // out: the flash contents
-inline constexpr uint32_t kLog = ControlCode(0x904);        // out: the log text
-inline constexpr uint32_t kReset = ControlCode(0x905);      // no data
-inline constexpr uint32_t kState = ControlCode(0x906);      // out: StateReply
+inline constexpr uint32_t kConfig = ControlCode(0x900);        // in: ConfigRequest
+inline constexpr uint32_t kFailBlock = ControlCode(0x901);     // in: int32 n
+inline constexpr uint32_t kProduct = ControlCode(0x902);       // in: UTF-16 text, no terminator
+inline constexpr uint32_t kFlash = ControlCode(0x903);         // out: the flash contents
+inline constexpr uint32_t kLog = ControlCode(0x904);           // out: the log text
+inline constexpr uint32_t kReset = ControlCode(0x905);         // no data
+inline constexpr uint32_t kState = ControlCode(0x906);         // out: StateReply
+inline constexpr uint32_t kStrictLength = ControlCode(0x907);  // in: uint32 0 off, 1 on
+inline constexpr uint32_t kPlug = ControlCode(0x908);          // in: uint32 0 unplug, 1 plug
 
 struct ConfigRequest {
   uint32_t page_size;
@@ -36,7 +38,9 @@ struct StateReply {
   uint32_t log_size;  // bytes of log text held by the driver
   uint32_t log_lost;  // bytes of log text dropped because the buffer was full
   uint32_t left_bootloader;
-  uint32_t hid_devices;  // HID devices hidclass has added since the driver loaded
+  uint32_t hid_devices;    // HID devices hidclass has added since the driver loaded
+  uint32_t strict_length;  // feature reports of another length than 132 bytes are refused
+  uint32_t unplugged;      // the HID device answers no request
 };
 
 // Longest product string the device reports, in UTF-16 code units.

@@ -10,7 +10,7 @@ constexpr wchar_t kDirectory[] = L"\\??\\C:\\windows\\sorbel-sim";
 constexpr wchar_t kStatePath[] = L"\\??\\C:\\windows\\sorbel-sim\\state.bin";
 constexpr wchar_t kFlashPath[] = L"\\??\\C:\\windows\\sorbel-sim\\flash.bin";
 constexpr wchar_t kLogPath[] = L"\\??\\C:\\windows\\sorbel-sim\\log.txt";
-constexpr uint32_t kMagic = 0x31534253;  // "SBS1"
+constexpr uint32_t kMagic = 0x32534253;  // "SBS2"
 
 struct Record {
   uint32_t magic;
@@ -18,6 +18,8 @@ struct Record {
   uint32_t flash_size;
   int32_t blocks_until_failure;
   uint32_t closed;
+  uint32_t strict_length;
+  uint32_t unplugged;
   uint32_t product_length;
   wchar_t product[sorbel_ctl::kMaxProductLength];
 };
@@ -76,7 +78,7 @@ uint64_t FileSize(HANDLE file) {
 }  // namespace
 
 bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity,
-          uint32_t& product_length) {
+          uint32_t& product_length, bool& strict_length, bool& unplugged) {
   HANDLE directory = OpenFile(kDirectory, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
   if (directory == nullptr) return false;
   ZwClose(directory);
@@ -98,6 +100,8 @@ bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capa
   ReadAt(flash_file, 0, model.flash.data(), contents.size());
   model.blocks_until_failure = record.blocks_until_failure;
   model.closed = record.closed != 0;
+  strict_length = record.strict_length != 0;
+  unplugged = record.unplugged != 0;
   product_length = record.product_length;
   for (uint32_t i = 0; i < product_length; ++i) product[i] = record.product[i];
   return true;
@@ -112,6 +116,8 @@ void SaveState(const sorbel_sim::Bootloader& model, Identity identity) {
   record.flash_size = model.settings.flash_size;
   record.blocks_until_failure = model.blocks_until_failure;
   record.closed = model.closed ? 1 : 0;
+  record.strict_length = identity.strict_length ? 1 : 0;
+  record.unplugged = identity.unplugged ? 1 : 0;
   record.product_length = identity.product_length;
   for (uint32_t i = 0; i < identity.product_length && i < sorbel_ctl::kMaxProductLength; ++i)
     record.product[i] = identity.product[i];

@@ -13,15 +13,20 @@
 
 namespace device_store {
 
+// What the device holds beside the model: its product string and the
+// settings of the simulated connection.
 struct Identity {
   const wchar_t* product;
   uint32_t product_length;
+  bool strict_length;
+  bool unplugged;
 };
 
 // Opens or creates the files. Returns true when a saved state was read into
-// the model (settings, flash, failure count, closed flag) and the product.
+// the model (settings, flash, failure count, closed flag), the product and
+// the connection settings.
 bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity,
-          uint32_t& product_length);
+          uint32_t& product_length, bool& strict_length, bool& unplugged);
 
 // Reads back the saved log text; returns the bytes read.
 size_t ReadLog(char* buffer, size_t capacity);

@@ -51,6 +51,11 @@ constexpr std::array<UCHAR, 32> kReportDescriptor = {
     0xC0,              // end collection
 };
 
+// The collection's feature report length: the longest feature report, id 2
+// with its 131 bytes. Windows refuses feature report buffers of another
+// length; with strict length on, so does the simulated device.
+constexpr ULONG kFeatureReportLength = 132;
+
 constexpr hid::Descriptor kHidDescriptor = {sizeof(hid::Descriptor),
                                             0x21,
                                             0x0101,
@@ -78,6 +83,8 @@ struct DeviceState {
   std::array<char, 4 * 1024 * 1024> log;
   size_t log_size;
   size_t log_lost;
+  bool strict_length;
+  bool unplugged;
 };
 
 DeviceState state;
@@ -103,7 +110,9 @@ void AppendLog(void*, std::string_view line) {
   state.log[state.log_size++] = '\n';
 }
 
-device_store::Identity Identity() { return {state.product.data(), state.product_length}; }
+device_store::Identity Identity() {
+  return {state.product.data(), state.product_length, state.strict_length, state.unplugged};
+}
 
 // The callers hold the lock and save what they changed.
 void ResetDevice(const sorbel_sim::Settings& settings) {
@@ -317,16 +326,34 @@ NTSTATUS ControlRequest(PIRP irp) {
       if (out_size < state.log_size) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
       return Complete(irp, STATUS_SUCCESS,
                       CopyBytes(buffer, out_size, state.log.data(), state.log_size));
+    case sorbel_ctl::kStrictLength:
+    case sorbel_ctl::kPlug: {
+      uint32_t on;
+      if (in_size != sizeof(on)) return Complete(irp, STATUS_INVALID_PARAMETER);
+      CopyBytes(&on, sizeof(on), buffer, sizeof(on));
+      if (code == sorbel_ctl::kStrictLength)
+        state.strict_length = on != 0;
+      else
+        state.unplugged = on == 0;
+      device_store::SaveState(state.slot.model, Identity());
+      return Complete(irp, STATUS_SUCCESS);
+    }
     case sorbel_ctl::kReset:
       ResetDevice({});
       SetProduct(kDefaultProduct);
+      state.strict_length = false;
+      state.unplugged = false;
       device_store::SaveAll(state.slot.model, Identity());
       return Complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kState: {
       sorbel_ctl::StateReply reply{
           static_cast<uint32_t>(sorbel_sim::Flash(state.slot.model).size()),
-          static_cast<uint32_t>(state.log_size), static_cast<uint32_t>(state.log_lost),
-          sorbel_sim::LeftBootloader(state.slot.model) ? 1u : 0u, hid_devices};
+          static_cast<uint32_t>(state.log_size),
+          static_cast<uint32_t>(state.log_lost),
+          sorbel_sim::LeftBootloader(state.slot.model) ? 1u : 0u,
+          hid_devices,
+          state.strict_length ? 1u : 0u,
+          state.unplugged ? 1u : 0u};
       if (out_size < sizeof(reply)) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
       return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, &reply, sizeof(reply)));
     }
@@ -335,10 +362,43 @@ NTSTATUS ControlRequest(PIRP irp) {
   }
 }
 
+// What the simulated connection does to a program's request before hidclass
+// sees it: an unplugged device answers nothing (Wine opens it whatever the
+// driver says, so the requests after the open fail), and with strict length
+// on a feature report buffer must have the collection's length. Refusals are
+// completed here; STATUS_PENDING lets the request through.
+NTSTATUS Intercept(PIRP irp) {
+  auto* stack = IoGetCurrentIrpStackLocation(irp);
+  if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) return STATUS_PENDING;
+  Locked locked;
+  if (state.unplugged) return Complete(irp, STATUS_DEVICE_NOT_CONNECTED);
+  if (!state.strict_length) return STATUS_PENDING;
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  bool set = code == hid::kSetFeature;
+  if (!set && code != hid::kGetFeature) return STATUS_PENDING;
+  ULONG length = set ? stack->Parameters.DeviceIoControl.InputBufferLength
+                     : stack->Parameters.DeviceIoControl.OutputBufferLength;
+  if (length == kFeatureReportLength) return STATUS_PENDING;
+  // "refused set 3 7": the request, its report type and length.
+  char line[40] = "refused ";
+  size_t n = 8;
+  for (char c : std::string_view(set ? "set 3 " : "get 3 ")) line[n++] = c;
+  char digits[12];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + length % 10);
+    length /= 10;
+  } while (length != 0);
+  while (count > 0) line[n++] = digits[--count];
+  AppendLog(nullptr, std::string_view(line, n));
+  return Complete(irp, STATUS_INVALID_PARAMETER);
+}
+
 // hidclass owns open, close and device control of the driver object; requests
 // to the control device are taken out before they reach it.
 NTSTATUS NTAPI Route(PDEVICE_OBJECT device, PIRP irp) {
   if (device == control_device) return ControlRequest(irp);
+  if (NTSTATUS status = Intercept(irp); status != STATUS_PENDING) return status;
   auto major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
   if (hidclass_dispatch[major] == nullptr) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
   return hidclass_dispatch[major](device, irp);
@@ -380,7 +440,8 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING reg
   ResetDevice({});
   SetProduct(kDefaultProduct);
   if (device_store::Open(state.slot.model, state.product.data(),
-                         static_cast<uint32_t>(state.product.size()), state.product_length))
+                         static_cast<uint32_t>(state.product.size()), state.product_length,
+                         state.strict_length, state.unplugged))
     state.log_size = device_store::ReadLog(state.log.data(), state.log.size());
   else
     device_store::SaveAll(state.slot.model, Identity());

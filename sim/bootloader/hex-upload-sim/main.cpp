@@ -1,7 +1,8 @@
 // hex-upload-sim: hex-upload with the simulated Sorbel bootloader in place of
 // the platform's HID. The device is set up from the environment:
 //   SORBEL_SIM_PAGE_SIZE (128), SORBEL_SIM_FLASH_SIZE (32768),
-//   SORBEL_SIM_ABSENT=1 (no device), SORBEL_SIM_FAIL_BLOCK=N (the N-th data
+//   SORBEL_SIM_ABSENT=1 (no device), SORBEL_SIM_APPEAR_AFTER=N (absent from
+//   the first N searches), SORBEL_SIM_FAIL_BLOCK=N (the N-th data
 //   block report fails once), SORBEL_SIM_FLASH_OUT=path (the flash at exit),
 //   SORBEL_SIM_LOG=path (one line per report received or sent).
 #include <cstdio>
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
 
   sorbel_sim::SimHid hid(device, environment.present,
                          sorbel_sim::Utf16FromUtf8(hex_upload::kManufacturer));
+  hid.SetAbsentSearches(environment.appear_after);
   hex_upload::StdoutOutput out;
   int exit_code = hex_upload::RunHexUpload(argc, argv, hid, out);
 

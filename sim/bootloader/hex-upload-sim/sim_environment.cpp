@@ -45,6 +45,8 @@ SimEnvironment ReadSimEnvironment(const char* program) {
       static_cast<uint32_t>(NumberSetting(program, "SORBEL_SIM_FLASH_SIZE", settings.flash_size));
   environment.fail_block = static_cast<int>(NumberSetting(program, "SORBEL_SIM_FAIL_BLOCK", 0));
   environment.present = !FlagSetting("SORBEL_SIM_ABSENT");
+  environment.appear_after =
+      static_cast<unsigned>(NumberSetting(program, "SORBEL_SIM_APPEAR_AFTER", 0));
   environment.log_path = TextSetting("SORBEL_SIM_LOG");
   environment.flash_out = TextSetting("SORBEL_SIM_FLASH_OUT");
   return environment;

@@ -13,6 +13,7 @@ struct SimEnvironment {
   Settings settings;                // SORBEL_SIM_PAGE_SIZE, SORBEL_SIM_FLASH_SIZE
   int fail_block = 0;               // SORBEL_SIM_FAIL_BLOCK
   bool present = true;              // false with SORBEL_SIM_ABSENT=1
+  unsigned appear_after = 0;        // SORBEL_SIM_APPEAR_AFTER: searches that find no device
   const char* log_path = nullptr;   // SORBEL_SIM_LOG
   const char* flash_out = nullptr;  // SORBEL_SIM_FLASH_OUT
 };

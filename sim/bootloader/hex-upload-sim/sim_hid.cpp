@@ -59,10 +59,14 @@ SimHid::SimHid(Bootloader& device, bool present, std::u16string manufacturer)
                {"sim:sorbel", 0x16C0, 0x05DF, std::move(manufacturer), u"Sorbel", &device}},
       device_count_(present ? 2 : 1) {}
 
-bool SimHid::BeginDeviceList() { return true; }
+bool SimHid::BeginDeviceList() {
+  absent_now_ = absent_searches_ > 0;
+  if (absent_now_) --absent_searches_;
+  return true;
+}
 
 bool SimHid::ListDevice(unsigned index, hex_upload::HidListedDevice& device) {
-  if (index >= device_count_) return false;
+  if (index >= Listed()) return false;
   device = hex_upload::HidListedDevice{};
   device.path = devices_[index].path;
   return true;
@@ -71,7 +75,7 @@ bool SimHid::ListDevice(unsigned index, hex_upload::HidListedDevice& device) {
 void SimHid::EndDeviceList() {}
 
 hex_upload::HidOpenResult SimHid::Open(const char* path, hex_upload::HidHandle& handle) {
-  for (unsigned i = 0; i < device_count_; ++i) {
+  for (unsigned i = 0; i < Listed(); ++i) {
     if (std::string_view(devices_[i].path) == path) {
       handle = &devices_[i];
       ++open_count_;

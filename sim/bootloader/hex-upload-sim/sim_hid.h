@@ -35,6 +35,8 @@ class SimHid final : public hex_upload::HidPlatform {
   void SleepMs(unsigned milliseconds) override;
 
   int OpenCount() const { return open_count_; }
+  // The device is missing from the next searches, as if plugged in later.
+  void SetAbsentSearches(unsigned searches) { absent_searches_ = searches; }
 
  private:
   struct SimDevice {
@@ -47,8 +49,12 @@ class SimHid final : public hex_upload::HidPlatform {
   };
   SimDevice& Of(hex_upload::HidHandle handle) { return *static_cast<SimDevice*>(handle); }
 
+  unsigned Listed() const { return absent_now_ ? 1 : device_count_; }
+
   SimDevice devices_[2];
   unsigned device_count_;
+  unsigned absent_searches_ = 0;
+  bool absent_now_ = false;
   int open_count_ = 0;
 };
 

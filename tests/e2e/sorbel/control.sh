@@ -23,6 +23,8 @@ cases=(
   "product $long|1|sorbel-sim-ctl: product text too long"
   "flash $missing_dir\\flash.bin|1|sorbel-sim-ctl: cannot write the flash file"
   "log $missing_dir\\log.txt|1|sorbel-sim-ctl: cannot write the log file"
+  "strict-length yes|2|usage: sorbel-sim-ctl"
+  "unplug now|2|usage: sorbel-sim-ctl"
   "erase|2|usage: sorbel-sim-ctl"
 )
 for row in "${cases[@]}"; do

@@ -1,7 +1,9 @@
 # hex-upload.exe writes multi-page files through the Windows HID functions into
 # the simulated bootloader, for page sizes 64, 128 and 256: the flash equals
 # the image, the blocks cover the data rounded to the rounding unit, and the
-# closing report carries the last block's address and first data bytes.
+# closing report carries the last block's address and first data bytes; with
+# the length of feature reports checked as Windows does, the closing report
+# still reaches the device.
 . "$E2E_SRC/tests/e2e/sorbel/common.sh"
 start_session
 
@@ -33,5 +35,28 @@ for row in "${cases[@]}"; do
   # data bytes, as the block report left them in the buffer.
   last=$(grep '^set 3 132 ' "$name.log" | tail -n 1 | cut -d' ' -f5-10)
   expect_equal "closing report" "set 3 7 01 $last" "$(tail -n 1 "$name.log")"
+  expect_equal "refused reports" 0 "$(grep -c '^refused' "$name.log")"
+  expect_contains "bootloader left" "bootloader left" "$(ctl state)"
   ctl reset
 done
+
+# Strict length, as Windows has it: a feature report buffer must have the
+# collection's 132 bytes. The 7-byte closing report is refused and goes again
+# padded with zeros; hidclass hands the device report 1 at its declared 7
+# bytes, so the device leaves the bootloader.
+note "strict length"
+name="$SORBEL_DIR/upload-strict"
+make_hex "$name.hex" "$name.image" 8192 0x0105 0x112F
+ctl config 128 8192
+ctl strict-length on
+upload "$name.hex"
+expect_equal "exit code" 0 "$UPLOAD_RC"
+expect_contains "success line" "The firmware is written successfully after 0 retries." "$UPLOAD_OUT"
+fetch_flash "$name.flash"
+cmp "$name.image" "$name.flash" || fail "flash differs from the image (strict length)"
+fetch_log "$name.log"
+last=$(grep '^set 3 132 ' "$name.log" | tail -n 1 | cut -d' ' -f5-10)
+expect_equal "closing report, refused and sent again" "refused set 3 7
+set 3 7 01 $last" "$(tail -n 2 "$name.log")"
+expect_equal "refused reports" 1 "$(grep -c '^refused' "$name.log")"
+expect_contains "bootloader left" "bootloader left" "$(ctl state)"

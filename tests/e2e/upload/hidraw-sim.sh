@@ -34,6 +34,7 @@ cases=(
   "bad setting|SORBEL_SIM_PAGE_SIZE=64k||0|Page size   = 128 (0x80)|1|written|yes|libsorbel-hidraw-sim: ignoring SORBEL_SIM_PAGE_SIZE=64k"
   "absent|SORBEL_SIM_ABSENT=1 SORBEL_SIM_EXTRA=Sorbel2||1|Error opening Sorbel device: The specified device was not found|10|erased|no"
   "access denied|SORBEL_SIM_DENY=1||1|Error opening Sorbel device: Access to device denied|10|erased|no"
+  "wait, access denied|SORBEL_SIM_DENY=1|-w|1|Error opening Sorbel device: Access to device denied|10|erased|no"
 )
 
 for row in "${cases[@]}"; do
@@ -49,7 +50,8 @@ for row in "${cases[@]}"; do
     echo $? > "$work/$out.code"
     set -e
   }
-  run hidraw env LD_PRELOAD="$preload" "$program"
+  # A wait that does not end by itself shows as exit code 124.
+  run hidraw timeout 30 env LD_PRELOAD="$preload" "$program"
   [ "$(cat "$work/hidraw.code")" = "$code" ] || fail "$name: exit code $(cat "$work/hidraw.code")"
   [ "$(cat "$work/hidraw.err")" = "$complaint" ] || fail "$name: $(cat "$work/hidraw.err")"
   seen=$(tr '\r' '\n' < "$work/hidraw.out" | grep -cxF "$line" || true)

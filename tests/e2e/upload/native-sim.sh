@@ -44,4 +44,12 @@ set -e
 [ "$(grep -cx 'Error opening Sorbel device: The specified device was not found' <<<"$out")" = 10 ] ||
   fail "absent device: $out"
 [ "$(tr -d '\377' < "$work/flash.bin" | wc -c)" = 0 ] || fail "flash written without a device"
+# 4. -w: the device turns up at the fourth search, after three pauses of 250 ms.
+start=$(date +%s%N)
+out=$(SORBEL_SIM_APPEAR_AFTER=3 SORBEL_SIM_FLASH_OUT="$work/flash.bin" "$sim" -w "$work/image.hex") ||
+  fail "-w: exit code $?"
+[ $(( ($(date +%s%N) - start) / 1000000 )) -ge 750 ] || fail "-w: did not pause between searches"
+[ "$(head -n 1 <<<"$out")" = "Waiting for the Sorbel device (press Ctrl+C to stop) ..." ] ||
+  fail "-w: $out"
+grep -q 'after 0 retries' <<<"$out" || fail "-w: no success line: $out"
 echo "native hex-upload-sim: ok"

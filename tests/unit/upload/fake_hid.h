@@ -109,6 +109,13 @@ class Hid final : public hex_upload::HidPlatform {
     events.push_back("sleep " + std::to_string(milliseconds));
   }
 
+  // Events that begin with the prefix ("open ", "close ", "sleep 250").
+  int Count(std::string_view prefix) const {
+    int n = 0;
+    for (const auto& event : events) n += event.starts_with(prefix);
+    return n;
+  }
+
  private:
   static Device& Of(hex_upload::HidHandle handle) { return *static_cast<Device*>(handle); }
   static bool Copy(const std::u16string& from, bool fails, std::span<char16_t> text) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -29,6 +32,19 @@ std::string Record(unsigned address, unsigned type, const std::vector<uint8_t>& 
   return line + text;
 }
 
+// A text handed out one character per piece, so that every field crosses a
+// piece boundary and is read the long way.
+struct CharacterSource final : HexSource {
+  std::string_view text;
+  explicit CharacterSource(std::string_view text) : text(text) {}
+  std::span<const uint8_t> Next() override {
+    if (text.empty()) return {};
+    auto piece = std::span(reinterpret_cast<const uint8_t*>(text.data()), 1);
+    text.remove_prefix(1);
+    return piece;
+  }
+};
+
 struct Read {
   std::unique_ptr<FirmwareImage> image = std::make_unique<FirmwareImage>();
   int32_t start = kImageSize;
@@ -36,10 +52,24 @@ struct Read {
   int result = -99;
   fake::CapturedOutput out;
 
+  // Reads the text in one piece, and once more a character at a time: both
+  // must come to the same image, range, result and messages.
   explicit Read(const std::string& text) {
     image->fill(0xFF);
     MemorySource source({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
     result = ReadHexRecords(source, *image, start, end, out);
+
+    auto image_again = std::make_unique<FirmwareImage>();
+    image_again->fill(0xFF);
+    int32_t start_again = kImageSize;
+    int32_t end_again = 0;
+    fake::CapturedOutput out_again;
+    CharacterSource characters(text);
+    EXPECT_EQ(result, ReadHexRecords(characters, *image_again, start_again, end_again, out_again));
+    EXPECT_EQ(start, start_again);
+    EXPECT_EQ(end, end_again);
+    EXPECT_EQ(out.text, out_again.text);
+    EXPECT_TRUE(*image == *image_again);
   }
   uint8_t At(size_t address) const { return (*image)[address]; }
   size_t BytesNotErased() const {
@@ -61,18 +91,23 @@ TEST(HexField, ConvertsLikeStrtolWithinItsWidth) {
       {"1", 2, 1},     {"", 4, 0},        {"-FFF", 4, -0xFFF},
   };
   for (const auto& c : cases) {
-    std::string text = c.text;
-    MemorySource source({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-    EXPECT_EQ(c.value, ReadHexField(source, c.width)) << '"' << c.text << '"';
+    std::string_view view = c.text;
+    MemorySource source({reinterpret_cast<const uint8_t*>(view.data()), view.size()});
+    HexText text(source);
+    EXPECT_EQ(c.value, ReadHexField(text, c.width)) << '"' << c.text << '"';
+    CharacterSource characters(view);
+    HexText text_in_pieces(characters);
+    EXPECT_EQ(c.value, ReadHexField(text_in_pieces, c.width)) << '"' << c.text << '"';
   }
 }
 
 TEST(HexField, TakesExactlyWidthCharacters) {
-  std::string text = "1:2345";
-  MemorySource source({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-  EXPECT_EQ(1, ReadHexField(source, 2));
-  EXPECT_EQ(0x2345, ReadHexField(source, 4));
-  EXPECT_EQ(-1, source.Get());
+  std::string_view view = "1:2345";
+  MemorySource source({reinterpret_cast<const uint8_t*>(view.data()), view.size()});
+  HexText text(source);
+  EXPECT_EQ(1, ReadHexField(text, 2));
+  EXPECT_EQ(0x2345, ReadHexField(text, 4));
+  EXPECT_EQ(-1, text.Get());
 }
 
 TEST(HexReader, FilesWithoutDataLeaveTheAddressesAsGiven) {
@@ -163,6 +198,13 @@ TEST(HexReader, ExtendedBasesApplyAndZeroBaseChangesNothing) {
       {"linear base 1", Record(0, 4, {0x00, 0x01}) + Record(0x00F0, 0, {0x5A}), 0x100F0},
       {"back to base 0",
        Record(0, 4, {0x00, 0x01}) + Record(0, 4, {0, 0}) + Record(0x0010, 0, {0x5A}), 0x10},
+      // A base record whose count is not 2 sets no base, and its rest does
+      // not swallow the next record.
+      {"linear, count 0", ":00000004FC\n" + Record(0x0010, 0, {0x5A}), 0x10},
+      {"linear, count 1", Record(0, 4, {0x01}) + Record(0x0020, 0, {0x5A}), 0x20},
+      {"segment, count 3", Record(0, 2, {0x10, 0x00, 0}) + Record(0x0030, 0, {0x5A}), 0x30},
+      {"linear, count 1 keeps the base",
+       Record(0, 4, {0x00, 0x01}) + Record(0, 4, {0}) + Record(0x0040, 0, {0x5A}), 0x10040},
   };
   for (const auto& c : cases) {
     Read read(c.text);
@@ -218,6 +260,34 @@ TEST(HexReader, FileThatCannotBeOpenedLeavesEverythingUntouched) {
   EXPECT_EQ("error opening /nonexistent/firmware.hex: No such file or directory\n", out.text);
   EXPECT_EQ(kImageSize, start);
   EXPECT_EQ(0, end);
+}
+
+TEST(HexReader, ReadErrorIsNotTheEndOfTheFile) {
+  // A directory opens here and fails at the first read.
+  char path[] = "/tmp/hex-reader-dirXXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(path));
+  auto image = std::make_unique<FirmwareImage>();
+  int32_t start = kImageSize;
+  int32_t end = 0;
+  fake::CapturedOutput out;
+  EXPECT_EQ(kHexCannotRead, LoadHexImage(path, *image, start, end, out));
+  rmdir(path);
+  EXPECT_EQ(std::string("error reading ") + path + ": Is a directory\n", out.text);
+
+  // A medium that goes away in the middle of a record: the record cut short
+  // gets no checksum warning and the reading fails.
+  struct VanishingSource final : HexSource {
+    std::string_view text = ":01001000AB44\n:0400200001";
+    std::span<const uint8_t> Next() override {
+      auto piece = std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+      text = {};
+      return piece;
+    }
+    int Error() const override { return text.empty() ? EIO : 0; }
+  } source;
+  out.text.clear();
+  EXPECT_EQ(kHexCannotRead, ReadHexRecords(source, *image, start, end, out));
+  EXPECT_EQ("", out.text);
 }
 
 TEST(HexReader, LoadsAFileAcrossItsReadBuffer) {

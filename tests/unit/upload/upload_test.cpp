@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -82,7 +83,7 @@ struct Session {
 
 TEST(CommandLine, UsageWithoutTouchingFileOrDevice) {
   const std::vector<std::vector<const char*>> cases = {
-      {}, {"-h"}, {"--help"}, {"-r"}, {"-h", "file.hex"}};
+      {}, {"-h"}, {"--help"}, {"-r"}, {"-h", "file.hex"}, {"-w"}, {"-r", "-w"}, {"-w", "-r"}};
   for (const auto& args : cases) {
     Session run;
     EXPECT_EQ(1, run.Run(args));
@@ -102,7 +103,10 @@ TEST(CommandLine, DashRAndTrailingArgumentsChangeNothing) {
   for (const auto& args : std::vector<std::vector<const char*>>{{file.path.c_str()},
                                                                 {"-r", file.path.c_str()},
                                                                 {file.path.c_str(), "-r"},
-                                                                {file.path.c_str(), "x", "y"}}) {
+                                                                {file.path.c_str(), "x", "y"},
+                                                                {"-w", file.path.c_str()},
+                                                                {"-w", "-r", file.path.c_str()},
+                                                                {"-r", "-w", file.path.c_str()}}) {
     Session run;
     EXPECT_EQ(0, run.Run(args));
     if (expected.empty()) expected = run.out.text;
@@ -134,6 +138,43 @@ TEST(CommandLine, FileProblemsEndBeforeAnyDeviceAccess) {
   EXPECT_EQ(1, run.Run({"/nonexistent.hex"}));
   EXPECT_EQ("error opening /nonexistent.hex: No such file or directory\n", run.out.text);
   EXPECT_EQ(0, run.hid.list_count);
+  Session folder;
+  EXPECT_EQ(1, folder.Run({"/tmp"}));
+  EXPECT_EQ("error reading /tmp: Is a directory\n", folder.out.text);
+  EXPECT_EQ(0, folder.hid.list_count);
+}
+
+TEST(CommandLine, DashWWaitsForTheDeviceWithoutTouchingIt) {
+  Session run;
+  run.hid.hidden_searches = 3;
+  EXPECT_EQ(0, run.Run({"-w", TempFile(HexFile(0, 16)).path.c_str()}));
+  EXPECT_EQ(0u, run.out.text.find("Waiting for the Sorbel device (press Ctrl+C to stop) ...\n"
+                                  "Page size   = 128 (0x80)\n"));
+  EXPECT_EQ(3, run.hid.Count("sleep 250"));
+  EXPECT_EQ(0, run.hid.Count("sleep 2000"));
+  // The search that found it opened and closed it; the attempt read its sizes once.
+  EXPECT_EQ(2, run.hid.Count("open "));
+  EXPECT_EQ(2, run.hid.Count("close "));
+  EXPECT_EQ(1, std::count_if(run.bootloader.log.begin(), run.bootloader.log.end(),
+                             [](const std::string& line) { return line.starts_with("get "); }));
+}
+
+TEST(CommandLine, DashWStopsWaitingAtAnyOtherAnswer) {
+  // The bootloader listed, but refused to this user: found at once, or
+  // during the wait; either way the attempts tell why.
+  std::string denied;
+  for (int i = 0; i < 10; ++i) denied += "Error opening Sorbel device: Access to device denied\n";
+  for (int hidden : {0, 2}) {
+    Session run;
+    run.hid.devices[0].listed_identity = true;
+    run.hid.devices[0].open_result = HidOpenResult::kAccessDenied;
+    run.hid.hidden_searches = hidden;
+    EXPECT_EQ(1, run.Run({"-w", TempFile(HexFile(0, 16)).path.c_str()}));
+    EXPECT_EQ(hidden == 0 ? denied
+                          : "Waiting for the Sorbel device (press Ctrl+C to stop) ...\n" + denied,
+              run.out.text);
+    EXPECT_EQ(hidden, run.hid.Count("sleep"));
+  }
 }
 
 TEST(Upload, FirstAttemptSucceeds) {
@@ -291,6 +332,39 @@ TEST(Upload, InfoReportFailureEndsEachAttempt) {
   // Seen once, each later attempt opens it at once and fails the same way.
   EXPECT_EQ(10, run.Count("Error reading page size: Communication error with device\n"));
   EXPECT_TRUE(run.Sleeps().empty());
+}
+
+TEST(Upload, EveryFailedAttemptClosesWhatItOpened) {
+  struct Case {
+    const char* what;
+    sorbel_sim::Settings settings;
+    int failing_block;
+    bool answers;
+    std::u16string product;
+  } const cases[] = {
+      {"info report fails", {}, 0, false, u"Sorbel"},
+      {"flash too small", {128, 2048}, 0, true, u"Sorbel"},
+      {"data block fails", {}, 1, true, u"Sorbel"},
+      {"only a device that does not match", {}, 0, true, u"Other"},
+  };
+  for (const auto& c : cases) {
+    Session run(c.settings);
+    sorbel_sim::FailBlock(*run.bootloader.model, c.failing_block);
+    if (!c.answers) run.hid.devices[0].bootloader = nullptr;
+    run.hid.devices[0].product = c.product;
+    run.Upload(HexFile(0, 16));
+    EXPECT_LT(0, run.hid.Count("open ")) << c.what;
+    EXPECT_EQ(run.hid.Count("open "), run.hid.Count("close ")) << c.what;
+  }
+}
+
+TEST(Upload, LaterAttemptsCheckTheRoundedRange) {
+  // 14000 bytes fit below 16384 - 2048; rounded to a 4096-byte page they do not.
+  Session run(sorbel_sim::Settings{4096, 16384});
+  sorbel_sim::FailBlock(*run.bootloader.model, 2);
+  EXPECT_EQ(1, run.Upload(HexFile(0, 14000)));
+  EXPECT_EQ(1, run.Count("Uploading 16384 (0x4000) bytes starting at 0 (0x0)\n"));
+  EXPECT_EQ(9, run.Count("Data (16384 bytes) exceeds remaining flash size!\n"));
 }
 
 TEST(Upload, BlocksPastTheImageCarryErasedBytes) {
