@@ -26,6 +26,9 @@ bool parse_hex_byte(std::string_view text, std::uint8_t& value);
 bool parse_register_values(std::string_view text, std::array<std::uint8_t, register_count>& values);
 // A decimal number 0..255.
 bool parse_lpt_number(std::string_view text, std::uint8_t& number);
+// An animation period: a decimal number of milliseconds 1..65535, or "off"
+// (period 0).
+bool ParseAnimationPeriod(std::string_view text, std::uint16_t& period_ms);
 // "read", "write" or "none".
 bool parse_failure(std::string_view text, EepromFailure& failure);
 

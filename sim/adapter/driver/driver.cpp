@@ -152,6 +152,14 @@ void store_state() {
     g_saved_state = state;
 }
 
+// A millisecond clock for the animated input lines (it may wrap).
+std::uint32_t NowMs() {
+  LARGE_INTEGER frequency;
+  const LARGE_INTEGER counter = KeQueryPerformanceCounter(&frequency);
+  const LONGLONG ticks_per_ms = frequency.QuadPart / 1000;
+  return ticks_per_ms > 0 ? static_cast<std::uint32_t>(counter.QuadPart / ticks_per_ms) : 0;
+}
+
 NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
   irp->IoStatus.Information = information;
@@ -204,7 +212,9 @@ NTSTATUS NTAPI device_control(PDEVICE_OBJECT device, PIRP irp) {
 
   KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, nullptr);
   const unsigned old_lpt = g_adapter.lpt_number;
+  tarnel_sim::AdvanceAnimation(g_adapter, NowMs());
   const tarnel_sim::RequestResult result = tarnel_sim::handle_request(g_adapter, extension->kind, code, buffers);
+  tarnel_sim::AdvanceAnimation(g_adapter, NowMs());  // a clock just switched on starts now
   NTSTATUS status = status_of(result.status);
   if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt) status = move_lpt_link(old_lpt, g_adapter.lpt_number);
   store_state();

@@ -60,9 +60,49 @@ void power_on(Adapter& adapter) {
   adapter = fresh;
 }
 
+namespace {
+
+void ApplyAnimationStep(Adapter& adapter, std::uint32_t step) {
+  adapter.animation.step = step;
+  const AnimatedLines lines = AnimationPattern(step);
+  adapter.registers[status_register] =
+      static_cast<std::uint8_t>((adapter.registers[status_register] & 0x07) | lines.status);
+}
+
+constexpr unsigned kControlRegister = 2;
+constexpr std::uint8_t kReverseDirection = 0x20;  // control bit 5
+
+}  // namespace
+
+void SetAnimation(Adapter& adapter, std::uint16_t period_ms) {
+  Animation& animation = adapter.animation;
+  animation.period_ms = period_ms;
+  if (period_ms == 0) return;
+  animation.clock_started = false;
+  animation.start_step = 0;
+  animation.drives_data = true;
+  ApplyAnimationStep(adapter, 0);
+}
+
+void AdvanceAnimation(Adapter& adapter, std::uint32_t now_ms) {
+  Animation& animation = adapter.animation;
+  if (animation.period_ms == 0) return;
+  if (!animation.clock_started) {
+    animation.clock_started = true;
+    animation.start_ms = now_ms;
+    animation.start_step = animation.step;
+    return;
+  }
+  const std::uint32_t step = animation.start_step + (now_ms - animation.start_ms) / animation.period_ms;
+  if (step != animation.step) ApplyAnimationStep(adapter, step);
+}
+
 std::uint8_t peek_register(const Adapter& adapter, unsigned index) {
   if (index >= register_count) return 0;
   if (index == ecr_register) return ecr_value(adapter);
+  if (index == data_register && adapter.animation.drives_data &&
+      (adapter.registers[kControlRegister] & kReverseDirection) != 0)
+    return AnimationPattern(adapter.animation.step).data;
   if (index == fifo_register) {
     const unsigned mode = ecr_mode(adapter);
     if (mode == mode_config) return cfg_a_value;
@@ -78,6 +118,11 @@ std::uint8_t read_register(Adapter& adapter, unsigned index) {
 }
 
 void write_register(Adapter& adapter, unsigned index, std::uint8_t value) {
+  if (index < register_count) {
+    WriteLog& log = adapter.write_log;
+    log.entries[log.total % kWriteLogSize] = {static_cast<std::uint8_t>(index), value};
+    ++log.total;
+  }
   switch (index) {
     case status_register:
       return;  // input lines: writes do not reach them
@@ -100,6 +145,7 @@ bool set_state(Adapter& adapter, std::span<const std::uint8_t, register_count> v
   fifo_clear(adapter.fifo);
   adapter.answer_pending = false;
   adapter.eeprom_first = eeprom_first;
+  adapter.animation.drives_data = false;
   return true;
 }
 
@@ -118,7 +164,7 @@ CommandResult execute_command(Adapter& adapter, std::span<const std::uint8_t> co
 }
 
 namespace {
-constexpr std::uint8_t saved_state_version = 1;
+constexpr std::uint8_t saved_state_version = 2;
 }
 
 SavedState save_state(const Adapter& adapter) {
@@ -134,6 +180,11 @@ SavedState save_state(const Adapter& adapter) {
   saved[at++] = adapter.lpt_number;
   saved[at++] = adapter.answer_pending ? 1 : 0;
   saved[at++] = adapter.answer;
+  const Animation& animation = adapter.animation;
+  saved[at++] = static_cast<std::uint8_t>(animation.period_ms);
+  saved[at++] = static_cast<std::uint8_t>(animation.period_ms >> 8);
+  for (unsigned shift = 0; shift < 32; shift += 8) saved[at++] = static_cast<std::uint8_t>(animation.step >> shift);
+  saved[at++] = animation.drives_data ? 1 : 0;
   return saved;
 }
 
@@ -150,12 +201,18 @@ bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved) {
   restored.lpt_number = saved[at++];
   const std::uint8_t pending = saved[at++];
   restored.answer = saved[at++];
-  if (restored.fifo.head >= fifo_capacity || restored.fifo.count > fifo_capacity ||
+  Animation& animation = restored.animation;
+  animation.period_ms = static_cast<std::uint16_t>(saved[at] | saved[at + 1] << 8);
+  at += 2;
+  for (unsigned shift = 0; shift < 32; shift += 8) animation.step |= static_cast<std::uint32_t>(saved[at++]) << shift;
+  const std::uint8_t drives_data = saved[at++];
+  if (drives_data > 1 || restored.fifo.head >= fifo_capacity || restored.fifo.count > fifo_capacity ||
       failure > static_cast<std::uint8_t>(EepromFailure::write) || pending > 1 ||
       ecr_mode(restored) == mode_reserved || (restored.registers[ecr_register] & ecr_flag_bits) != 0)
     return false;
   restored.eeprom_failure = static_cast<EepromFailure>(failure);
   restored.answer_pending = pending == 1;
+  animation.drives_data = drives_data == 1;
   adapter = restored;
   return true;
 }

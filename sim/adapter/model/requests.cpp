@@ -106,6 +106,18 @@ RequestResult port_io_request(Adapter& adapter, std::uint32_t code, RequestBuffe
   return ok(4);
 }
 
+void TakeWrites(WriteLog& log, std::span<std::uint8_t> answer) {
+  const std::uint32_t count = log.total < kWriteLogSize ? log.total : kWriteLogSize;
+  answer[0] = static_cast<std::uint8_t>(count);
+  answer[1] = log.total > kWriteLogSize ? 1 : 0;
+  for (std::uint32_t i = 0; i < kWriteLogSize; ++i) {
+    const RegisterWrite entry = i < count ? log.entries[(log.total - count + i) % kWriteLogSize] : RegisterWrite{};
+    answer[2 + 2 * i] = entry.index;
+    answer[3 + 2 * i] = entry.value;
+  }
+  log = WriteLog{};
+}
+
 RequestResult control_request(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
   switch (code) {
     case control_get_state:
@@ -134,6 +146,14 @@ RequestResult control_request(Adapter& adapter, std::uint32_t code, RequestBuffe
     case control_power_on:
       power_on(adapter);
       return ok();
+    case kControlAnimate:
+      if (buffers.input.size() != 2) return malformed();
+      SetAnimation(adapter, static_cast<std::uint16_t>(buffers.input[0] | buffers.input[1] << 8));
+      return ok();
+    case kControlTakeWrites:
+      if (buffers.output.size() < kWriteLogAnswerSize) return malformed();
+      TakeWrites(adapter.write_log, buffers.output);
+      return ok(kWriteLogAnswerSize);
     default:
       return unknown();
   }
