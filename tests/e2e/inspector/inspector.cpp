@@ -16,6 +16,8 @@
 //   inspector shot FILE.bmp        the client area as a 24-bit BMP
 //   inspector tooltip              the visible tooltip window of the dialog's
 //                                  process: X Y W H text=..., exit 1 if none
+//   inspector repaint              invalidate and erase the whole dialog with
+//                                  its controls and have it painted now
 //   inspector resources            the dialog's process: gdi=N user=N
 //                                  (GetGuiResources) windows=N (its top-level
 //                                  and child windows) pid=N (Windows id)
@@ -223,7 +225,7 @@ bool ParseInt(const char* text, int& value) {
 
 int Usage() {
   PrintError("usage: inspector list | get ID | items ID | select ID INDEX | settext ID TEXT | click ID | layout | client |"
-       " rect ID | shot FILE.bmp | tooltip | resources\n");
+       " rect ID | shot FILE.bmp | tooltip | repaint | resources\n");
   return 2;
 }
 
@@ -269,6 +271,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (command == "resources" && argc == 2) return PrintResources(dialog);
+  if (command == "repaint" && argc == 2) {
+    // RDW_UPDATENOW sends WM_PAINT and returns when it was handled.
+    return RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW)
+               ? 0
+               : 1;
+  }
   if (command == "tooltip" && argc == 2) {
     TooltipSearch search;
     GetWindowThreadProcessId(dialog, &search.process);

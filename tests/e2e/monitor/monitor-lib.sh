@@ -214,3 +214,36 @@ expect_picture() {
   mapfile -t specs <<<"$2"
   expect_pixels "$png" "${specs[@]}"
 }
+
+# Tooltips: the visible tooltip of the monitor and its text.
+tooltip_text() { local line; line=$(inspect tooltip 2>/dev/null) || return 1; printf '%s' "${line#* text=}"; }
+tooltip_is() { [ "$(tooltip_text)" = "$1" ]; }
+no_tooltip() { ! inspect tooltip >/dev/null 2>&1; }
+
+# glide DX DY: the mouse from where it is, in four steps as a hand moves it.
+# The dialog places the element under the cursor by the position of the
+# message before (GetMessagePos), and Wine merges motions the dialog has not
+# taken yet: a single jump can leave the last element in place.
+glide() {
+  local step
+  for step in 1 2 3 4; do
+    xdotool mousemove_relative -- $(( $1 * step / 4 - $1 * (step - 1) / 4 )) $(( $2 * step / 4 - $2 * (step - 1) / 4 ))
+    sleep 0.03
+  done
+}
+
+# hover X Y: the mouse glides to a client pixel.
+hover() {
+  local x0 y0 x y
+  read -r x0 y0 < <(client_origin)
+  eval "$(xdotool getmouselocation --shell)"
+  glide $(( x0 + $1 - X )) $(( y0 + $2 - Y ))
+}
+
+# tooltip_shows TEXT: for wait_until; between looks the hand trembles by a
+# pixel and back, as a resting hand does.
+tooltip_shows() {
+  tooltip_is "$1" && return 0
+  xdotool mousemove_relative -- 1 0 mousemove_relative -- -1 0
+  return 1
+}
