@@ -74,7 +74,9 @@ sample() {
 
 print_table() {
   note "samples (minute, GDI objects, USER objects, windows, resident KiB):"
-  { echo "minute gdi user windows rss_kib"; cat "$table"; } | column -t >&2
+  { echo "minute gdi user windows rss_kib"; cat "$table"; } | while read -r a b c d e; do
+    printf '%6s %5s %5s %8s %8s\n' "$a" "$b" "$c" "$d" "$e"
+  done >&2
 }
 
 # Status lines and data lines (read while control bit 5 is set) change every
@@ -85,6 +87,9 @@ start_monitor
 pid=$(cat "$MONITOR_DIR/pid")
 grep -q 'port-monitor' "/proc/$pid/cmdline" || fail "process $pid is not port-monitor.exe"
 rm -f "$table"
+status_seen=$(field_text 177)
+status_changed() { ! field_text_is 177 "$status_seen"; }
+wait_until 5 status_changed || fail "the monitor does not show the changing status lines"
 
 note "warm-up: every mode and every element once"
 for _ in "${modes[@]}"; do next_mode; done

@@ -221,29 +221,33 @@ tooltip_is() { [ "$(tooltip_text)" = "$1" ]; }
 no_tooltip() { ! inspect tooltip >/dev/null 2>&1; }
 
 # glide DX DY: the mouse from where it is, in four steps as a hand moves it.
-# The dialog places the element under the cursor by the position of the
-# message before (GetMessagePos), and Wine merges motions the dialog has not
-# taken yet: a single jump can leave the last element in place.
+# Under Wine the dialog learns the element under the cursor one mouse message
+# late (during WM_SETCURSOR, GetMessagePos still holds the message before),
+# so the steps are small where it matters: at the end of a movement.
 glide() {
-  local step
+  local X Y SCREEN WINDOW step
+  eval "$(xdotool getmouselocation --shell)"
   for step in 1 2 3 4; do
-    xdotool mousemove_relative -- $(( $1 * step / 4 - $1 * (step - 1) / 4 )) $(( $2 * step / 4 - $2 * (step - 1) / 4 ))
+    xdotool mousemove $(( X + $1 * step / 4 )) $(( Y + $2 * step / 4 ))
     sleep 0.03
   done
 }
 
-# hover X Y: the mouse glides to a client pixel.
+# hover X Y: the mouse glides to a client pixel and settles on it by pixels.
 hover() {
-  local x0 y0 x y
+  local x0 y0 X Y SCREEN WINDOW
   read -r x0 y0 < <(client_origin)
   eval "$(xdotool getmouselocation --shell)"
-  glide $(( x0 + $1 - X )) $(( y0 + $2 - Y ))
+  glide $(( x0 + $1 - 2 - X )) $(( y0 + $2 - Y ))
+  glide 2 0
 }
 
 # tooltip_shows TEXT: for wait_until; between looks the hand trembles by a
 # pixel and back, as a resting hand does.
 tooltip_shows() {
   tooltip_is "$1" && return 0
-  xdotool mousemove_relative -- 1 0 mousemove_relative -- -1 0
+  local X Y SCREEN WINDOW
+  eval "$(xdotool getmouselocation --shell)"
+  xdotool mousemove $(( X + 1 )) "$Y" mousemove "$X" "$Y"
   return 1
 }
