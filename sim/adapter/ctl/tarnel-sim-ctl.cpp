@@ -243,20 +243,23 @@ int Animate(std::string_view period_text) {
   std::uint16_t period_ms = 0;
   if (!tarnel_sim::ParseAnimationPeriod(period_text, period_ms))
     return usage("animate needs a period of 1..65535 ms, or off");
-  const std::uint8_t request[2] = {static_cast<std::uint8_t>(period_ms), static_cast<std::uint8_t>(period_ms >> 8)};
+  const std::uint8_t request[2] = {static_cast<std::uint8_t>(period_ms),
+                                   static_cast<std::uint8_t>(period_ms >> 8)};
   return control(tarnel_sim::kControlAnimate, request, sizeof request, nullptr, 0);
 }
 
 int Writes() {
   std::array<std::uint8_t, tarnel_sim::kWriteLogAnswerSize> answer{};
-  if (const int result = control(tarnel_sim::kControlTakeWrites, nullptr, 0, answer.data(), answer.size()))
+  if (const int result =
+          control(tarnel_sim::kControlTakeWrites, nullptr, 0, answer.data(), answer.size()))
     return result;
   if (answer[1] != 0) write_text(STD_OUTPUT_HANDLE, "(older writes dropped)\n");
   constexpr char kDigits[] = "0123456789ABCDEF";
   for (unsigned i = 0; i < answer[0] && i < tarnel_sim::kWriteLogSize; ++i) {
     const std::uint8_t index = answer[2 + 2 * i];
     const std::uint8_t value = answer[3 + 2 * i];
-    const char line[] = {kDigits[index >> 4], kDigits[index & 15], ' ', kDigits[value >> 4], kDigits[value & 15], '\n'};
+    const char line[] = {kDigits[index >> 4], kDigits[index & 15], ' ',
+                         kDigits[value >> 4], kDigits[value & 15], '\n'};
     write_text(STD_OUTPUT_HANDLE, {line, sizeof line});
   }
   return 0;

@@ -93,7 +93,8 @@ void AdvanceAnimation(Adapter& adapter, std::uint32_t now_ms) {
     animation.start_step = animation.step;
     return;
   }
-  const std::uint32_t step = animation.start_step + (now_ms - animation.start_ms) / animation.period_ms;
+  const std::uint32_t step =
+      animation.start_step + (now_ms - animation.start_ms) / animation.period_ms;
   if (step != animation.step) ApplyAnimationStep(adapter, step);
 }
 
@@ -183,7 +184,8 @@ SavedState save_state(const Adapter& adapter) {
   const Animation& animation = adapter.animation;
   saved[at++] = static_cast<std::uint8_t>(animation.period_ms);
   saved[at++] = static_cast<std::uint8_t>(animation.period_ms >> 8);
-  for (unsigned shift = 0; shift < 32; shift += 8) saved[at++] = static_cast<std::uint8_t>(animation.step >> shift);
+  for (unsigned shift = 0; shift < 32; shift += 8)
+    saved[at++] = static_cast<std::uint8_t>(animation.step >> shift);
   saved[at++] = animation.drives_data ? 1 : 0;
   return saved;
 }
@@ -204,11 +206,14 @@ bool restore_state(Adapter& adapter, std::span<const std::uint8_t> saved) {
   Animation& animation = restored.animation;
   animation.period_ms = static_cast<std::uint16_t>(saved[at] | saved[at + 1] << 8);
   at += 2;
-  for (unsigned shift = 0; shift < 32; shift += 8) animation.step |= static_cast<std::uint32_t>(saved[at++]) << shift;
+  for (unsigned shift = 0; shift < 32; shift += 8)
+    animation.step |= static_cast<std::uint32_t>(saved[at++]) << shift;
   const std::uint8_t drives_data = saved[at++];
-  if (drives_data > 1 || restored.fifo.head >= fifo_capacity || restored.fifo.count > fifo_capacity ||
+  if (drives_data > 1 || restored.fifo.head >= fifo_capacity ||
+      restored.fifo.count > fifo_capacity ||
       failure > static_cast<std::uint8_t>(EepromFailure::write) || pending > 1 ||
-      ecr_mode(restored) == mode_reserved || (restored.registers[ecr_register] & ecr_flag_bits) != 0)
+      ecr_mode(restored) == mode_reserved ||
+      (restored.registers[ecr_register] & ecr_flag_bits) != 0)
     return false;
   restored.eeprom_failure = static_cast<EepromFailure>(failure);
   restored.answer_pending = pending == 1;

@@ -111,7 +111,8 @@ void TakeWrites(WriteLog& log, std::span<std::uint8_t> answer) {
   answer[0] = static_cast<std::uint8_t>(count);
   answer[1] = log.total > kWriteLogSize ? 1 : 0;
   for (std::uint32_t i = 0; i < kWriteLogSize; ++i) {
-    const RegisterWrite entry = i < count ? log.entries[(log.total - count + i) % kWriteLogSize] : RegisterWrite{};
+    const RegisterWrite entry =
+        i < count ? log.entries[(log.total - count + i) % kWriteLogSize] : RegisterWrite{};
     answer[2 + 2 * i] = entry.index;
     answer[3 + 2 * i] = entry.value;
   }

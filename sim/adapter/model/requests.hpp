@@ -40,11 +40,13 @@ inline constexpr std::uint32_t control_set_lpt = control_code(control_device_typ
 inline constexpr std::uint32_t control_set_failure = control_code(control_device_type, 0x904, method_buffered);
 inline constexpr std::uint32_t control_power_on = control_code(control_device_type, 0x905, method_buffered);
 // Input: the animation period in ms, 16 bits (0: off).
-inline constexpr std::uint32_t kControlAnimate = control_code(control_device_type, 0x906, method_buffered);
+inline constexpr std::uint32_t kControlAnimate =
+    control_code(control_device_type, 0x906, method_buffered);
 // Output: the write log, oldest first, and empties it: a byte with the
 // number of entries (at most kWriteLogSize), a byte 1 when older writes were
 // dropped, then {index, value} per entry; kWriteLogAnswerSize bytes in all.
-inline constexpr std::uint32_t kControlTakeWrites = control_code(control_device_type, 0x907, method_buffered);
+inline constexpr std::uint32_t kControlTakeWrites =
+    control_code(control_device_type, 0x907, method_buffered);
 inline constexpr unsigned kWriteLogAnswerSize = 2 + 2 * kWriteLogSize;
 
 // control_get_state answers with this many bytes: the 16 registers as a read

@@ -210,7 +210,8 @@ int PrintResources(HWND dialog) {
   CloseHandle(process);
   std::array<char, 128> line{};
   wsprintfA(line.data(), "gdi=%lu user=%lu windows=%d pid=%lu\n", static_cast<unsigned long>(gdi),
-            static_cast<unsigned long>(user), windows.count, static_cast<unsigned long>(windows.process));
+            static_cast<unsigned long>(user), windows.count,
+            static_cast<unsigned long>(windows.process));
   Print(line.data());
   return 0;
 }
@@ -273,7 +274,8 @@ int main(int argc, char** argv) {
   if (command == "resources" && argc == 2) return PrintResources(dialog);
   if (command == "repaint" && argc == 2) {
     // RDW_UPDATENOW sends WM_PAINT and returns when it was handled.
-    return RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW)
+    return RedrawWindow(dialog, nullptr, nullptr,
+                        RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW)
                ? 0
                : 1;
   }

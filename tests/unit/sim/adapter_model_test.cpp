@@ -247,7 +247,8 @@ TEST(AdapterModel, AnimationDrivesTheInputLinesAtItsPeriod) {
   adapter.registers[status_register] = 0x05;
   SetAnimation(adapter, 50);
   const auto status_at = [&](std::uint32_t step) { return AnimationPattern(step).status | 0x05; };
-  EXPECT_EQ(read_register(adapter, status_register), status_at(0)) << "step 0 at once, bits 2..0 stay";
+  EXPECT_EQ(read_register(adapter, status_register), status_at(0))
+      << "step 0 at once, bits 2..0 stay";
   EXPECT_EQ(read_register(adapter, 0), 0x8F) << "data lines count only in the reverse direction";
   write_register(adapter, 2, 0x20);
   EXPECT_EQ(read_register(adapter, 0), AnimationPattern(0).data);
@@ -271,7 +272,8 @@ TEST(AdapterModel, AnimationDrivesTheInputLinesAtItsPeriod) {
   values[0] = 0x44;
   values[2] = 0x20;
   ASSERT_TRUE(set_state(adapter, values, 0xC2));
-  EXPECT_EQ(read_register(adapter, 0), 0x44) << "a state set by the test drives the data lines again";
+  EXPECT_EQ(read_register(adapter, 0), 0x44)
+      << "a state set by the test drives the data lines again";
   power_on(adapter);
   EXPECT_EQ(adapter.animation.period_ms, 0);
 }

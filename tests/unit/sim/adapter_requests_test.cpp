@@ -132,7 +132,8 @@ TEST(AdapterRequests, MalformedAndUnknownRequestsFailWithoutChange) {
       {"failure 3", DeviceKind::control, control_set_failure, {3}, 0, bad},
       {"small snapshot", DeviceKind::control, control_get_state, {}, snapshot_size - 1, bad},
       {"short animation period", DeviceKind::control, kControlAnimate, {50}, 0, bad},
-      {"small write log", DeviceKind::control, kControlTakeWrites, {}, kWriteLogAnswerSize - 1, bad},
+      {"small write log", DeviceKind::control, kControlTakeWrites, {}, kWriteLogAnswerSize - 1,
+       bad},
   };
   for (const Case& c : cases) {
     Adapter adapter{};
@@ -165,24 +166,29 @@ TEST(AdapterRequests, WriteLogShowsEveryWriteOnceAlsoIgnoredOnes) {
   send(adapter, DeviceKind::lpt, lpt_register_command, {0x0A, 0xE0}, none);  // configuration mode
   send(adapter, DeviceKind::lpt, lpt_register_command, {0x08, 0x5A}, none);  // cfgA ignores it
   send(adapter, DeviceKind::port_io, port_io_write, words(0x379, 0, 0x33), none);
-  send(adapter, DeviceKind::lpt, lpt_register_command, {0x18}, none = Bytes(1));  // a read: not logged
+  Bytes answer(1);
+  send(adapter, DeviceKind::lpt, lpt_register_command, {0x18}, answer);  // a read: not logged
   Bytes log(kWriteLogAnswerSize);
-  EXPECT_EQ(send(adapter, DeviceKind::control, kControlTakeWrites, {}, log).bytes_returned, kWriteLogAnswerSize);
+  EXPECT_EQ(send(adapter, DeviceKind::control, kControlTakeWrites, {}, log).bytes_returned,
+            kWriteLogAnswerSize);
   EXPECT_EQ(Bytes(log.begin(), log.begin() + 8), (Bytes{3, 0, 0x0A, 0xE0, 0x08, 0x5A, 0x01, 0x33}));
   send(adapter, DeviceKind::control, kControlTakeWrites, {}, log);
   EXPECT_EQ(log[0], 0) << "taken: the log is empty";
 
   for (unsigned i = 0; i < kWriteLogSize + 3; ++i)
-    send(adapter, DeviceKind::lpt, lpt_register_command, {0x00, static_cast<std::uint8_t>(i)}, none);
+    send(adapter, DeviceKind::lpt, lpt_register_command, {0x00, static_cast<std::uint8_t>(i)},
+         none);
   send(adapter, DeviceKind::control, kControlTakeWrites, {}, log);
-  EXPECT_EQ(Bytes(log.begin(), log.begin() + 4), (Bytes{kWriteLogSize, 1, 0x00, 3})) << "the oldest are dropped";
+  EXPECT_EQ(Bytes(log.begin(), log.begin() + 4), (Bytes{kWriteLogSize, 1, 0x00, 3}))
+      << "the oldest are dropped";
   EXPECT_EQ(log.back(), kWriteLogSize + 2);
 }
 
 TEST(AdapterRequests, AnimateSwitchesTheLinesOnAndOff) {
   Adapter adapter{};
   Bytes none;
-  EXPECT_EQ(send(adapter, DeviceKind::control, kControlAnimate, {0x2C, 0x01}, none).status, RequestStatus::success);
+  EXPECT_EQ(send(adapter, DeviceKind::control, kControlAnimate, {0x2C, 0x01}, none).status,
+            RequestStatus::success);
   EXPECT_EQ(adapter.animation.period_ms, 300);
   EXPECT_EQ(read_register(adapter, status_register), AnimationPattern(0).status);
   send(adapter, DeviceKind::control, kControlAnimate, {0, 0}, none);

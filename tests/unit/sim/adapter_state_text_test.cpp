@@ -62,7 +62,8 @@ TEST(AdapterStateText, ParsesSingleValues) {
   EXPECT_EQ(period, 0);
   EXPECT_TRUE(ParseAnimationPeriod("65535", period));
   EXPECT_EQ(period, 65535);
-  for (const char* bad : {"", "0", "65536", "100000", "OFF", "5ms"}) EXPECT_FALSE(ParseAnimationPeriod(bad, period)) << bad;
+  for (const char* bad : {"", "0", "65536", "100000", "OFF", "5ms"})
+    EXPECT_FALSE(ParseAnimationPeriod(bad, period)) << bad;
   EXPECT_EQ(period, 65535);
 }
 
