@@ -161,6 +161,8 @@ struct Dialog {
   virtual void ActivateTooltip(bool active) = 0;
   // TTM_TRACKPOSITION at a screen point.
   virtual void PositionTooltip(Point screen) = 0;
+  // Height in pixels of the tooltip window as it is now (GetWindowRect).
+  virtual int TooltipHeight() = 0;
   // SetCursor(LoadCursor(NULL, IDC_HAND)).
   virtual void SetHandCursor() = 0;
 

@@ -49,6 +49,12 @@ void CopyText(char* buffer, std::size_t size, std::string_view text) {
 
 }  // namespace
 
+Point TooltipTrackPoint(Point hot_spot, int tooltip_height) {
+  // Half the height more, in case the common controls centre the tooltip
+  // vertically on the track point as well.
+  return {hot_spot.x, hot_spot.y + kTooltipGap + tooltip_height / 2};
+}
+
 bool TrackHover(Point screen, Point client) {
   MonitorState& state = Monitor();
   Dialog& dialog = *state.dialog;
@@ -69,7 +75,7 @@ bool TrackHover(Point screen, Point client) {
   if (id != state.hover_id) {
     state.hover_id = id;
     dialog.ActivateTooltip(true);
-    dialog.PositionTooltip(screen);
+    dialog.PositionTooltip(TooltipTrackPoint(screen, dialog.TooltipHeight()));
   }
   return true;
 }

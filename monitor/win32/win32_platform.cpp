@@ -256,6 +256,12 @@ void Win32Dialog::PositionTooltip(Point screen) {
   SendMessageA(tooltip_, TTM_TRACKPOSITION, 0, MAKELPARAM(screen.x, screen.y));
 }
 
+int Win32Dialog::TooltipHeight() {
+  RECT rect{};
+  GetWindowRect(tooltip_, &rect);
+  return rect.bottom - rect.top;
+}
+
 void Win32Dialog::SetHandCursor() { SetCursor(LoadCursorA(nullptr, IDC_HAND)); }
 
 }  // namespace port_monitor::win32

@@ -81,6 +81,7 @@ class Win32Dialog final : public Dialog {
   void CreateTooltip() override;
   void ActivateTooltip(bool active) override;
   void PositionTooltip(Point screen) override;
+  int TooltipHeight() override;
   void SetHandCursor() override;
 
  private:

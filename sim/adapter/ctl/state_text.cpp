@@ -79,6 +79,22 @@ bool ParseLptNumber(std::string_view text, std::uint8_t& number) {
   return true;
 }
 
+bool ParseAnimationPeriod(std::string_view text, std::uint16_t& period_ms) {
+  if (text == "off") {
+    period_ms = 0;
+    return true;
+  }
+  if (text.empty() || text.size() > 5) return false;
+  unsigned result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (result == 0 || result > 65535) return false;
+  period_ms = static_cast<std::uint16_t>(result);
+  return true;
+}
+
 bool ParseFailure(std::string_view text, EepromFailure& failure) {
   if (text == "read")
     failure = EepromFailure::kRead;

@@ -26,6 +26,9 @@ bool ParseHexByte(std::string_view text, std::uint8_t& value);
 bool ParseRegisterValues(std::string_view text, std::array<std::uint8_t, kRegisterCount>& values);
 // A decimal number 0..255.
 bool ParseLptNumber(std::string_view text, std::uint8_t& number);
+// An animation period: a decimal number of milliseconds 1..65535, or "off"
+// (period 0).
+bool ParseAnimationPeriod(std::string_view text, std::uint16_t& period_ms);
 // "read", "write" or "none".
 bool ParseFailure(std::string_view text, EepromFailure& failure);
 

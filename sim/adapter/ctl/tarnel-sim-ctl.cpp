@@ -30,7 +30,17 @@
 //       From now on the EEPROM read (or write) request fails; none: both work.
 //   tarnel-sim-ctl reset
 //       Registers, FIFO and EEPROM back to power-on; LPT number and failure
-//       switch stay.
+//       switch stay. Ends the animation and empties the write log.
+//   tarnel-sim-ctl animate <milliseconds>|off
+//       The input lines change by themselves at that period (1..65535 ms):
+//       status bits 7..3, and the data lines as read while control bit 5
+//       (reverse direction) is set, follow a fixed pattern from its first
+//       step. off: the lines keep the values they have.
+//   tarnel-sim-ctl writes
+//       The register writes that reached the port since the last "writes"
+//       (at most the last 32), oldest first, one per line: index and value,
+//       two-digit uppercase hex ("08 5A"), also those the port ignores.
+//       A line "(older writes dropped)" comes first when there were more.
 //
 // The state survives restarts of the wineserver (Wine shuts it down a few
 // seconds after the last program ended): the service starts again with the
@@ -85,7 +95,7 @@ int Usage(std::string_view problem) {
   WriteText(STD_ERROR_HANDLE, problem);
   WriteText(STD_ERROR_HANDLE,
             "\nusage: tarnel-sim-ctl install | get | set \"<16 hex values>\" <eeprom hex> | lpt N"
-            " | fail read|write|none | reset\n");
+            " | fail read|write|none | reset | animate <ms>|off | writes\n");
   return 2;
 }
 
@@ -246,6 +256,32 @@ int Fail(std::string_view mode_text) {
   return Control(tarnel_sim::kControlSetFailure, &byte, 1, nullptr, 0);
 }
 
+int Animate(std::string_view period_text) {
+  std::uint16_t period_ms = 0;
+  if (!tarnel_sim::ParseAnimationPeriod(period_text, period_ms))
+    return Usage("animate needs a period of 1..65535 ms, or off");
+  const std::uint8_t request[2] = {static_cast<std::uint8_t>(period_ms),
+                                   static_cast<std::uint8_t>(period_ms >> 8)};
+  return Control(tarnel_sim::kControlAnimate, request, sizeof request, nullptr, 0);
+}
+
+int Writes() {
+  std::array<std::uint8_t, tarnel_sim::kWriteLogAnswerSize> answer{};
+  if (const int result =
+          Control(tarnel_sim::kControlTakeWrites, nullptr, 0, answer.data(), answer.size()))
+    return result;
+  if (answer[1] != 0) WriteText(STD_OUTPUT_HANDLE, "(older writes dropped)\n");
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  for (unsigned i = 0; i < answer[0] && i < tarnel_sim::kWriteLogSize; ++i) {
+    const std::uint8_t index = answer[2 + 2 * i];
+    const std::uint8_t value = answer[3 + 2 * i];
+    const char line[] = {kDigits[index >> 4], kDigits[index & 15], ' ',
+                         kDigits[value >> 4], kDigits[value & 15], '\n'};
+    WriteText(STD_OUTPUT_HANDLE, {line, sizeof line});
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -257,6 +293,8 @@ int main(int argc, char** argv) {
   if (command == "set" && arguments == 2) return Set(argv[2], argv[3]);
   if (command == "lpt" && arguments == 1) return Lpt(argv[2]);
   if (command == "fail" && arguments == 1) return Fail(argv[2]);
+  if (command == "animate" && arguments == 1) return Animate(argv[2]);
+  if (command == "writes" && arguments == 0) return Writes();
   if (command == "reset" && arguments == 0)
     return Control(tarnel_sim::kControlPowerOn, nullptr, 0, nullptr, 0);
   return Usage("unknown command or wrong number of arguments");

@@ -155,6 +155,14 @@ void StoreState() {
     g_saved_state = state;
 }
 
+// A millisecond clock for the animated input lines (it may wrap).
+std::uint32_t NowMs() {
+  LARGE_INTEGER frequency;
+  const LARGE_INTEGER counter = KeQueryPerformanceCounter(&frequency);
+  const LONGLONG ticks_per_ms = frequency.QuadPart / 1000;
+  return ticks_per_ms > 0 ? static_cast<std::uint32_t>(counter.QuadPart / ticks_per_ms) : 0;
+}
+
 NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
   irp->IoStatus.Information = information;
@@ -208,8 +216,10 @@ NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 
   KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, nullptr);
   const unsigned old_lpt = g_adapter.lpt_number;
+  tarnel_sim::AdvanceAnimation(g_adapter, NowMs());
   const tarnel_sim::RequestResult result =
       tarnel_sim::HandleRequest(g_adapter, extension->kind, code, buffers);
+  tarnel_sim::AdvanceAnimation(g_adapter, NowMs());  // a clock just switched on starts now
   NTSTATUS status = StatusOf(result.status);
   if (NT_SUCCESS(status) && g_adapter.lpt_number != old_lpt)
     status = MoveLptLink(old_lpt, g_adapter.lpt_number);

@@ -60,9 +60,50 @@ void PowerOn(Adapter& adapter) {
   adapter = fresh;
 }
 
+namespace {
+
+void ApplyAnimationStep(Adapter& adapter, std::uint32_t step) {
+  adapter.animation.step = step;
+  const AnimatedLines lines = AnimationPattern(step);
+  adapter.registers[kStatusRegister] =
+      static_cast<std::uint8_t>((adapter.registers[kStatusRegister] & 0x07) | lines.status);
+}
+
+constexpr unsigned kControlRegister = 2;
+constexpr std::uint8_t kReverseDirection = 0x20;  // control bit 5
+
+}  // namespace
+
+void SetAnimation(Adapter& adapter, std::uint16_t period_ms) {
+  Animation& animation = adapter.animation;
+  animation.period_ms = period_ms;
+  if (period_ms == 0) return;
+  animation.clock_started = false;
+  animation.start_step = 0;
+  animation.drives_data = true;
+  ApplyAnimationStep(adapter, 0);
+}
+
+void AdvanceAnimation(Adapter& adapter, std::uint32_t now_ms) {
+  Animation& animation = adapter.animation;
+  if (animation.period_ms == 0) return;
+  if (!animation.clock_started) {
+    animation.clock_started = true;
+    animation.start_ms = now_ms;
+    animation.start_step = animation.step;
+    return;
+  }
+  const std::uint32_t step =
+      animation.start_step + (now_ms - animation.start_ms) / animation.period_ms;
+  if (step != animation.step) ApplyAnimationStep(adapter, step);
+}
+
 std::uint8_t PeekRegister(const Adapter& adapter, unsigned index) {
   if (index >= kRegisterCount) return 0;
   if (index == kEcrRegister) return EcrValue(adapter);
+  if (index == kDataRegister && adapter.animation.drives_data &&
+      (adapter.registers[kControlRegister] & kReverseDirection) != 0)
+    return AnimationPattern(adapter.animation.step).data;
   if (index == kFifoRegister) {
     const unsigned mode = EcrMode(adapter);
     if (mode == kModeConfig) return kCfgAValue;
@@ -78,6 +119,11 @@ std::uint8_t ReadRegister(Adapter& adapter, unsigned index) {
 }
 
 void WriteRegister(Adapter& adapter, unsigned index, std::uint8_t value) {
+  if (index < kRegisterCount) {
+    WriteLog& log = adapter.write_log;
+    log.entries[log.total % kWriteLogSize] = {static_cast<std::uint8_t>(index), value};
+    ++log.total;
+  }
   switch (index) {
     case kStatusRegister:
       return;  // input lines: writes do not reach them
@@ -100,6 +146,7 @@ bool SetState(Adapter& adapter, std::span<const std::uint8_t, kRegisterCount> va
   FifoClear(adapter.fifo);
   adapter.answer_pending = false;
   adapter.eeprom_first = eeprom_first;
+  adapter.animation.drives_data = false;
   return true;
 }
 
@@ -118,7 +165,7 @@ CommandResult ExecuteCommand(Adapter& adapter, std::span<const std::uint8_t> com
 }
 
 namespace {
-constexpr std::uint8_t kSavedStateVersion = 1;
+constexpr std::uint8_t kSavedStateVersion = 2;
 }
 
 SavedState SaveState(const Adapter& adapter) {
@@ -134,6 +181,12 @@ SavedState SaveState(const Adapter& adapter) {
   saved[at++] = adapter.lpt_number;
   saved[at++] = adapter.answer_pending ? 1 : 0;
   saved[at++] = adapter.answer;
+  const Animation& animation = adapter.animation;
+  saved[at++] = static_cast<std::uint8_t>(animation.period_ms);
+  saved[at++] = static_cast<std::uint8_t>(animation.period_ms >> 8);
+  for (unsigned shift = 0; shift < 32; shift += 8)
+    saved[at++] = static_cast<std::uint8_t>(animation.step >> shift);
+  saved[at++] = animation.drives_data ? 1 : 0;
   return saved;
 }
 
@@ -150,12 +203,20 @@ bool RestoreState(Adapter& adapter, std::span<const std::uint8_t> saved) {
   restored.lpt_number = saved[at++];
   const std::uint8_t pending = saved[at++];
   restored.answer = saved[at++];
-  if (restored.fifo.head >= kFifoCapacity || restored.fifo.count > kFifoCapacity ||
+  Animation& animation = restored.animation;
+  animation.period_ms = static_cast<std::uint16_t>(saved[at] | saved[at + 1] << 8);
+  at += 2;
+  for (unsigned shift = 0; shift < 32; shift += 8)
+    animation.step |= static_cast<std::uint32_t>(saved[at++]) << shift;
+  const std::uint8_t drives_data = saved[at++];
+  if (drives_data > 1 || restored.fifo.head >= kFifoCapacity ||
+      restored.fifo.count > kFifoCapacity ||
       failure > static_cast<std::uint8_t>(EepromFailure::kWrite) || pending > 1 ||
       EcrMode(restored) == kModeReserved || (restored.registers[kEcrRegister] & kEcrFlagBits) != 0)
     return false;
   restored.eeprom_failure = static_cast<EepromFailure>(failure);
   restored.answer_pending = pending == 1;
+  animation.drives_data = drives_data == 1;
   adapter = restored;
   return true;
 }

@@ -43,6 +43,34 @@ struct Fifo {
   std::uint8_t count = 0;
 };
 
+// Input lines that change by themselves, for tests of a live port: while
+// on, status bits 7..3 and (in the reverse direction) the data lines follow
+// AnimationPattern, one step per period.
+struct Animation {
+  std::uint16_t period_ms = 0;  // 0: off, the lines keep their values
+  bool clock_started = false;   // the first request after switching on starts it
+  std::uint32_t start_ms = 0;
+  std::uint32_t start_step = 0;
+  std::uint32_t step = 0;
+  // Set from switching on until the port is put into a state again: the
+  // data register reads the animated lines while control bit 5 (reverse
+  // direction) is set.
+  bool drives_data = false;
+};
+
+struct RegisterWrite {
+  std::uint8_t index = 0;
+  std::uint8_t value = 0;
+};
+
+// The last write commands as they reached the port, also those the port
+// ignores (status, cfgA): tests see that a request arrived.
+inline constexpr unsigned kWriteLogSize = 32;
+struct WriteLog {
+  std::array<RegisterWrite, kWriteLogSize> entries{};
+  std::uint32_t total = 0;  // writes ever logged; the newest is entries[(total - 1) % size]
+};
+
 // The whole state; a value-initialised Adapter is the power-on state.
 struct Adapter {
   // Last value written to each register. Exceptions: [1] holds the status
@@ -55,12 +83,15 @@ struct Adapter {
   // Bulk-in pipe of the EZ-USB path: the answer to the last read command.
   bool answer_pending = false;
   std::uint8_t answer = 0;
+  Animation animation{};
+  WriteLog write_log{};
 };
 
 constexpr unsigned EcrMode(const Adapter& adapter) { return adapter.registers[kEcrRegister] >> 5; }
 
 // Back to the power-on state; the LPT number and the failure switch are test
-// settings, not port state, and stay.
+// settings, not port state, and stay. The animation ends, the write log is
+// emptied.
 void PowerOn(Adapter& adapter);
 
 // Register rules: every register reads back the value last written, in every
@@ -82,7 +113,9 @@ void WriteRegister(Adapter& adapter, unsigned index, std::uint8_t value);
 
 // Puts the port into a given state: input lines, registers, EEPROM byte. The
 // FIFO is emptied (the ECR flag bits are derived from it, so bits 1 and 0 of
-// the ECR value are ignored) and no EZ-USB answer stays pending. Fails, and
+// the ECR value are ignored) and no EZ-USB answer stays pending. The data
+// register reads as stored again (a running animation drives the status
+// lines only until it is switched on again). Fails, and
 // changes nothing, when the ECR value selects the reserved mode 5.
 bool SetState(Adapter& adapter, std::span<const std::uint8_t, kRegisterCount> values,
               std::uint8_t eeprom_first);
@@ -95,10 +128,32 @@ struct CommandResult {
 };
 CommandResult ExecuteCommand(Adapter& adapter, std::span<const std::uint8_t> command);
 
+// The lines of one animation step. Consecutive steps differ in status bits
+// 7..3 and in the data lines, so every step changes what the port reads.
+struct AnimatedLines {
+  std::uint8_t status = 0;  // bits 7..3; bits 2..0 are zero
+  std::uint8_t data = 0;
+};
+constexpr AnimatedLines AnimationPattern(std::uint32_t step) {
+  // Odd steps through the ranges of 32 and 256 values: every bit toggles.
+  return {static_cast<std::uint8_t>(((step * 11 + 3) % 32) << 3),
+          static_cast<std::uint8_t>((step * 0x9D + 0x5A) % 256)};
+}
+
+// Switches the animation on with a period (1..65535 ms; its clock starts at
+// the next AdvanceAnimation) and puts step 0 on the lines at once, or, with
+// 0, off: the lines keep the values they have.
+void SetAnimation(Adapter& adapter, std::uint16_t period_ms);
+// Brings the lines to the step that is due at `now_ms` (a millisecond clock
+// that may wrap); called before and after every request.
+void AdvanceAnimation(Adapter& adapter, std::uint32_t now_ms);
+
 // The whole state as bytes, so the driver can keep it across restarts of its
 // host process. RestoreState accepts only what SaveState produces and
 // leaves the adapter unchanged otherwise.
-inline constexpr unsigned kSavedStateSize = 1 + kRegisterCount + kFifoCapacity + 7;
+// The animation is kept with its period and step (its clock starts anew);
+// the write log is not kept.
+inline constexpr unsigned kSavedStateSize = 1 + kRegisterCount + kFifoCapacity + 7 + 7;
 using SavedState = std::array<std::uint8_t, kSavedStateSize>;
 SavedState SaveState(const Adapter& adapter);
 bool RestoreState(Adapter& adapter, std::span<const std::uint8_t> saved);

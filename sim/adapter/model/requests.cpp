@@ -107,6 +107,19 @@ RequestResult PortIoRequest(Adapter& adapter, std::uint32_t code, RequestBuffers
   return Ok(4);
 }
 
+void TakeWrites(WriteLog& log, std::span<std::uint8_t> answer) {
+  const std::uint32_t count = log.total < kWriteLogSize ? log.total : kWriteLogSize;
+  answer[0] = static_cast<std::uint8_t>(count);
+  answer[1] = log.total > kWriteLogSize ? 1 : 0;
+  for (std::uint32_t i = 0; i < kWriteLogSize; ++i) {
+    const RegisterWrite entry =
+        i < count ? log.entries[(log.total - count + i) % kWriteLogSize] : RegisterWrite{};
+    answer[2 + 2 * i] = entry.index;
+    answer[3 + 2 * i] = entry.value;
+  }
+  log = WriteLog{};
+}
+
 RequestResult ControlRequest(Adapter& adapter, std::uint32_t code, RequestBuffers buffers) {
   switch (code) {
     case kControlGetState:
@@ -136,6 +149,14 @@ RequestResult ControlRequest(Adapter& adapter, std::uint32_t code, RequestBuffer
     case kControlPowerOn:
       PowerOn(adapter);
       return Ok();
+    case kControlAnimate:
+      if (buffers.input.size() != 2) return Malformed();
+      SetAnimation(adapter, static_cast<std::uint16_t>(buffers.input[0] | buffers.input[1] << 8));
+      return Ok();
+    case kControlTakeWrites:
+      if (buffers.output.size() < kWriteLogAnswerSize) return Malformed();
+      TakeWrites(adapter.write_log, buffers.output);
+      return Ok(kWriteLogAnswerSize);
     default:
       return Unknown();
   }

@@ -44,6 +44,15 @@ inline constexpr std::uint32_t kControlSetFailure =
     ControlCode(kControlDeviceType, 0x904, kMethodBuffered);
 inline constexpr std::uint32_t kControlPowerOn =
     ControlCode(kControlDeviceType, 0x905, kMethodBuffered);
+// Input: the animation period in ms, 16 bits (0: off).
+inline constexpr std::uint32_t kControlAnimate =
+    ControlCode(kControlDeviceType, 0x906, kMethodBuffered);
+// Output: the write log, oldest first, and empties it: a byte with the
+// number of entries (at most kWriteLogSize), a byte 1 when older writes were
+// dropped, then {index, value} per entry; kWriteLogAnswerSize bytes in all.
+inline constexpr std::uint32_t kControlTakeWrites =
+    ControlCode(kControlDeviceType, 0x907, kMethodBuffered);
+inline constexpr unsigned kWriteLogAnswerSize = 2 + 2 * kWriteLogSize;
 
 // kControlGetState answers with this many bytes: the 16 registers as a read
 // returns them (without taking from the FIFO), the EEPROM byte, the LPT

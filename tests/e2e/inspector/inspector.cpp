@@ -16,6 +16,11 @@
 //   inspector shot FILE.bmp        the client area as a 24-bit BMP
 //   inspector tooltip              the visible tooltip window of the dialog's
 //                                  process: X Y W H text=..., exit 1 if none
+//   inspector repaint              invalidate and erase the whole dialog with
+//                                  its controls and have it painted now
+//   inspector resources            the dialog's process: gdi=N user=N
+//                                  (GetGuiResources) windows=N (its top-level
+//                                  and child windows) pid=N (Windows id)
 //
 // A control line reads: ID CLASS visible=0|1 readonly=0|1 checked=0|1 text=TEXT
 // (static controls without an id show -1). Exit code 0 on success, 1 when the
@@ -176,6 +181,47 @@ BOOL CALLBACK FindVisibleTooltip(HWND window, LPARAM context) {
   return TRUE;
 }
 
+struct WindowCount {
+  DWORD process = 0;
+  int count = 0;
+};
+
+BOOL CALLBACK CountChildWindow(HWND, LPARAM context) {
+  ++reinterpret_cast<WindowCount*>(context)->count;
+  return TRUE;
+}
+
+BOOL CALLBACK CountProcessWindows(HWND window, LPARAM context) {
+  auto* windows = reinterpret_cast<WindowCount*>(context);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == windows->process) {
+    ++windows->count;
+    EnumChildWindows(window, CountChildWindow, context);
+  }
+  return TRUE;
+}
+
+int PrintResources(HWND dialog) {
+  WindowCount windows;
+  GetWindowThreadProcessId(dialog, &windows.process);
+  EnumWindows(CountProcessWindows, reinterpret_cast<LPARAM>(&windows));
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, windows.process);
+  if (!process) {
+    PrintError("cannot open the dialog's process\n");
+    return 1;
+  }
+  const DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+  const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
+  CloseHandle(process);
+  std::array<char, 128> line{};
+  wsprintfA(line.data(), "gdi=%lu user=%lu windows=%d pid=%lu\n", static_cast<unsigned long>(gdi),
+            static_cast<unsigned long>(user), windows.count,
+            static_cast<unsigned long>(windows.process));
+  Print(line.data());
+  return 0;
+}
+
 bool ParseInt(const char* text, int& value) {
   char* end = nullptr;
   const long number = std::strtol(text, &end, 0);
@@ -188,7 +234,7 @@ int Usage() {
   PrintError(
       "usage: inspector list | get ID | items ID | select ID INDEX | settext ID TEXT | click ID | "
       "layout | client |"
-      " rect ID | shot FILE.bmp | tooltip\n");
+      " rect ID | shot FILE.bmp | tooltip | repaint | resources\n");
   return 2;
 }
 
@@ -233,6 +279,14 @@ int main(int argc, char** argv) {
     if (SaveClientArea(dialog, argv[2])) return 0;
     PrintError("screenshot failed\n");
     return 1;
+  }
+  if (command == "resources" && argc == 2) return PrintResources(dialog);
+  if (command == "repaint" && argc == 2) {
+    // RDW_UPDATENOW sends WM_PAINT and returns when it was handled.
+    return RedrawWindow(dialog, nullptr, nullptr,
+                        RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW)
+               ? 0
+               : 1;
   }
   if (command == "tooltip" && argc == 2) {
     TooltipSearch search;

@@ -214,3 +214,40 @@ expect_picture() {
   mapfile -t specs <<<"$2"
   expect_pixels "$png" "${specs[@]}"
 }
+
+# Tooltips: the visible tooltip of the monitor and its text.
+tooltip_text() { local line; line=$(inspect tooltip 2>/dev/null) || return 1; printf '%s' "${line#* text=}"; }
+tooltip_is() { [ "$(tooltip_text)" = "$1" ]; }
+no_tooltip() { ! inspect tooltip >/dev/null 2>&1; }
+
+# glide DX DY: the mouse from where it is, in four steps as a hand moves it.
+# Under Wine the dialog learns the element under the cursor one mouse message
+# late (during WM_SETCURSOR, GetMessagePos still holds the message before),
+# so the steps are small where it matters: at the end of a movement.
+glide() {
+  local X Y SCREEN WINDOW step
+  eval "$(xdotool getmouselocation --shell)"
+  for step in 1 2 3 4; do
+    xdotool mousemove $(( X + $1 * step / 4 )) $(( Y + $2 * step / 4 ))
+    sleep 0.03
+  done
+}
+
+# hover X Y: the mouse glides to a client pixel and settles on it by pixels.
+hover() {
+  local x0 y0 X Y SCREEN WINDOW
+  read -r x0 y0 < <(client_origin)
+  eval "$(xdotool getmouselocation --shell)"
+  glide $(( x0 + $1 - 2 - X )) $(( y0 + $2 - Y ))
+  glide 2 0
+}
+
+# tooltip_shows TEXT: for wait_until; between looks the hand trembles by a
+# pixel and back, as a resting hand does.
+tooltip_shows() {
+  tooltip_is "$1" && return 0
+  local X Y SCREEN WINDOW
+  eval "$(xdotool getmouselocation --shell)"
+  xdotool mousemove $(( X + 1 )) "$Y" mousemove "$X" "$Y"
+  return 1
+}

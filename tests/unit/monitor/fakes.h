@@ -139,6 +139,7 @@ struct FakeDialog final : Dialog {
   FakeCanvas canvas;
   int tooltip_activations = 0, tooltip_deactivations = 0;
   std::vector<Point> tooltip_positions;
+  int tooltip_height = 0;
   int hand_cursors = 0;
   std::vector<std::string>* log = nullptr;
 
@@ -163,6 +164,7 @@ struct FakeDialog final : Dialog {
   void CreateTooltip() override;
   void ActivateTooltip(bool active) override;
   void PositionTooltip(Point screen) override;
+  int TooltipHeight() override { return tooltip_height; }
   void SetHandCursor() override;
 
   std::string Text(int id) const;

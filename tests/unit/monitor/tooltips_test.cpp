@@ -96,12 +96,15 @@ TEST(GetTooltipText, EmptyWhenNothingIsHovered) {
 TEST(TrackHover, MovesTheTooltipOnlyWhenTheElementChanges) {
   Hovering h;
   FakeDialog& d = h.dialog;
+  d.tooltip_height = 19;
   EXPECT_EQ(Monitor().hover_id, 0);
 
+  // Tracked below the hot spot: the top edge is 20 pixels below it even
+  // when the tooltip is centred on the track point.
   EXPECT_TRUE(TrackHover({1254, 604}, Pin(1)));
   EXPECT_EQ(Monitor().hover_id, 0x00FF);
   EXPECT_EQ(d.tooltip_activations, 1);
-  EXPECT_EQ(d.tooltip_positions, (std::vector<Point>{{1254, 604}}));
+  EXPECT_EQ(d.tooltip_positions, (std::vector<Point>{{1254, 604 + 20 + 9}}));
   EXPECT_EQ(d.hand_cursors, 1);
 
   EXPECT_TRUE(TrackHover({1256, 606}, Point{256, 106}));  // same pin
@@ -112,7 +115,7 @@ TEST(TrackHover, MovesTheTooltipOnlyWhenTheElementChanges) {
   EXPECT_TRUE(TrackHover({1082, 672}, Box(0x17)));  // another element
   EXPECT_EQ(Monitor().hover_id, 0xFF17);
   EXPECT_EQ(d.tooltip_activations, 2);
-  EXPECT_EQ(d.tooltip_positions.back(), (Point{1082, 672}));
+  EXPECT_EQ(d.tooltip_positions.back(), (Point{1082, 672 + 29}));
 
   EXPECT_FALSE(TrackHover({1000, 500}, {0, 0}));  // leaving the diagram
   EXPECT_FALSE(TrackHover({1001, 501}, {1, 1}));

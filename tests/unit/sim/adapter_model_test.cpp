@@ -205,12 +205,18 @@ TEST(AdapterModel, SavedStateRoundTripAndRejectsDamage) {
   ReadRegister(adapter, kFifoRegister);
   adapter.lpt_number = 7;
   adapter.eeprom_failure = EepromFailure::kRead;
+  SetAnimation(adapter, 300);
+  AdvanceAnimation(adapter, 0);
+  AdvanceAnimation(adapter, 900);
   const SavedState saved = SaveState(adapter);
 
   Adapter restored{};
   ASSERT_TRUE(RestoreState(restored, saved));
   EXPECT_EQ(SaveState(restored), saved);
   EXPECT_EQ(ReadRegister(restored, kFifoRegister), 0x22);
+  AdvanceAnimation(restored, 5000);  // a new clock: the pattern goes on from step 3
+  AdvanceAnimation(restored, 5300);
+  EXPECT_EQ(restored.animation.step, 4u);
 
   struct Damage {
     unsigned at;
@@ -229,6 +235,54 @@ TEST(AdapterModel, SavedStateRoundTripAndRejectsDamage) {
   }
   Adapter target{};
   EXPECT_FALSE(RestoreState(target, std::span<const std::uint8_t>(saved.data(), saved.size() - 1)));
+}
+
+TEST(AdapterModel, AnimationPatternChangesTheLinesAtEveryStep) {
+  EXPECT_EQ(AnimationPattern(0).status, 0x18);
+  EXPECT_EQ(AnimationPattern(0).data, 0x5A);
+  for (std::uint32_t step = 0; step < 600; ++step) {
+    const AnimatedLines now = AnimationPattern(step), next = AnimationPattern(step + 1);
+    EXPECT_EQ(now.status & 0x07, 0) << step;
+    EXPECT_NE(now.status, next.status) << step;
+    EXPECT_NE(now.data, next.data) << step;
+  }
+}
+
+TEST(AdapterModel, AnimationDrivesTheInputLinesAtItsPeriod) {
+  Adapter adapter{};
+  WriteRegister(adapter, 0, 0x8F);
+  adapter.registers[kStatusRegister] = 0x05;
+  SetAnimation(adapter, 50);
+  const auto status_at = [&](std::uint32_t step) { return AnimationPattern(step).status | 0x05; };
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), status_at(0))
+      << "step 0 at once, bits 2..0 stay";
+  EXPECT_EQ(ReadRegister(adapter, 0), 0x8F) << "data lines count only in the reverse direction";
+  WriteRegister(adapter, 2, 0x20);
+  EXPECT_EQ(ReadRegister(adapter, 0), AnimationPattern(0).data);
+
+  const std::uint32_t start = 0xFFFFFF00;  // the clock wraps meanwhile
+  AdvanceAnimation(adapter, start);
+  AdvanceAnimation(adapter, start + 49);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), status_at(0));
+  AdvanceAnimation(adapter, start + 50);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), status_at(1));
+  AdvanceAnimation(adapter, start + 50 * 7 + 10);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), status_at(7));
+  EXPECT_EQ(ReadRegister(adapter, 0), AnimationPattern(7).data);
+
+  SetAnimation(adapter, 0);  // off: the port stays as it is
+  AdvanceAnimation(adapter, start + 50 * 100);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), status_at(7));
+  EXPECT_EQ(ReadRegister(adapter, 0), AnimationPattern(7).data);
+
+  std::array<std::uint8_t, kRegisterCount> values{};
+  values[0] = 0x44;
+  values[2] = 0x20;
+  ASSERT_TRUE(SetState(adapter, values, 0xC2));
+  EXPECT_EQ(ReadRegister(adapter, 0), 0x44)
+      << "a state set by the test drives the data lines again";
+  PowerOn(adapter);
+  EXPECT_EQ(adapter.animation.period_ms, 0);
 }
 
 }  // namespace

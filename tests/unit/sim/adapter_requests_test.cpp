@@ -151,6 +151,13 @@ TEST(AdapterRequests, MalformedAndUnknownRequestsFailWithoutChange) {
        bad},
       {"failure 3", DeviceKind::kControl, kControlSetFailure, {3}, 0, bad},
       {"small snapshot", DeviceKind::kControl, kControlGetState, {}, kSnapshotSize - 1, bad},
+      {"short animation period", DeviceKind::kControl, kControlAnimate, {50}, 0, bad},
+      {"small write log",
+       DeviceKind::kControl,
+       kControlTakeWrites,
+       {},
+       kWriteLogAnswerSize - 1,
+       bad},
   };
   for (const Case& c : cases) {
     Adapter adapter{};
@@ -181,6 +188,42 @@ TEST(AdapterRequests, ControlDevice) {
             RequestStatus::kSuccess);
   Send(adapter, DeviceKind::kControl, kControlGetState, {}, snapshot);
   EXPECT_EQ(snapshot, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0xC2, 5, 1}));
+}
+
+TEST(AdapterRequests, WriteLogShowsEveryWriteOnceAlsoIgnoredOnes) {
+  Adapter adapter{};
+  Bytes none;
+  Send(adapter, DeviceKind::kLpt, kLptRegisterCommand, {0x0A, 0xE0}, none);  // configuration mode
+  Send(adapter, DeviceKind::kLpt, kLptRegisterCommand, {0x08, 0x5A}, none);  // cfgA ignores it
+  Send(adapter, DeviceKind::kPortIo, kPortIoWrite, Words(0x379, 0, 0x33), none);
+  Bytes answer(1);
+  Send(adapter, DeviceKind::kLpt, kLptRegisterCommand, {0x18}, answer);  // a read: not logged
+  Bytes log(kWriteLogAnswerSize);
+  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlTakeWrites, {}, log).bytes_returned,
+            kWriteLogAnswerSize);
+  EXPECT_EQ(Bytes(log.begin(), log.begin() + 8), (Bytes{3, 0, 0x0A, 0xE0, 0x08, 0x5A, 0x01, 0x33}));
+  Send(adapter, DeviceKind::kControl, kControlTakeWrites, {}, log);
+  EXPECT_EQ(log[0], 0) << "taken: the log is empty";
+
+  for (unsigned i = 0; i < kWriteLogSize + 3; ++i)
+    Send(adapter, DeviceKind::kLpt, kLptRegisterCommand, {0x00, static_cast<std::uint8_t>(i)},
+         none);
+  Send(adapter, DeviceKind::kControl, kControlTakeWrites, {}, log);
+  EXPECT_EQ(Bytes(log.begin(), log.begin() + 4), (Bytes{kWriteLogSize, 1, 0x00, 3}))
+      << "the oldest are dropped";
+  EXPECT_EQ(log.back(), kWriteLogSize + 2);
+}
+
+TEST(AdapterRequests, AnimateSwitchesTheLinesOnAndOff) {
+  Adapter adapter{};
+  Bytes none;
+  EXPECT_EQ(Send(adapter, DeviceKind::kControl, kControlAnimate, {0x2C, 0x01}, none).status,
+            RequestStatus::kSuccess);
+  EXPECT_EQ(adapter.animation.period_ms, 300);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), AnimationPattern(0).status);
+  Send(adapter, DeviceKind::kControl, kControlAnimate, {0, 0}, none);
+  EXPECT_EQ(adapter.animation.period_ms, 0);
+  EXPECT_EQ(ReadRegister(adapter, kStatusRegister), AnimationPattern(0).status);
 }
 
 }  // namespace

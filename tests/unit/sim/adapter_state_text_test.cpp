@@ -58,6 +58,15 @@ TEST(AdapterStateText, ParsesSingleValues) {
   EXPECT_EQ(failure, EepromFailure::kWrite);
   EXPECT_FALSE(ParseFailure("READ", failure));
   EXPECT_FALSE(ParseFailure("", failure));
+
+  std::uint16_t period = 7;
+  EXPECT_TRUE(ParseAnimationPeriod("off", period));
+  EXPECT_EQ(period, 0);
+  EXPECT_TRUE(ParseAnimationPeriod("65535", period));
+  EXPECT_EQ(period, 65535);
+  for (const char* bad : {"", "0", "65536", "100000", "OFF", "5ms"})
+    EXPECT_FALSE(ParseAnimationPeriod(bad, period)) << bad;
+  EXPECT_EQ(period, 65535);
 }
 
 }  // namespace
