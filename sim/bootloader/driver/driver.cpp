@@ -383,13 +383,7 @@ NTSTATUS Intercept(PIRP irp) {
   char line[40] = "refused ";
   size_t n = 8;
   for (char c : std::string_view(set ? "set 3 " : "get 3 ")) line[n++] = c;
-  char digits[12];
-  size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + length % 10);
-    length /= 10;
-  } while (length != 0);
-  while (count > 0) line[n++] = digits[--count];
+  n += sorbel_sim::WriteDecimal(length, line + n);
   AppendLog(nullptr, std::string_view(line, n));
   return Complete(irp, STATUS_INVALID_PARAMETER);
 }

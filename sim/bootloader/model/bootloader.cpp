@@ -9,15 +9,7 @@ void LogReport(Bootloader& device, std::string_view direction, std::span<const u
   auto& line = device.line;
   size_t n = 0;
   auto put = [&](char c) { line[n++] = c; };
-  auto put_decimal = [&](size_t value) {
-    char reversed[20];
-    size_t count = 0;
-    do {
-      reversed[count++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    while (count > 0) put(reversed[--count]);
-  };
+  auto put_decimal = [&](size_t value) { n += WriteDecimal(value, line.data() + n); };
   for (char c : direction) put(c);
   put(' ');
   put_decimal(kFeatureReport);
@@ -48,6 +40,17 @@ bool StoreBlock(Bootloader& device, std::span<const uint8_t> report) {
 }
 
 }  // namespace
+
+size_t WriteDecimal(size_t value, char* out) {
+  char reversed[20];
+  size_t count = 0;
+  do {
+    reversed[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (size_t i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
+  return count;
+}
 
 void Reset(Bootloader& device, const Settings& settings) {
   device.settings = settings;

@@ -59,6 +59,8 @@ bool GetFeature(Bootloader& device, std::span<uint8_t> buffer);
 bool SetFeature(Bootloader& device, std::span<const uint8_t> report);
 
 std::span<const uint8_t> Flash(const Bootloader& device);
+// `value` in decimal at `out` (room for 20 characters); returns the count.
+size_t WriteDecimal(size_t value, char* out);
 bool LeftBootloader(const Bootloader& device);
 
 }  // namespace sorbel_sim
