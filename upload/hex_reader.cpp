@@ -76,17 +76,15 @@ std::span<const uint8_t> FileSource::Next() {
 }
 
 bool HexText::Refill() {
-  while (!ended_) {
-    auto piece = source_.Next();
-    if (piece.empty()) {
-      ended_ = true;
-      break;
-    }
-    at_ = piece.data();
-    end_ = piece.data() + piece.size();
-    return true;
+  if (ended_) return false;
+  auto piece = source_.Next();
+  if (piece.empty()) {
+    ended_ = true;
+    return false;
   }
-  return false;
+  at_ = piece.data();
+  end_ = piece.data() + piece.size();
+  return true;
 }
 
 bool HexText::SkipPastColon() {

@@ -11,9 +11,7 @@ wait_until 10 field_text_is 176 8F || fail "data read-back after start-up"
 
 note "typing A5 into field 160"
 focus_dialog
-read -r x y w h < <(inspect rect 160)
-xdotool mousemove $(( x + w / 2 )) $(( y + h / 2 )) click 1
-xdotool mousemove 1000 740
+click_field 160
 # Keystrokes 300 ms apart: each one restarts the delay, so nothing is written
 # in between. The last one alone, so that the clock starts right at it
 # ("type" waits after each key).

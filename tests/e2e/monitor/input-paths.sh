@@ -20,9 +20,7 @@ wait_until 10 field_text_is 176 8F || fail "data read-back after start-up"
 note "a double click on D4: two writes, the register ends as it began"
 forget_writes
 read -r x y < <(box_centre 0 4)
-read -r x0 y0 < <(client_origin)
-xdotool mousemove $(( x0 + x )) $(( y0 + y )) click --repeat 2 --delay 80 1
-xdotool mousemove 1000 740
+click_client_times 2 "$x" "$y"
 wait_until 10 writes_are $'00 9F\n00 8F' || expect_equal "writes of the double click" $'00 9F\n00 8F' "$(cat "$writes_file")"
 expect_equal "data register" 8F "$(sim_register 0)"
 expect_equal "field 160" 8F "$(field_text 160)"
@@ -33,9 +31,7 @@ field_168_writable() { [ "$(control_flag 168 readonly)" = 0 ]; }
 wait_until 5 field_168_writable || fail "field 168 stays read-only in configuration mode"
 forget_writes
 focus_dialog
-read -r x y w h < <(inspect rect 168)
-xdotool mousemove $(( x + w / 2 )) $(( y + h / 2 )) click 1
-xdotool mousemove 1000 740
+click_field 168
 xdotool key Home shift+End  # select the shown value, as a user replaces it
 xdotool type 5A
 wait_until 10 writes_are "08 5A" || expect_equal "writes after typing into field 168" "08 5A" "$(cat "$writes_file")"

@@ -124,9 +124,26 @@ client_origin() { inspect client | cut -d ' ' -f 1,2; }
 
 # click_client X Y: a left click at a pixel of the dialog's client area.
 click_client() {
-  local x0 y0
-  read -r x0 y0 < <(client_origin)
-  xdotool mousemove $(( x0 + $1 )) $(( y0 + $2 )) click 1
+  click_client_times 1 "$1" "$2"
+}
+
+# click_client_times N X Y: the mouse glides to a client pixel and rests
+# there a moment, as a hand does before it clicks, then clicks N times.
+click_client_times() {
+  hover "$2" "$3"
+  sleep 0.3
+  xdotool click --repeat "$1" --delay 80 1
+  xdotool mousemove 1000 740
+}
+
+# click_field ID: the mouse goes to the middle of control ID, rests there a
+# moment and clicks.
+click_field() {
+  local x y w h
+  read -r x y w h < <(inspect rect "$1")
+  xdotool mousemove $(( x + w / 2 )) $(( y + h / 2 ))
+  sleep 0.3
+  xdotool click 1
   xdotool mousemove 1000 740
 }
 

@@ -40,9 +40,7 @@ wait_until 10 field_text_is 168 10 || expect_equal "cfgA in field 168" 10 "$(fie
 wait_until 10 field_text_is 169 3C || expect_equal "cfgB in field 169" 3C "$(field_text 169)"
 expect_equal "field 169 writable" 0 "$(control_flag 169 readonly)"
 focus_dialog
-read -r x y w h < <(inspect rect 169)
-xdotool mousemove $(( x + w / 2 )) $(( y + h / 2 )) click 1
-xdotool mousemove 1000 740
+click_field 169
 xdotool key End BackSpace BackSpace BackSpace
 xdotool type --delay 100 a7
 wait_until 10 sim_register_is 9 A7 || expect_equal "cfgB after typing" A7 "$(sim_register 9)"
