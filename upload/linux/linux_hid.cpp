@@ -1,29 +1,66 @@
 #include "upload/linux/linux_hid.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <hidapi.h>
+#include <libudev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <ctime>
+#include <string_view>
 
 namespace hex_upload {
 namespace {
 
+// Listing this folder is all a search costs when no device is there; a udev
+// enumeration reads all of /sys/bus and /sys/class for every search.
+constexpr char kHidrawClass[] = "/sys/class/hidraw";
+constexpr unsigned kBusUsb = 3;
+
 hid_device* AsDevice(HidHandle handle) { return static_cast<hid_device*>(handle); }
+
+void AppendUtf16(char32_t c, std::u16string& utf16) {
+  if (c >= 0x10000 && c <= 0x10FFFF) {
+    c -= 0x10000;
+    utf16 += static_cast<char16_t>(0xD800 + (c >> 10));
+    utf16 += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  } else {
+    utf16 += static_cast<char16_t>(c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
+  }
+}
 
 // hidapi's wide strings are UTF-32 here; the caller wants UTF-16.
 void ToUtf16(const wchar_t* text, std::u16string& utf16) {
   utf16.clear();
-  for (; text != nullptr && *text != 0; ++text) {
-    auto c = static_cast<char32_t>(*text);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      utf16 += static_cast<char16_t>(0xD800 + (c >> 10));
-      utf16 += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      utf16 += static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c);
+  for (; text != nullptr && *text != 0; ++text) AppendUtf16(static_cast<char32_t>(*text), utf16);
+}
+
+// sysfs gives a USB device's strings as UTF-8. A byte that starts no valid
+// sequence becomes U+FFFD: the text comes from the device.
+void Utf8ToUtf16(std::string_view text, std::u16string& utf16) {
+  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  utf16.clear();
+  for (size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80             ? 1
+                    : (lead & 0xE0) == 0xC0 ? 2
+                    : (lead & 0xF0) == 0xE0 ? 3
+                    : (lead & 0xF8) == 0xF0 ? 4
+                                            : 0;
+    char32_t c = lead & kLeadBits[length];
+    bool valid = length != 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
     }
+    valid = valid && c >= kLeast[length] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+    AppendUtf16(valid ? c : 0xFFFD, utf16);
+    i += valid ? length : 1;
   }
 }
 
@@ -37,41 +74,97 @@ bool CopyString(int result, const wchar_t* wide, std::span<char16_t> text) {
   return true;
 }
 
+// The value of KEY=value in a uevent text; empty when it is not there.
+std::string_view UeventValue(std::string_view uevent, std::string_view key) {
+  while (!uevent.empty()) {
+    std::string_view line = uevent.substr(0, uevent.find('\n'));
+    uevent.remove_prefix(line.size() < uevent.size() ? line.size() + 1 : line.size());
+    if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=')
+      return line.substr(key.size() + 1);
+  }
+  return {};
+}
+
+// HID_ID=bus:vendor:product, three hex numbers.
+bool ParseHidId(std::string_view id, unsigned& bus, uint16_t& vendor_id, uint16_t& product_id) {
+  unsigned fields[3] = {};
+  const char* next = id.data();
+  const char* end = id.data() + id.size();
+  for (int i = 0; i < 3; ++i) {
+    auto [stop, error] = std::from_chars(next, end, fields[i], 16);
+    if (error != std::errc{} || stop == next || (i < 2 ? stop == end || *stop != ':' : stop != end))
+      return false;
+    next = stop + 1;
+  }
+  bus = fields[0];
+  vendor_id = static_cast<uint16_t>(fields[1]);
+  product_id = static_cast<uint16_t>(fields[2]);
+  return true;
+}
+
+// hidraw2 before hidraw10.
+bool ByNumber(const std::string& a, const std::string& b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
 }  // namespace
 
 LinuxHid::LinuxHid() { hid_init(); }
 
 LinuxHid::~LinuxHid() {
   EndDeviceList();
+  if (udev_ != nullptr) udev_unref(udev_);
   hid_exit();
 }
 
 bool LinuxHid::BeginDeviceList() {
   EndDeviceList();
-  devices_ = hid_enumerate(0, 0);
+  DIR* folder = opendir(kHidrawClass);
+  if (folder == nullptr) return false;  // no hidraw driver loaded: no device
+  while (const dirent* entry = readdir(folder))
+    if (entry->d_name[0] != '.') names_.emplace_back(entry->d_name);
+  closedir(folder);
+  std::sort(names_.begin(), names_.end(), ByNumber);
   return true;
 }
 
 bool LinuxHid::ListDevice(unsigned index, HidListedDevice& device) {
-  hid_device_info* info = devices_;
-  for (unsigned i = 0; i < index && info != nullptr; ++i) info = info->next;
-  if (info == nullptr) return false;
-  ToUtf16(info->manufacturer_string, manufacturer_);
-  ToUtf16(info->product_string, product_);
+  if (index >= names_.size()) return false;
   device = HidListedDevice{};
-  device.path = info->path;
-  device.identity_known = true;
-  device.vendor_id = info->vendor_id;
-  device.product_id = info->product_id;
-  device.manufacturer = info->manufacturer_string != nullptr ? manufacturer_.c_str() : nullptr;
-  device.product = info->product_string != nullptr ? product_.c_str() : nullptr;
+  devnode_ = "/dev/" + names_[index];
+  device.path = devnode_.c_str();
+  if (udev_ == nullptr) udev_ = udev_new();
+  std::string syspath = std::string(kHidrawClass) + "/" + names_[index];
+  udev_device* node =
+      udev_ != nullptr ? udev_device_new_from_syspath(udev_, syspath.c_str()) : nullptr;
+  // Gone since the list was read: its open fails, as for any vanished device.
+  if (node == nullptr) return true;
+  if (const char* devnode = udev_device_get_devnode(node)) devnode_ = devnode;
+  device.path = devnode_.c_str();
+  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(node, "hid", nullptr);
+  const char* uevent = hid != nullptr ? udev_device_get_sysattr_value(hid, "uevent") : nullptr;
+  unsigned bus = 0;
+  if (uevent != nullptr &&
+      ParseHidId(UeventValue(uevent, "HID_ID"), bus, device.vendor_id, device.product_id)) {
+    device.identity_known = true;
+    // A USB device's own strings; other buses only name the device.
+    udev_device* usb =
+        bus == kBusUsb ? udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device")
+                       : nullptr;
+    const char* manufacturer =
+        usb != nullptr ? udev_device_get_sysattr_value(usb, "manufacturer") : nullptr;
+    const char* product = usb != nullptr ? udev_device_get_sysattr_value(usb, "product") : nullptr;
+    std::string_view name = UeventValue(uevent, "HID_NAME");
+    Utf8ToUtf16(manufacturer != nullptr ? manufacturer : "", manufacturer_);
+    Utf8ToUtf16(product != nullptr ? std::string_view(product) : name, product_);
+    device.manufacturer = usb != nullptr ? manufacturer_.c_str() : nullptr;
+    device.product = product_.c_str();
+  }
+  udev_device_unref(node);
   return true;
 }
 
-void LinuxHid::EndDeviceList() {
-  hid_free_enumeration(devices_);
-  devices_ = nullptr;
-}
+void LinuxHid::EndDeviceList() { names_.clear(); }
 
 HidOpenResult LinuxHid::Open(const char* path, HidHandle& handle) {
   hid_device* device = hid_open_path(path);

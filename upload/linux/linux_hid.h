@@ -1,12 +1,14 @@
-// The HID platform over hidapi's hidraw backend. The device list tells each
-// device's ids and strings without opening it.
+// The HID platform on Linux: the device list straight from the kernel's
+// hidraw class in sysfs, each device's ids and strings from udev, and the
+// opened devices through hidapi's hidraw backend.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "upload/hid_platform.h"
 
-struct hid_device_info;
+struct udev;
 
 namespace hex_upload {
 
@@ -36,8 +38,11 @@ class LinuxHid final : public HidPlatform {
   void SleepMs(unsigned milliseconds) override;
 
  private:
-  hid_device_info* devices_ = nullptr;
-  std::u16string manufacturer_;  // strings of the last listed device
+  udev* udev_ = nullptr;            // one context for the whole run
+  std::vector<std::string> names_;  // hidraw0, hidraw1, ... of the current list
+  // What the last listed device's entry points to.
+  std::string devnode_;
+  std::u16string manufacturer_;
   std::u16string product_;
 };
 

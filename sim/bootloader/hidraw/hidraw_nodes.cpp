@@ -103,9 +103,15 @@ int NodeOfDeviceNumber(const NodeTable& table, dev_t number) {
 }
 
 int NodeOfSyspath(const NodeTable& table, const char* path) {
-  for (int i = 0; path != nullptr && i < table.count; ++i)
-    if (std::strcmp(table.nodes[i].syspaths[static_cast<int>(Level::kHidraw)].data(), path) == 0)
+  constexpr std::string_view kClass = "/sys/class/hidraw/";
+  for (int i = 0; path != nullptr && i < table.count; ++i) {
+    const Node& node = table.nodes[i];
+    std::string_view wanted = path;
+    std::string_view name = std::strrchr(node.devnode.data(), '/') + 1;
+    if (wanted == node.syspaths[static_cast<int>(Level::kHidraw)].data() ||
+        (wanted.starts_with(kClass) && wanted.substr(kClass.size()) == name))
       return i;
+  }
   return -1;
 }
 

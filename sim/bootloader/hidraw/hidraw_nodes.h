@@ -43,7 +43,8 @@ bool AddNode(NodeTable& table, std::string_view manufacturer, std::string_view p
 
 dev_t DeviceNumber(int node);
 
-// The node with this path, device number or hidraw syspath; -1 for none.
+// The node with this path, device number or hidraw syspath (its own or the
+// class folder's link); -1 for none.
 int NodeOfDevnode(const NodeTable& table, const char* path);
 int NodeOfDeviceNumber(const NodeTable& table, dev_t number);
 int NodeOfSyspath(const NodeTable& table, const char* path);

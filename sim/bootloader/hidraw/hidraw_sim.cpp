@@ -1,8 +1,8 @@
-// libsorbel-hidraw-sim.so: preloaded into a program that uses hidapi's hidraw
-// backend, it makes simulated bootloader nodes appear. It answers the libudev
-// calls of the enumeration and the device lookups for those nodes, and open,
-// fstat, ioctl and close of their files; everything else goes on to the real
-// libudev and libc. Settings come from the environment:
+// libsorbel-hidraw-sim.so: preloaded into the Linux hex-upload, it makes
+// simulated bootloader nodes appear. It lists them first in /sys/class/hidraw,
+// answers the libudev device lookups for them, and open, fstat, ioctl and
+// close of their files; everything else goes on to the real libudev and libc.
+// Settings come from the environment:
 //   SORBEL_SIM_PAGE_SIZE, SORBEL_SIM_FLASH_SIZE, SORBEL_SIM_FAIL_BLOCK,
 //   SORBEL_SIM_FLASH_OUT, SORBEL_SIM_LOG, SORBEL_SIM_ABSENT=1 as for
 //   hex-upload-sim; SORBEL_SIM_DENY=1 (opening a node fails with EACCES);
@@ -11,6 +11,7 @@
 // The program is single-threaded, and so is this library.
 #undef _FORTIFY_SOURCE  // the checked inline variants of open would clash with ours
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <libudev.h>
@@ -34,7 +35,8 @@ namespace {
 
 constexpr char kProgram[] = "libsorbel-hidraw-sim";
 constexpr int kMaxOpenFiles = 8;
-constexpr int kMaxEnumerations = 4;
+constexpr int kMaxListings = 4;
+constexpr char kHidrawClass[] = "/sys/class/hidraw";
 
 // A udev device object of ours: one level of one node.
 struct FakeDevice {
@@ -42,12 +44,15 @@ struct FakeDevice {
   Level level;
 };
 
-// A hidraw enumeration whose list starts with our nodes and goes on with the
-// real list.
-struct Enumeration {
-  udev_enumerate* real = nullptr;
-  udev_list_entry* real_first = nullptr;
-  char entries[kMaxNodes];  // only their addresses matter: entry i is node i
+// A listing of the hidraw class folder that starts with our nodes and goes on
+// with the real folder, if there is one. The descriptor comes first, where
+// the C library's dirfd looks for it.
+struct Listing {
+  int fd = -1;
+  bool used = false;
+  DIR* real = nullptr;
+  int next_node = 0;
+  dirent entry{};
 };
 
 struct OpenFile {
@@ -62,7 +67,7 @@ struct Simulation {
   Bootloader device;
   NodeTable table;
   FakeDevice devices[kMaxNodes][kLevelCount];
-  Enumeration enumerations[kMaxEnumerations];
+  Listing listings[kMaxListings];
   OpenFile files[kMaxOpenFiles];
   std::FILE* log = nullptr;
 };
@@ -92,22 +97,9 @@ udev_device* AsUdev(int node, Level level) {
   return reinterpret_cast<udev_device*>(&simulation.devices[node][static_cast<int>(level)]);
 }
 
-// The enumeration and node of one of our list entries.
-bool AsFakeEntry(udev_list_entry* entry, Enumeration*& enumeration, int& node) {
-  auto* address = reinterpret_cast<char*>(entry);
-  for (auto& candidate : simulation.enumerations) {
-    if (address >= candidate.entries && address < candidate.entries + kMaxNodes) {
-      enumeration = &candidate;
-      node = static_cast<int>(address - candidate.entries);
-      return node < simulation.table.count;
-    }
-  }
-  return false;
-}
-
-Enumeration* EnumerationOf(udev_enumerate* real) {
-  for (auto& candidate : simulation.enumerations)
-    if (candidate.real == real && real != nullptr) return &candidate;
+Listing* AsListing(DIR* folder) {
+  for (auto& candidate : simulation.listings)
+    if (reinterpret_cast<DIR*>(&candidate) == folder && candidate.used) return &candidate;
   return nullptr;
 }
 
@@ -256,51 +248,44 @@ SORBEL_EXPORT int ioctl(int fd, unsigned long request, ...) __THROW {
   return result;
 }
 
-// ---- libudev ----
-
-SORBEL_EXPORT int udev_enumerate_add_match_subsystem(udev_enumerate* enumerate,
-                                                     const char* subsystem) {
-  if (simulation.ready && subsystem != nullptr && std::strcmp(subsystem, "hidraw") == 0 &&
-      EnumerationOf(enumerate) == nullptr) {
-    for (auto& slot : simulation.enumerations) {
-      if (slot.real == nullptr) {
-        slot.real = enumerate;
-        slot.real_first = nullptr;
-        break;
-      }
-    }
+SORBEL_EXPORT DIR* opendir(const char* path) {
+  if (!simulation.ready || simulation.table.count == 0 || std::strcmp(path, kHidrawClass) != 0)
+    return REAL(opendir)(path);
+  for (auto& listing : simulation.listings) {
+    if (listing.used) continue;
+    listing = Listing{};
+    listing.used = true;
+    listing.real = REAL(opendir)(path);  // none where no hidraw driver is loaded
+    listing.fd = listing.real != nullptr ? dirfd(listing.real) : -1;
+    return reinterpret_cast<DIR*>(&listing);
   }
-  return REAL(udev_enumerate_add_match_subsystem)(enumerate, subsystem);
+  errno = EMFILE;
+  return nullptr;
 }
 
-SORBEL_EXPORT udev_list_entry* udev_enumerate_get_list_entry(udev_enumerate* enumerate) {
-  udev_list_entry* first = REAL(udev_enumerate_get_list_entry)(enumerate);
-  Enumeration* enumeration = EnumerationOf(enumerate);
-  if (enumeration == nullptr || simulation.table.count == 0) return first;
-  enumeration->real_first = first;
-  return reinterpret_cast<udev_list_entry*>(&enumeration->entries[0]);
+SORBEL_EXPORT dirent* readdir(DIR* folder) {
+  Listing* listing = AsListing(folder);
+  if (listing == nullptr) return REAL(readdir)(folder);
+  if (listing->next_node == simulation.table.count)
+    return listing->real != nullptr ? REAL(readdir)(listing->real) : nullptr;
+  const char* devnode = simulation.table.nodes[listing->next_node++].devnode.data();
+  dirent& entry = listing->entry;
+  entry = dirent{};
+  entry.d_type = DT_LNK;
+  entry.d_reclen = sizeof entry;
+  std::snprintf(entry.d_name, sizeof entry.d_name, "%s", std::strrchr(devnode, '/') + 1);
+  return &entry;
 }
 
-SORBEL_EXPORT udev_enumerate* udev_enumerate_unref(udev_enumerate* enumerate) {
-  if (Enumeration* enumeration = EnumerationOf(enumerate)) *enumeration = Enumeration{};
-  return REAL(udev_enumerate_unref)(enumerate);
+SORBEL_EXPORT int closedir(DIR* folder) {
+  Listing* listing = AsListing(folder);
+  if (listing == nullptr) return REAL(closedir)(folder);
+  int result = listing->real != nullptr ? REAL(closedir)(listing->real) : 0;
+  *listing = Listing{};
+  return result;
 }
 
-SORBEL_EXPORT udev_list_entry* udev_list_entry_get_next(udev_list_entry* entry) {
-  Enumeration* enumeration = nullptr;
-  int node = 0;
-  if (!AsFakeEntry(entry, enumeration, node)) return REAL(udev_list_entry_get_next)(entry);
-  if (node + 1 < simulation.table.count)
-    return reinterpret_cast<udev_list_entry*>(&enumeration->entries[node + 1]);
-  return enumeration->real_first;
-}
-
-SORBEL_EXPORT const char* udev_list_entry_get_name(udev_list_entry* entry) {
-  Enumeration* enumeration = nullptr;
-  int node = 0;
-  if (!AsFakeEntry(entry, enumeration, node)) return REAL(udev_list_entry_get_name)(entry);
-  return simulation.table.nodes[node].syspaths[static_cast<int>(Level::kHidraw)].data();
-}
+// ---- libudev ----
 
 SORBEL_EXPORT udev_device* udev_device_new_from_syspath(udev* context, const char* syspath) {
   int node = simulation.ready ? NodeOfSyspath(simulation.table, syspath) : -1;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The unchanged Linux hex-upload with libsorbel-hidraw-sim.so preloaded: the
-# simulated bootloader appears as a hidraw device to hidapi. Where the
+# simulated bootloader appears as a hidraw device. Where the
 # simulated device behaves as hex-upload-sim's does, output, report log and
 # flash must be the same as hex-upload-sim's.
 #   hidraw-sim.sh <hex-upload> <libsorbel-hidraw-sim.so> <hex-upload-sim>
