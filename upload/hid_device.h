@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "upload/hid_platform.h"
 
@@ -33,6 +35,11 @@ const char* UsbErrorText(int code);
 // Converts zero-terminated UTF-16 (unpaired surrogates become U+FFFD) to
 // UTF-8; false when the result with its zero does not fit in 64 bytes.
 bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8);
+
+// Converts UTF-8 to UTF-16. A byte that starts no valid sequence (cut short,
+// overlong, a surrogate, past U+10FFFF) becomes U+FFFD: the text may come
+// from a device.
+std::u16string Utf8ToUtf16(std::string_view text);
 
 // Opens the first device with both ids and, when given (non-null), both
 // strings. Returns kUsbSuccess with the handle set, kUsbDeviceNotFound, or

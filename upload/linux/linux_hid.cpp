@@ -12,6 +12,8 @@
 #include <ctime>
 #include <string_view>
 
+#include "upload/hid_device.h"
+
 namespace hex_upload {
 namespace {
 
@@ -22,45 +24,18 @@ constexpr unsigned kBusUsb = 3;
 
 hid_device* AsDevice(HidHandle handle) { return static_cast<hid_device*>(handle); }
 
-void AppendUtf16(char32_t c, std::u16string& utf16) {
-  if (c >= 0x10000 && c <= 0x10FFFF) {
-    c -= 0x10000;
-    utf16 += static_cast<char16_t>(0xD800 + (c >> 10));
-    utf16 += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-  } else {
-    utf16 += static_cast<char16_t>(c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? 0xFFFD : c);
-  }
-}
-
 // hidapi's wide strings are UTF-32 here; the caller wants UTF-16.
 void ToUtf16(const wchar_t* text, std::u16string& utf16) {
   utf16.clear();
-  for (; text != nullptr && *text != 0; ++text) AppendUtf16(static_cast<char32_t>(*text), utf16);
-}
-
-// sysfs gives a USB device's strings as UTF-8. A byte that starts no valid
-// sequence becomes U+FFFD: the text comes from the device.
-void Utf8ToUtf16(std::string_view text, std::u16string& utf16) {
-  static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  utf16.clear();
-  for (size_t i = 0; i < text.size();) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80             ? 1
-                    : (lead & 0xE0) == 0xC0 ? 2
-                    : (lead & 0xF0) == 0xE0 ? 3
-                    : (lead & 0xF8) == 0xF0 ? 4
-                                            : 0;
-    char32_t c = lead & kLeadBits[length];
-    bool valid = length != 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
+  for (; text != nullptr && *text != 0; ++text) {
+    auto c = static_cast<char32_t>(*text);
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      c -= 0x10000;
+      utf16 += static_cast<char16_t>(0xD800 + (c >> 10));
+      utf16 += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      utf16 += static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c);
     }
-    valid = valid && c >= kLeast[length] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
-    AppendUtf16(valid ? c : 0xFFFD, utf16);
-    i += valid ? length : 1;
   }
 }
 
@@ -112,7 +87,6 @@ bool ByNumber(const std::string& a, const std::string& b) {
 LinuxHid::LinuxHid() { hid_init(); }
 
 LinuxHid::~LinuxHid() {
-  EndDeviceList();
   if (udev_ != nullptr) udev_unref(udev_);
   hid_exit();
 }
@@ -155,8 +129,9 @@ bool LinuxHid::ListDevice(unsigned index, HidListedDevice& device) {
         usb != nullptr ? udev_device_get_sysattr_value(usb, "manufacturer") : nullptr;
     const char* product = usb != nullptr ? udev_device_get_sysattr_value(usb, "product") : nullptr;
     std::string_view name = UeventValue(uevent, "HID_NAME");
-    Utf8ToUtf16(manufacturer != nullptr ? manufacturer : "", manufacturer_);
-    Utf8ToUtf16(product != nullptr ? std::string_view(product) : name, product_);
+    // sysfs gives a USB device's strings as UTF-8.
+    manufacturer_ = Utf8ToUtf16(manufacturer != nullptr ? manufacturer : "");
+    product_ = Utf8ToUtf16(product != nullptr ? std::string_view(product) : name);
     device.manufacturer = usb != nullptr ? manufacturer_.c_str() : nullptr;
     device.product = product_.c_str();
   }

@@ -10,6 +10,7 @@
 #include "sim/bootloader/model/bootloader.h"
 #include "sim/bootloader/hex-upload-sim/sim_environment.h"
 #include "sim/bootloader/hex-upload-sim/sim_hid.h"
+#include "upload/hid_device.h"
 #include "upload/upload.h"
 
 namespace {
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
   }
 
   sorbel_sim::SimHid hid(device, environment.present,
-                         sorbel_sim::Utf16FromUtf8(hex_upload::kManufacturer));
+                         hex_upload::Utf8ToUtf16(hex_upload::kManufacturer));
   hid.SetAbsentSearches(environment.appear_after);
   hex_upload::StdoutOutput out;
   int exit_code = hex_upload::RunHexUpload(argc, argv, hid, out);

@@ -19,41 +19,6 @@ bool CopyString(const std::u16string& from, std::span<char16_t> text) {
 
 }  // namespace
 
-std::u16string Utf16FromUtf8(std::string_view text) {
-  std::u16string utf16;
-  for (size_t i = 0; i < text.size();) {
-    auto byte = static_cast<uint8_t>(text[i]);
-    size_t length = byte < 0x80       ? 1
-                    : byte >> 5 == 6  ? 2
-                    : byte >> 4 == 14 ? 3
-                    : byte >> 3 == 30 ? 4
-                                      : 0;
-    char32_t c = length == 1   ? byte
-                 : length == 2 ? byte & 0x1F
-                 : length == 3 ? byte & 0x0F
-                               : byte & 0x07;
-    bool valid = length != 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      auto next = static_cast<uint8_t>(text[i + k]);
-      valid = next >> 6 == 2;
-      c = c << 6 | (next & 0x3F);
-    }
-    if (!valid) {
-      utf16 += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    i += length;
-    if (c >= 0x10000) {
-      utf16 += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      utf16 += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      utf16 += static_cast<char16_t>(c);
-    }
-  }
-  return utf16;
-}
-
 SimHid::SimHid(Bootloader& device, bool present, std::u16string manufacturer)
     : devices_{{"sim:keyboard", 0x046D, 0xC31C, u"Keyboard maker", u"Keyboard", nullptr},
                {"sim:sorbel", 0x16C0, 0x05DF, std::move(manufacturer), u"Sorbel", &device}},

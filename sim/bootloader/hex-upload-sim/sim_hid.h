@@ -58,7 +58,4 @@ class SimHid final : public hex_upload::HidPlatform {
   int open_count_ = 0;
 };
 
-// UTF-8 to UTF-16 (invalid sequences become U+FFFD).
-std::u16string Utf16FromUtf8(std::string_view text);
-
 }  // namespace sorbel_sim

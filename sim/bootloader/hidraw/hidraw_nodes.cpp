@@ -90,6 +90,8 @@ bool AddNode(NodeTable& table, std::string_view manufacturer, std::string_view p
 
 dev_t DeviceNumber(int node) { return makedev(kMajor, kFirstMinor + static_cast<unsigned>(node)); }
 
+std::string_view NodeName(const Node& node) { return std::strrchr(node.devnode.data(), '/') + 1; }
+
 int NodeOfDevnode(const NodeTable& table, const char* path) {
   for (int i = 0; path != nullptr && i < table.count; ++i)
     if (std::strcmp(table.nodes[i].devnode.data(), path) == 0) return i;
@@ -107,9 +109,8 @@ int NodeOfSyspath(const NodeTable& table, const char* path) {
   for (int i = 0; path != nullptr && i < table.count; ++i) {
     const Node& node = table.nodes[i];
     std::string_view wanted = path;
-    std::string_view name = std::strrchr(node.devnode.data(), '/') + 1;
     if (wanted == node.syspaths[static_cast<int>(Level::kHidraw)].data() ||
-        (wanted.starts_with(kClass) && wanted.substr(kClass.size()) == name))
+        (wanted.starts_with(kClass) && wanted.substr(kClass.size()) == NodeName(node)))
       return i;
   }
   return -1;

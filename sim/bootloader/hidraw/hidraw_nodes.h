@@ -43,6 +43,9 @@ bool AddNode(NodeTable& table, std::string_view manufacturer, std::string_view p
 
 dev_t DeviceNumber(int node);
 
+// hidraw100 for /dev/hidraw100: its name in the hidraw class folder.
+std::string_view NodeName(const Node& node);
+
 // The node with this path, device number or hidraw syspath (its own or the
 // class folder's link); -1 for none.
 int NodeOfDevnode(const NodeTable& table, const char* path);

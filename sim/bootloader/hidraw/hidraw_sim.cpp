@@ -268,12 +268,13 @@ SORBEL_EXPORT dirent* readdir(DIR* folder) {
   if (listing == nullptr) return REAL(readdir)(folder);
   if (listing->next_node == simulation.table.count)
     return listing->real != nullptr ? REAL(readdir)(listing->real) : nullptr;
-  const char* devnode = simulation.table.nodes[listing->next_node++].devnode.data();
+  std::string_view name = NodeName(simulation.table.nodes[listing->next_node++]);
   dirent& entry = listing->entry;
   entry = dirent{};
   entry.d_type = DT_LNK;
   entry.d_reclen = sizeof entry;
-  std::snprintf(entry.d_name, sizeof entry.d_name, "%s", std::strrchr(devnode, '/') + 1);
+  std::snprintf(entry.d_name, sizeof entry.d_name, "%.*s", static_cast<int>(name.size()),
+                name.data());
   return &entry;
 }
 

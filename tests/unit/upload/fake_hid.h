@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/bootloader/model/bootloader.h"
+#include "upload/hid_device.h"
 #include "upload/hid_platform.h"
 #include "sim/bootloader/hex-upload-sim/sim_hid.h"
 #include "upload/output.h"
@@ -163,7 +164,7 @@ struct LoggedBootloader {
 inline Device SorbelDevice(sorbel_sim::Bootloader* model, std::string path = "sorbel") {
   Device device;
   device.path = std::move(path);
-  device.manufacturer = sorbel_sim::Utf16FromUtf8(HEX_UPLOAD_MANUFACTURER);
+  device.manufacturer = hex_upload::Utf8ToUtf16(HEX_UPLOAD_MANUFACTURER);
   device.bootloader = model;
   return device;
 }

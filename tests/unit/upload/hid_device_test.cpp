@@ -172,6 +172,21 @@ TEST(DeviceStrings, ConvertToUtf8WithinSixtyFourBytes) {
   }
 }
 
+TEST(DeviceStrings, FromUtf8ReplaceEveryBadByte) {
+  const std::pair<std::string, std::u16string> cases[] = {
+      {"S\xc3\xb6rbel", u"S\u00f6rbel"},
+      {"\xf0\x9f\x98\x80", u"\U0001F600"},
+      {"\xff"
+       "a",
+       u"\uFFFDa"},                                       // no lead byte
+      {"ab\xe2\x82", u"ab\uFFFD\uFFFD"},                  // cut short
+      {"\xc0\x80", u"\uFFFD\uFFFD"},                      // overlong zero
+      {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
+      {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
+  };
+  for (const auto& [utf8, utf16] : cases) EXPECT_EQ(utf16, Utf8ToUtf16(utf8)) << utf8;
+}
+
 TEST(DeviceSearch, StringsTooLongForSixtyFourBytesMatchNothing) {
   fake::Hid hid;
   Device device = fake::SorbelDevice(nullptr, "long");
