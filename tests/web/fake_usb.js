@@ -134,8 +134,8 @@
     }
   }
 
-  const device = new SimDevice();
-  const allowed = [];
+  let device = new SimDevice();
+  let allowed = [];
   class SimUsb extends EventTarget {
     async getDevices() {
       return allowed.slice();
@@ -157,6 +157,11 @@
     const event = new Event('disconnect');
     event.device = device;
     usb.dispatchEvent(event);
+  };
+  // Plugged in again: a new device object, as the browser gives it.
+  sim.replug = () => {
+    device = new SimDevice();
+    allowed = [];
   };
   window.tarnelSim = sim;
   Object.defineProperty(Navigator.prototype, 'usb', {get: () => usb, configurable: true});

@@ -182,6 +182,10 @@ class MonitorShell {
           setTimeout(() => this.End().then(() => this.onEnded()));
         }
         break;
+      case 'select':
+        this.SelectIndex(this.Control(message.id), message.index);
+        await this.Call('WebCommand', [message.id, kDialogMessages.CBN_SELCHANGE]);
+        break;
       case 'buttondown':
         await this.Call('WebButtonDown', [message.x, message.y]);
         break;
@@ -355,10 +359,10 @@ class MonitorShell {
     entry.items = [];
     entry.selection = -1;
     element.append(entry.value, arrow, entry.list);
-    const choose = (index) => {
-      this.SelectIndex(entry, index);
-      this.Post({kind: 'command', id: control.id, code: kDialogMessages.CBN_SELCHANGE});
-    };
+    // The list box selects and notifies in one step: the selection is made
+    // when the program takes the notification, so that a poll still running
+    // cannot put the list back in between.
+    const choose = (index) => this.Post({kind: 'select', id: control.id, index});
     element.addEventListener('mousedown', (event) => {
       event.preventDefault();
       element.focus();
