@@ -5,6 +5,7 @@
 //   ?webusb=none       the browser has no WebUSB
 //   &chooser=cancel    the user cancels the device chooser
 //   &endpoints=1       interface 0 has one bulk endpoint only
+//   &open=deny         the system refuses to open the device (no udev rule)
 // window.tarnelSim lets the test see and steer the device: its registers,
 // the state, the animation, the transfers, failures and unplugging.
 (() => {
@@ -85,6 +86,7 @@
     }
     async open() {
       if (this.gone) throw gone();
+      if (params.get('open') === 'deny') throw new DOMException('Access denied.', 'SecurityError');
       await ready;
       ++sim.opens;
       this.opened = true;

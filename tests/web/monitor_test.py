@@ -45,7 +45,7 @@ for (const e of document.querySelectorAll('.dialog [data-id]')) {
   if (input && input.type === 'radio') result.checked[id] = input.checked;
   if (!input) result.fields[id] = e.textContent;
 }
-result.mode = document.querySelector('.dialog [data-id="102"] .value').textContent;
+result.mode = document.querySelector('.dialog [data-id="102"] .value')?.textContent;
 result.lines = Array.from(document.querySelectorAll('#messages li'), (li) => li.dataset.kind + ': ' + li.textContent);
 result.device = document.getElementById('device').textContent;
 result.beeps = Number(document.querySelector('.dialog')?.dataset.beeps || 0);
@@ -399,6 +399,11 @@ class MonitorPage(unittest.TestCase):
                 # Away from the diagram the tooltip goes.
                 self.glide(*self.client_point(8, 8))
                 self.wait_for(lambda: self.js('return document.querySelector(".tooltip").hidden'), 5)
+        # The close box ends the program: the dialog goes, the device is closed.
+        self.click_element('.dialog .caption .close')
+        self.wait_for(lambda: self.js('return document.querySelector(".dialog") === null'), 5)
+        self.assertTrue(self.page()['device'].startswith('Dialog geschlossen'))
+        self.assertFalse(self.js('return navigator.usb.getDevices().then((d) => d[0].opened)'))
         self.assertEqual(self.console_errors(), [])
 
     def test_failures_each_get_a_line(self):
@@ -421,6 +426,12 @@ class MonitorPage(unittest.TestCase):
             self.open_page('?endpoints=1')
             self.choose_adapter()
             runs_without_device('open', 'keine zwei Bulk-Endpunkte')
+        with self.subTest('opening refused'):
+            self.open_page('?open=deny')
+            self.choose_adapter()
+            runs_without_device('open', 'Access denied')
+            self.assertIn('udev-Regel', self.page()['lines'][0])
+            self.assertTrue(self.js('return document.getElementById("linux").open'))
         with self.subTest('transfers fail, then the adapter is unplugged'):
             self.open_page(registers='00 88 05 00 00 00 00 00 00 00 01 00 00 00 00 00')
             self.choose_adapter()

@@ -15,7 +15,12 @@ const DeviceName = (device) => `${device.productName || 'USB-Gerät ohne Namen'}
     `(USB ${Hex4(device.vendorId)}:${Hex4(device.productId)})`;
 
 // One line per kind of trouble; a later one of the same kind replaces it.
+// A device that does not open on Linux most likely lacks the udev rule.
 function Report(kind, text) {
+  if (kind === 'open' && !$('linux').hidden && text.includes('nicht öffnen')) {
+    text += ' Unter Linux fehlt dann meist die udev-Regel (unten).';
+    $('linux').open = true;
+  }
   let line = page.lines.get(kind);
   if (!line) {
     line = document.createElement('li');
