@@ -192,7 +192,8 @@ class MonitorPage(unittest.TestCase):
             self.assertFalse(actual[3], '%s at %d,%d is covered by a control' % (what, x, y))
 
     def expect_texts_fit(self):
-        """No visible label, button, radio or group box text is wider than its place."""
+        """No visible label, button, radio or group box text is wider than its place, and
+        none shows its mnemonic's ampersand."""
         overflowing = self.js('''
             const out = [];
             for (const text of document.querySelectorAll('.dialog .control .text')) {
@@ -200,9 +201,13 @@ class MonitorPage(unittest.TestCase):
               const control = text.closest('.control');
               const room = control.classList.contains('radio')
                   ? control.clientWidth - text.offsetLeft : control.clientWidth;
-              const wide = text.getBoundingClientRect().width > room + 0.5 ||
-                  (control.classList.contains('static') && control.scrollHeight > control.clientHeight);
-              if (wide) out.push(`${text.textContent} (${text.getBoundingClientRect().width} > ${room})`);
+              const width = text.getBoundingClientRect().width;
+              if (width > room + 0.5) out.push(`${text.textContent}: ${width} > ${room} pixels`);
+              // A static wraps a text too long for one line; the next line is cut off.
+              if (control.classList.contains('static') && control.scrollHeight > control.clientHeight)
+                out.push(`${text.textContent}: wraps in ${room} pixels`);
+              // A mnemonic is underlined or not shown, never an ampersand.
+              if (text.textContent.includes('&')) out.push(`${text.textContent}: a literal &`);
             }
             return out;''')
         self.assertEqual(overflowing, [])
