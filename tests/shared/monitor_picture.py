@@ -5,9 +5,10 @@ The Windows program under Wine (tests/e2e/monitor/picture.sh) and the page in
 Chromium (tests/web/monitor_test.py) bring the simulated adapter into the same
 states and sample the same client pixels: the centre of every pin, and the
 read-back half (upper left) and the written half (lower right) of every bit
-box, away from labels and overlines. A pin is filled in its row's colour when
-its line is high at the connector (inverted signals complemented), a half box
-when its bit is set; everything else is white.
+box, away from labels and overlines, and either side of the pins' circles. A pin
+is filled in its row's colour when its line is high at the connector
+(inverted signals complemented), a half box when its bit is set; everything
+else is white.
 
 As a program, for the shell scripts:
   monitor_picture.py states            the names of the states, in order
@@ -60,6 +61,23 @@ def box_centre(row, bit):
     return x + 16 * (7 - bit), y
 
 
+def links():
+    """The blue lines from the signal pins to the top middle of their bit boxes."""
+    for pin, code in enumerate(PIN_MAP[:17], start=1):
+        x, y = box_centre(code >> 4, code & 7)
+        yield pin_centre(pin), (x, y - 8)
+
+
+def clear_of_links(x, y):
+    """Whether pixel (x, y) is more than 1.5 pixels from every link."""
+    for (x0, y0), (x1, y1) in links():
+        dx, dy = x1 - x0, y1 - y0
+        t = max(0.0, min(1.0, ((x - x0) * dx + (y - y0) * dy) / (dx * dx + dy * dy)))
+        if ((x0 + t * dx - x) ** 2 + (y0 + t * dy - y) ** 2) ** 0.5 <= 1.5:
+            return False
+    return True
+
+
 def samples(state):
     """(what, x, y, (r, g, b)) for every bit box half, every pin and the outline."""
     written, shown = STATES[state]['written'], STATES[state]['shown']
@@ -80,6 +98,13 @@ def samples(state):
             if (shown[row] >> bit & 1) != inverted:
                 colour = ROW_COLOURS[row]
         result.append(('pin %d' % pin, x, y, colour))
+        # The circle is inscribed in the pin's square, whose right edge lies
+        # outside: its pixels run from 5 left of the centre to 4 right of it,
+        # and the connector's white is at 6 left and 5 right (where no link
+        # passes).
+        for side, dx in (('left', -6), ('right', 5)):
+            if clear_of_links(x + dx, y):
+                result.append(('pin %d, %s of the circle' % (pin, side), x + dx, y, WHITE))
     result.append(('connector outline', 266, 100, BLACK))
     return result
 
