@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""The page's dialog table from the resource script: every control of the
-template with its place, styles and decoded text, and a clear refusal, with
-no table written, of what the page would not know how to show."""
+"""The build's tools for port-monitor's page: the dialog table from the
+resource script (every control of the template with its place, styles and
+decoded text, and a clear refusal, with no table written, of what the page
+would not know how to show) and the chooser's filter from the cache
+variables (bad ids stop the build with a clear message)."""
 import os
 import subprocess
 import sys
@@ -12,6 +14,7 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..')
 TOOL = os.path.join(ROOT, 'monitor', 'web', 'dialog_table.py')
 RC = os.path.join(ROOT, 'monitor', 'win32', 'port-monitor.rc')
 IDS = os.path.join(ROOT, 'monitor', 'resource_ids.h')
+USB_FILTER = os.path.join(ROOT, 'monitor', 'web', 'usb_filter.cmake')
 
 
 class DialogTable(unittest.TestCase):
@@ -66,6 +69,30 @@ class DialogTable(unittest.TestCase):
                 self.assertNotEqual(run.returncode, 0)
                 self.assertIn(words, run.stderr)
                 self.assertIsNone(table)
+
+
+class UsbFilter(unittest.TestCase):
+    def test_filters_and_refusals(self):
+        # (vendor, product, the filter, or the words of the error)
+        cases = [
+            ('', '', '', None),
+            ('0547', '', '{vendorId: 0x0547}', None),
+            ('0X0547', '1002', '{vendorId: 0x0547, productId: 0x1002}', None),
+            ('c', 'a', '{vendorId: 0xc, productId: 0xa}', None),
+            ('', '1002', None, 'needs PORT_MONITOR_USB_VENDOR_ID'),
+            ('12345', '', None, 'VENDOR_ID must be 1 to 4 hex digits, not "12345"'),
+            ('05 47', '', None, 'not "05 47"'),
+            ('0547', 'xyz', None, 'PRODUCT_ID must be 1 to 4 hex digits'),
+        ]
+        for vendor, product, filter_text, error in cases:
+            with self.subTest(vendor=vendor, product=product):
+                run = subprocess.run(['cmake', '-DVENDOR=' + vendor, '-DPRODUCT=' + product,
+                                      '-P', USB_FILTER], capture_output=True, text=True)
+                if error:
+                    self.assertNotEqual(run.returncode, 0)
+                    self.assertIn(error, ' '.join(run.stderr.split()))
+                else:
+                    self.assertEqual((run.returncode, run.stderr.strip()), (0, filter_text))
 
 
 if __name__ == '__main__':
