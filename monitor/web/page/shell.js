@@ -87,7 +87,6 @@ class MonitorShell {
     this.queue = [];
     this.pumping = null;  // the running pump's promise
     this.stopping = false;
-    this.ended = false;
     this.endpoints = null;
     this.unplugged = false;
     this.failures = 0;
@@ -119,8 +118,7 @@ class MonitorShell {
         await this.pumping;
       }
       await this.Call('WebEnd', []);
-      this.ended = true;
-      this.dialog.remove();
+      this.dialog?.remove();
       this.tooltip.element?.remove();
     })();
     return this.finished;
@@ -143,24 +141,26 @@ class MonitorShell {
   // Hands the events to the program one after another: input and posted
   // events first, then a pending paint, then due timers (at most one each).
   Pump() {
-    if (this.pumping) return;
-    this.pumping = (async () => {
-      while (!this.stopping) {
-        let message = this.queue.shift();
-        if (!message && this.paintPending) {
-          this.paintPending = false;
-          message = {kind: 'paint'};
-        }
-        if (!message && this.due.size > 0) {
-          const id = this.due.values().next().value;
-          this.due.delete(id);
-          message = {kind: 'timer', id};
-        }
-        if (!message) break;
-        await this.Dispatch(message);
+    if (!this.pumping) this.pumping = this.RunPump();
+  }
+
+  async RunPump() {
+    await null;  // after the caller, so that pumping is set before it is cleared
+    while (!this.stopping) {
+      let message = this.queue.shift();
+      if (!message && this.paintPending) {
+        this.paintPending = false;
+        message = {kind: 'paint'};
       }
-      this.pumping = null;
-    })();
+      if (!message && this.due.size > 0) {
+        const id = this.due.values().next().value;
+        this.due.delete(id);
+        message = {kind: 'timer', id};
+      }
+      if (!message) break;
+      await this.Dispatch(message);
+    }
+    this.pumping = null;
   }
 
   async Dispatch(message) {
