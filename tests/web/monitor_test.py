@@ -431,6 +431,7 @@ class MonitorPage(unittest.TestCase):
             self.open_page('?endpoints=1')
             self.choose_adapter()
             runs_without_device('open', 'keine zwei Bulk-Endpunkte')
+            self.assertEqual(self.page()['device'], 'Nicht geöffnet: Tarnel (USB 1209:7a01)')
         with self.subTest('opening refused'):
             self.open_page('?open=deny')
             self.choose_adapter()

@@ -71,7 +71,7 @@ async function StartRun(device, reason) {
   if (page.run) await page.run.End();
   ClearReports();
   if (device) {
-    ShowDevice(`Verbunden: ${DeviceName(device)}`);
+    ShowDevice(`Gewählt: ${DeviceName(device)}`);
     ShowUdevRule(Hex4(device.vendorId), Hex4(device.productId));
     $('udev-chosen').textContent = ' Die Regel oben trägt schon die Kennungen des gewählten Geräts.';
   } else {
@@ -82,7 +82,11 @@ async function StartRun(device, reason) {
   const run = new MonitorShell({
     device,
     host: $('dialog-host'),
-    report: Report,
+    report: (kind, text) => {
+      if (kind === 'open') ShowDevice(`Nicht geöffnet: ${DeviceName(device)}`);
+      Report(kind, text);
+    },
+    opened: () => ShowDevice(`Verbunden: ${DeviceName(device)}`),
     ended: () => {
       if (page.run !== run) return;
       ShowDevice('Dialog geschlossen; „Adapter wählen“ startet ihn neu.');

@@ -74,11 +74,13 @@ const Css = (color) => '#' + color.toString(16).padStart(6, '0');
 
 class MonitorShell {
   // device: the USBDevice chosen (or null); host: the element the dialog goes
-  // into; report(kind, text): a line on the page; ended(): the dialog ended.
-  constructor({device, host, report, ended}) {
+  // into; report(kind, text): a line on the page; opened(): the device is
+  // open and its pipes known; ended(): the dialog ended.
+  constructor({device, host, report, opened, ended}) {
     this.device = device;
     this.host = host;
     this.report = report;
+    this.onOpened = opened;
     this.onEnded = ended;
     this.controls = new Map();
     this.fonts = new Map();
@@ -755,6 +757,7 @@ class MonitorShell {
         return false;
       }
       this.endpoints = endpoints;
+      this.onOpened();
       return true;
     } catch (error) {
       this.report('open', `${name} lässt sich nicht öffnen (${error.message || error}). ` +
