@@ -134,14 +134,22 @@ TEST(CommandLine, FileProblemsEndBeforeAnyDeviceAccess) {
     EXPECT_EQ(c.output, run.out.text) << c.what;
     EXPECT_EQ(0, run.hid.list_count) << c.what;
   }
-  Session run;
-  EXPECT_EQ(1, run.Run({"/nonexistent.hex"}));
-  EXPECT_EQ("error opening /nonexistent.hex: No such file or directory\n", run.out.text);
-  EXPECT_EQ(0, run.hid.list_count);
-  Session folder;
-  EXPECT_EQ(1, folder.Run({"/tmp"}));
-  EXPECT_EQ("error reading /tmp: Is a directory\n", folder.out.text);
-  EXPECT_EQ(0, folder.hid.list_count);
+  // A path of any length keeps its reason and line end.
+  const std::string long_path = "/" + std::string(999, 'd');
+  const struct {
+    std::string path;
+    std::string output;
+  } unreadable[] = {
+      {"/nonexistent.hex", "error opening /nonexistent.hex: No such file or directory\n"},
+      {long_path, "error opening " + long_path + ": File name too long\n"},
+      {"/tmp", "error reading /tmp: Is a directory\n"},
+  };
+  for (const auto& c : unreadable) {
+    Session run;
+    EXPECT_EQ(1, run.Run({c.path.c_str()}));
+    EXPECT_EQ(c.output, run.out.text);
+    EXPECT_EQ(0, run.hid.list_count);
+  }
 }
 
 TEST(CommandLine, DashWWaitsForTheDeviceWithoutTouchingIt) {
