@@ -127,6 +127,16 @@ void PrintUsage(Output& out, int argc, const char* const* argv) {
   Print(out, "usage: %s [-r] <intel-hexfile>\n", program);
 }
 
+constexpr char kHelp[] =
+    "Options (before the file name, in any order):\n"
+    "  -r          accepted for compatibility; it has no effect\n"
+    "  -w          wait until the Sorbel device is present, then upload\n"
+    "  -h, --help  print this help (first argument only)\n"
+    "Exit codes:\n"
+    "  0  the firmware was written, or the file held no data\n"
+    "  1  usage, a file that cannot be read or has data outside the image,\n"
+    "     or 10 failed attempts\n";
+
 }  // namespace
 
 void Reset(Upload& upload) {
@@ -162,8 +172,13 @@ int WaitForDevice(HidPlatform& hid, Output& out) {
 }
 
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out) {
-  if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+  if (argc < 2) {
     PrintUsage(out, argc, argv);
+    return 1;
+  }
+  if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+    PrintUsage(out, argc, argv);
+    out.Write(kHelp);
     return 1;
   }
   // Options come before the file name, in any order.

@@ -82,19 +82,38 @@ struct Session {
 };
 
 TEST(CommandLine, UsageWithoutTouchingFileOrDevice) {
-  const std::vector<std::vector<const char*>> cases = {
-      {}, {"-h"}, {"--help"}, {"-r"}, {"-h", "file.hex"}, {"-w"}, {"-r", "-w"}, {"-w", "-r"}};
-  for (const auto& args : cases) {
+  const std::string usage = "usage: hex-upload [-r] <intel-hexfile>\n";
+  const std::string help = usage +
+                           "Options (before the file name, in any order):\n"
+                           "  -r          accepted for compatibility; it has no effect\n"
+                           "  -w          wait until the Sorbel device is present, then upload\n"
+                           "  -h, --help  print this help (first argument only)\n"
+                           "Exit codes:\n"
+                           "  0  the firmware was written, or the file held no data\n"
+                           "  1  usage, a file that cannot be read or has data outside the image,\n"
+                           "     or 10 failed attempts\n";
+  const struct {
+    std::vector<const char*> args;
+    const std::string& output;
+  } cases[] = {{{}, usage},
+               {{"-h"}, help},
+               {{"--help"}, help},
+               {{"-r"}, usage},
+               {{"-h", "file.hex"}, help},
+               {{"-w"}, usage},
+               {{"-r", "-w"}, usage},
+               {{"-w", "-r"}, usage}};
+  for (const auto& c : cases) {
     Session run;
-    EXPECT_EQ(1, run.Run(args));
-    EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", run.out.text);
+    EXPECT_EQ(1, run.Run(c.args));
+    EXPECT_EQ(c.output, run.out.text);
     EXPECT_EQ(0, run.hid.list_count);
   }
   fake::CapturedOutput out;
   fake::Hid hid;
   const char* no_name[] = {nullptr};
   EXPECT_EQ(1, RunHexUpload(0, no_name, hid, out));
-  EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", out.text);
+  EXPECT_EQ(usage, out.text);
 }
 
 TEST(CommandLine, DashRAndTrailingArgumentsChangeNothing) {
