@@ -19,7 +19,7 @@ for args in "" "-h" "--help" "-r" "-h file.hex"; do
   usage=${OUT%%$'\n'*}
   [[ "$usage" =~ ^usage:\ .*hex-upload(\.exe)?\ \[-r\]\ \<intel-hexfile\>$ ]] || fail "usage for «$args»: $OUT"
   lines=1
-  [[ "$args" == -h* ]] && lines=9
+  [[ "$args" == -h* || "$args" == --help ]] && lines=9
   expect_equal "lines of usage for «$args»" "$lines" "$(wc -l <<<"$OUT")"
   [ "$lines" = 1 ] || expect_contains "help for «$args»" $'Exit codes:\n  0  the firmware was written' "$OUT"
 done
