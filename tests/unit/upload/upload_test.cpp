@@ -83,30 +83,29 @@ struct Session {
 
 TEST(CommandLine, UsageWithoutTouchingFileOrDevice) {
   const std::string usage = "usage: hex-upload [-r] <intel-hexfile>\n";
-  const std::string help = usage +
-                           "Options (before the file name, in any order):\n"
-                           "  -r          accepted for compatibility; it has no effect\n"
-                           "  -w          wait until the Sorbel device is present, then upload\n"
-                           "  -h, --help  print this help (first argument only)\n"
-                           "Exit codes:\n"
-                           "  0  the firmware was written, or the file held no data\n"
-                           "  1  usage, a file that cannot be read or has data outside the image,\n"
-                           "     or 10 failed attempts\n";
   const struct {
     std::vector<const char*> args;
-    const std::string& output;
-  } cases[] = {{{}, usage},
-               {{"-h"}, help},
-               {{"--help"}, help},
-               {{"-r"}, usage},
-               {{"-h", "file.hex"}, help},
-               {{"-w"}, usage},
-               {{"-r", "-w"}, usage},
-               {{"-w", "-r"}, usage}};
+    bool help;  // the usage line, then the options and exit codes
+  } cases[] = {{{}, false},
+               {{"-h"}, true},
+               {{"--help"}, true},
+               {{"-r"}, false},
+               {{"-h", "file.hex"}, true},
+               {{"-w"}, false},
+               {{"-r", "-w"}, false},
+               {{"-w", "-r"}, false}};
   for (const auto& c : cases) {
     Session run;
     EXPECT_EQ(1, run.Run(c.args));
-    EXPECT_EQ(c.output, run.out.text);
+    const std::string& text = run.out.text;
+    if (c.help) {
+      EXPECT_TRUE(text.starts_with(usage + "Options")) << text;
+      for (const char* part : {"\n  -r  ", "\n  -w  ", "\nExit codes:\n  0  ", "\n  1  "})
+        EXPECT_NE(std::string::npos, text.find(part)) << part;
+      EXPECT_EQ(9, std::count(text.begin(), text.end(), '\n'));
+    } else {
+      EXPECT_EQ(usage, text);
+    }
     EXPECT_EQ(0, run.hid.list_count);
   }
   fake::CapturedOutput out;
