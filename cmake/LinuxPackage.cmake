@@ -29,6 +29,17 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends from the binary's own needs (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A cross build is packaged for the architecture it was built for (the
+# toolchain file names it); dpkg-shlibdeps then looks for the libraries and
+# their symbols in that architecture's multiarch folders.
+set(deb_host_arch "")
+if(CMAKE_CROSSCOMPILING)
+  if(NOT HEX_UPLOAD_DEB_ARCHITECTURE)
+    message(FATAL_ERROR "The toolchain file must set HEX_UPLOAD_DEB_ARCHITECTURE (arm64, armhf, ...)")
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${HEX_UPLOAD_DEB_ARCHITECTURE})
+  set(deb_host_arch "set(ENV{DEB_HOST_ARCH} ${HEX_UPLOAD_DEB_ARCHITECTURE})\n")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/upload/linux/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
@@ -42,6 +53,7 @@ execute_process(COMMAND date -d "${changelog_date}" +%s
                 COMMAND_ERROR_IS_FATAL ANY)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
 file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
-     "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n  set(ENV{SOURCE_DATE_EPOCH} ${changelog_epoch})\nendif()\n")
+     "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n  set(ENV{SOURCE_DATE_EPOCH} ${changelog_epoch})\nendif()\n"
+     "${deb_host_arch}")
 
 include(CPack)

@@ -14,8 +14,14 @@ endif()
 # own programs, and stripped.
 if(NOT WIN32 AND HEX_UPLOAD_SHIPPED_BUILD)
   add_compile_options(-ffunction-sections -fdata-sections
-                      -fstack-protector-strong -fstack-clash-protection -fcf-protection
-                      -D_FORTIFY_SOURCE=2)
+                      -fstack-protector-strong -fstack-clash-protection -D_FORTIFY_SOURCE=2)
+  # Control-flow protection as the processor has it: CET on x86, pointer
+  # authentication and branch targets on 64-bit ARM, none on 32-bit ARM.
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|i.86)$")
+    add_compile_options(-fcf-protection)
+  elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    add_compile_options(-mbranch-protection=standard)
+  endif()
   add_link_options(-Wl,-z,relro -Wl,-z,now -Wl,--as-needed -Wl,--gc-sections -s)
 endif()
 

@@ -22,7 +22,7 @@ class StdoutOutput final : public Output {
   void Write(std::string_view text) override;
 };
 
-// printf-style formatting into an Output (at most 511 characters per call).
+// printf-style formatting into an Output, whatever the length of the text.
 void Print(Output& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // printf-style formatting into a buffer, cut to fit and always terminated;

@@ -32,9 +32,9 @@ void FillBlock(const FirmwareImage& image, int32_t address, std::span<uint8_t> b
   }
 }
 
-int SendBlocks(Upload& upload, HidPlatform& hid, Output& out, HidHandle device,
+int SendBlocks(Upload& upload, int32_t end, HidPlatform& hid, Output& out, HidHandle device,
                std::array<uint8_t, kDataReportSize>& buffer) {
-  while (upload.start_address < upload.end_address) {
+  while (upload.start_address < end) {
     auto address = static_cast<uint32_t>(upload.start_address);
     buffer[0] = kDataReportId;
     buffer[1] = static_cast<uint8_t>(address);
@@ -79,21 +79,33 @@ int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
           static_cast<unsigned>(flash_size),
           static_cast<int32_t>(static_cast<uint32_t>(flash_size) - kBootloaderReserve));
   }
+  // The file's own end, not one an earlier attempt rounded: a device that
+  // answers another page size now must not be held to the old pages.
   if (upload.end_address > remaining) {
     Print(out, "Data (%d bytes) exceeds remaining flash size!\n", upload.end_address);
     return kUploadRuledOut;
   }
+  if (page_size >= kBlockSize && (page_size & (page_size - 1)) != 0) {
+    // Its mask would not be a page: blocks would go off every page boundary.
+    Print(out, "Page size (%d bytes) is not a power of two!\n", page_size);
+    return kUploadRuledOut;
+  }
   int32_t mask = page_size >= kBlockSize ? page_size - 1 : kBlockSize - 1;
+  int32_t end = (upload.end_address + mask) & ~mask;
+  // Rounded up to a page, the data may reach into the bootloader's own area.
+  if (end > remaining) {
+    Print(out, "Data (%d bytes) exceeds remaining flash size!\n", end);
+    return kUploadRuledOut;
+  }
   upload.start_address &= ~mask;
-  upload.end_address = (upload.end_address + mask) & ~mask;
   if (!upload.info_shown) {
-    int32_t size = upload.end_address - upload.start_address;
+    int32_t size = end - upload.start_address;
     Print(out, "Uploading %d (0x%x) bytes starting at %d (0x%x)\n", size,
           static_cast<unsigned>(size), upload.start_address,
           static_cast<unsigned>(upload.start_address));
     upload.info_shown = true;
   }
-  result = SendBlocks(upload, hid, out, device, buffer);
+  result = SendBlocks(upload, end, hid, out, device, buffer);
   if (result != kUsbSuccess) return result;
   out.Write("\n");
   // The closing report's bytes 1..6 are what the last block left in the
@@ -114,6 +126,16 @@ void PrintUsage(Output& out, int argc, const char* const* argv) {
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "hex-upload";
   Print(out, "usage: %s [-r] <intel-hexfile>\n", program);
 }
+
+constexpr char kHelp[] =
+    "Options (before the file name, in any order):\n"
+    "  -r          accepted for compatibility; it has no effect\n"
+    "  -w          wait until the Sorbel device is present, then upload\n"
+    "  -h, --help  print this help (first argument only)\n"
+    "Exit codes:\n"
+    "  0  the firmware was written, or the file held no data\n"
+    "  1  usage, a file that cannot be read or has data outside the image,\n"
+    "     or 10 failed attempts\n";
 
 }  // namespace
 
@@ -150,8 +172,13 @@ int WaitForDevice(HidPlatform& hid, Output& out) {
 }
 
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out) {
-  if (argc < 2 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+  if (argc < 2) {
     PrintUsage(out, argc, argv);
+    return 1;
+  }
+  if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+    PrintUsage(out, argc, argv);
+    out.Write(kHelp);
     return 1;
   }
   // Options come before the file name, in any order.

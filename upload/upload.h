@@ -35,7 +35,7 @@ inline constexpr int kUploadRuledOut = -1;  // the device's answer rules the upl
 struct Upload {
   FirmwareImage image;
   int32_t start_address;  // moves on with every accepted block
-  int32_t end_address;
+  int32_t end_address;    // as the file gave it; each attempt rounds its own copy
   bool device_seen;
   bool info_shown;
 };

@@ -21,6 +21,10 @@
 //   inspector resources            the dialog's process: gdi=N user=N
 //                                  (GetGuiResources) windows=N (its top-level
 //                                  and child windows) pid=N (Windows id)
+//   inspector texts                the dialog's font and, per visible label
+//                                  and button, the room its text needs and
+//                                  has, measured in the dialog's process
+//                                  (inspector-hook.cpp tells the lines)
 //
 // A control line reads: ID CLASS visible=0|1 readonly=0|1 checked=0|1 text=TEXT
 // (static controls without an id show -1). Exit code 0 on success, 1 when the
@@ -31,6 +35,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "tests/e2e/inspector/text_fit.h"
 
 namespace {
 
@@ -222,6 +228,41 @@ int PrintResources(HWND dialog) {
   return 0;
 }
 
+// Has inspector-hook.dll measure the texts inside the dialog's process and
+// prints its lines.
+int PrintTextFit(HWND dialog) {
+  HMODULE hook_library = LoadLibraryA(inspector::kHookLibrary);
+  // Through void (*)(), the type that casts to any function type unwarned.
+  const auto hook_procedure = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(
+      hook_library ? GetProcAddress(hook_library, inspector::kHookProcedure) : nullptr));
+  if (!hook_procedure) {
+    PrintError("cannot load inspector-hook.dll\n");
+    return 1;
+  }
+  HANDLE memory = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     inspector::kTextFitMemorySize, inspector::kTextFitMemory);
+  const char* lines = memory ? static_cast<const char*>(MapViewOfFile(
+                                   memory, FILE_MAP_READ, 0, 0, inspector::kTextFitMemorySize))
+                             : nullptr;
+  HHOOK hook = lines ? SetWindowsHookExA(WH_CALLWNDPROC, hook_procedure, hook_library,
+                                         GetWindowThreadProcessId(dialog, nullptr))
+                     : nullptr;
+  if (hook) {
+    SendWithTimeout(dialog, RegisterWindowMessageA(inspector::kTextFitMessage), 0, 0);
+    UnhookWindowsHookEx(hook);
+  }
+  // The hook ends what it writes with a NUL; an empty text means it never ran.
+  const bool measured = hook && lines[0] != '\0';
+  if (measured) {
+    const std::string_view text(lines, inspector::kTextFitMemorySize);
+    Print(text.substr(0, text.find('\0')));
+  }
+  if (lines) UnmapViewOfFile(lines);
+  if (memory) CloseHandle(memory);
+  if (!measured) PrintError("the dialog's process did not measure its texts\n");
+  return measured ? 0 : 1;
+}
+
 bool ParseInt(const char* text, int& value) {
   char* end = nullptr;
   const long number = std::strtol(text, &end, 0);
@@ -234,7 +275,7 @@ int Usage() {
   PrintError(
       "usage: inspector list | get ID | items ID | select ID INDEX | settext ID TEXT | click ID | "
       "layout | client |"
-      " rect ID | shot FILE.bmp | tooltip | repaint | resources\n");
+      " rect ID | shot FILE.bmp | tooltip | repaint | resources | texts\n");
   return 2;
 }
 
@@ -281,6 +322,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (command == "resources" && argc == 2) return PrintResources(dialog);
+  if (command == "texts" && argc == 2) return PrintTextFit(dialog);
   if (command == "repaint" && argc == 2) {
     // RDW_UPDATENOW sends WM_PAINT and returns when it was handled.
     return RedrawWindow(dialog, nullptr, nullptr,

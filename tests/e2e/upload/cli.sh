@@ -11,11 +11,17 @@ hex_upload() {
   OUT=$(run_wine 60 hex-upload.exe "$@" | tr -d '\r') || RC=$?
 }
 
+# The usage line alone, or (-h, --help) followed by the options and exit codes.
 for args in "" "-h" "--help" "-r" "-h file.hex"; do
   # shellcheck disable=SC2086
   hex_upload $args
   expect_equal "exit code of usage for «$args»" 1 "$RC"
-  [[ "$OUT" =~ ^usage:\ .*hex-upload(\.exe)?\ \[-r\]\ \<intel-hexfile\>$ ]] || fail "usage for «$args»: $OUT"
+  usage=${OUT%%$'\n'*}
+  [[ "$usage" =~ ^usage:\ .*hex-upload(\.exe)?\ \[-r\]\ \<intel-hexfile\>$ ]] || fail "usage for «$args»: $OUT"
+  lines=1
+  [[ "$args" == -h* || "$args" == --help ]] && lines=9
+  expect_equal "lines of usage for «$args»" "$lines" "$(wc -l <<<"$OUT")"
+  [ "$lines" = 1 ] || expect_contains "help for «$args»" $'Exit codes:\n  0  the firmware was written' "$OUT"
 done
 
 printf ':020000040000FA\r\n:00000001FF\r\n' > "$work/empty.hex"
@@ -32,6 +38,13 @@ expect_equal "data outside the image" \
 hex_upload "$(win_path "$work/missing.hex")"
 expect_equal "exit code for a missing file" 1 "$RC"
 expect_contains "missing file" "error opening " "$OUT"
+
+# A message longer than any fixed buffer keeps its reason and its line end.
+long_name=$(printf 'd%.0s' {1..1000})
+run_wine 60 hex-upload.exe "$long_name" > "$work/long.out" || true
+[ "$(tail -c 1 "$work/long.out" | od -An -c | tr -d ' ')" = '\n' ] || fail "long path: no line end"
+[[ "$(tr -d '\r' < "$work/long.out")" =~ ^error\ opening\ $long_name:\ [A-Z].+$ ]] ||
+  fail "long path: $(head -c 80 "$work/long.out") ... $(tail -c 80 "$work/long.out")"
 
 # No bootloader attached: ten open failures, each attempt right after the last.
 # Where the simulated bootloader driver is installed in the prefix, its device

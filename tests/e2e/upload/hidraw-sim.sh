@@ -3,9 +3,13 @@
 # simulated bootloader appears as a hidraw device. Where the
 # simulated device behaves as hex-upload-sim's does, output, report log and
 # flash must be the same as hex-upload-sim's.
-#   hidraw-sim.sh <hex-upload> <libsorbel-hidraw-sim.so> <hex-upload-sim>
+#   hidraw-sim.sh <hex-upload> <libsorbel-hidraw-sim.so> <hex-upload-sim> [<emulator> [<argument>...]]
+# A program of another architecture runs under qemu's user-mode emulator
+# (for example qemu-aarch64 -L /), which sets the preload in the emulated
+# program's environment only; hex-upload-sim is always the machine's own.
 set -euo pipefail
 program=$1 library=$2 sim=$3
+emulator=("${@:4}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -13,8 +17,13 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # A sanitizer build needs its runtime first in the list of preloaded libraries.
 preload=$library
-asan=$(ldd "$program" | awk '/libasan\.so/ { print $3 }')
-[ -z "$asan" ] || preload="$asan:$library"
+if [ "${#emulator[@]}" = 0 ]; then
+  asan=$(ldd "$program" | awk '/libasan\.so/ { print $3 }')
+  [ -z "$asan" ] || preload="$asan:$library"
+  launch=(env LD_PRELOAD="$preload" "$program")
+else
+  launch=("${emulator[@]}" -E LD_PRELOAD="$preload" "$program")
+fi
 
 # 3000 random bytes from 0x0105 on, and the flash that must hold them.
 head -c 3000 /dev/urandom > "$work/image.bin"
@@ -51,7 +60,7 @@ for row in "${cases[@]}"; do
     set -e
   }
   # A wait that does not end by itself shows as exit code 124.
-  run hidraw timeout 30 env LD_PRELOAD="$preload" "$program"
+  run hidraw timeout 30 "${launch[@]}"
   [ "$(cat "$work/hidraw.code")" = "$code" ] || fail "$name: exit code $(cat "$work/hidraw.code")"
   [ "$(cat "$work/hidraw.err")" = "$complaint" ] || fail "$name: $(cat "$work/hidraw.err")"
   seen=$(tr '\r' '\n' < "$work/hidraw.out" | grep -cxF "$line" || true)

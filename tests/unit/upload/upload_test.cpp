@@ -82,19 +82,37 @@ struct Session {
 };
 
 TEST(CommandLine, UsageWithoutTouchingFileOrDevice) {
-  const std::vector<std::vector<const char*>> cases = {
-      {}, {"-h"}, {"--help"}, {"-r"}, {"-h", "file.hex"}, {"-w"}, {"-r", "-w"}, {"-w", "-r"}};
-  for (const auto& args : cases) {
+  const std::string usage = "usage: hex-upload [-r] <intel-hexfile>\n";
+  const struct {
+    std::vector<const char*> args;
+    bool help;  // the usage line, then the options and exit codes
+  } cases[] = {{{}, false},
+               {{"-h"}, true},
+               {{"--help"}, true},
+               {{"-r"}, false},
+               {{"-h", "file.hex"}, true},
+               {{"-w"}, false},
+               {{"-r", "-w"}, false},
+               {{"-w", "-r"}, false}};
+  for (const auto& c : cases) {
     Session run;
-    EXPECT_EQ(1, run.Run(args));
-    EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", run.out.text);
+    EXPECT_EQ(1, run.Run(c.args));
+    const std::string& text = run.out.text;
+    if (c.help) {
+      EXPECT_TRUE(text.starts_with(usage + "Options")) << text;
+      for (const char* part : {"\n  -r  ", "\n  -w  ", "\nExit codes:\n  0  ", "\n  1  "})
+        EXPECT_NE(std::string::npos, text.find(part)) << part;
+      EXPECT_EQ(9, std::count(text.begin(), text.end(), '\n'));
+    } else {
+      EXPECT_EQ(usage, text);
+    }
     EXPECT_EQ(0, run.hid.list_count);
   }
   fake::CapturedOutput out;
   fake::Hid hid;
   const char* no_name[] = {nullptr};
   EXPECT_EQ(1, RunHexUpload(0, no_name, hid, out));
-  EXPECT_EQ("usage: hex-upload [-r] <intel-hexfile>\n", out.text);
+  EXPECT_EQ(usage, out.text);
 }
 
 TEST(CommandLine, DashRAndTrailingArgumentsChangeNothing) {
@@ -134,14 +152,22 @@ TEST(CommandLine, FileProblemsEndBeforeAnyDeviceAccess) {
     EXPECT_EQ(c.output, run.out.text) << c.what;
     EXPECT_EQ(0, run.hid.list_count) << c.what;
   }
-  Session run;
-  EXPECT_EQ(1, run.Run({"/nonexistent.hex"}));
-  EXPECT_EQ("error opening /nonexistent.hex: No such file or directory\n", run.out.text);
-  EXPECT_EQ(0, run.hid.list_count);
-  Session folder;
-  EXPECT_EQ(1, folder.Run({"/tmp"}));
-  EXPECT_EQ("error reading /tmp: Is a directory\n", folder.out.text);
-  EXPECT_EQ(0, folder.hid.list_count);
+  // A path of any length keeps its reason and line end.
+  const std::string long_path = "/" + std::string(999, 'd');
+  const struct {
+    std::string path;
+    std::string output;
+  } unreadable[] = {
+      {"/nonexistent.hex", "error opening /nonexistent.hex: No such file or directory\n"},
+      {long_path, "error opening " + long_path + ": File name too long\n"},
+      {"/tmp", "error reading /tmp: Is a directory\n"},
+  };
+  for (const auto& c : unreadable) {
+    Session run;
+    EXPECT_EQ(1, run.Run({c.path.c_str()}));
+    EXPECT_EQ(c.output, run.out.text);
+    EXPECT_EQ(0, run.hid.list_count);
+  }
 }
 
 TEST(CommandLine, DashWWaitsForTheDeviceWithoutTouchingIt) {
@@ -195,24 +221,39 @@ TEST(Upload, FirstAttemptSucceeds) {
 }
 
 TEST(Upload, RoundsToPagesButNeverBelow128Bytes) {
+  // A rounded range must stay below the bootloader's 2048 bytes too, and a
+  // page size from 128 on must be a power of two: every attempt refuses then.
   struct Case {
     uint32_t page_size;
-    size_t blocks;
-    const char* uploading;
+    uint32_t flash_size;
+    unsigned start, count;
+    size_t blocks;  // none: every attempt refuses with the line
+    const char* line;
   } const cases[] = {
-      {64, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
-      {128, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
-      {256, 38, "Uploading 4864 (0x1300) bytes starting at 0 (0x0)\n"},
-      {0, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+      {64, 32768, 0, 0x1234, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+      {128, 32768, 0, 0x1234, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+      {256, 32768, 0, 0x1234, 38, "Uploading 4864 (0x1300) bytes starting at 0 (0x0)\n"},
+      {0, 32768, 0, 0x1234, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+      {100, 32768, 0, 0x1234, 37, "Uploading 4736 (0x1280) bytes starting at 0 (0x0)\n"},
+      {2048, 8192, 0, 6000, 48, "Uploading 6144 (0x1800) bytes starting at 0 (0x0)\n"},
+      {4096, 8192, 0x13F0, 16, 0, "Data (8192 bytes) exceeds remaining flash size!\n"},
+      {4096, 16384, 0, 14000, 0, "Data (16384 bytes) exceeds remaining flash size!\n"},
+      {32768, 8192, 0, 16, 0, "Data (32768 bytes) exceeds remaining flash size!\n"},
+      {65535, 8192, 0x13F0, 16, 0, "Page size (65535 bytes) is not a power of two!\n"},
+      {129, 32768, 0x0105, 16, 0, "Page size (129 bytes) is not a power of two!\n"},
+      {255, 32768, 0x0181, 16, 0, "Page size (255 bytes) is not a power of two!\n"},
   };
   for (const auto& c : cases) {
-    Session run(sorbel_sim::Settings{c.page_size, 32768});
-    EXPECT_EQ(0, run.Upload(HexFile(0, 0x1234)));
+    Session run(sorbel_sim::Settings{c.page_size, c.flash_size});
+    bool refused = c.blocks == 0;
+    EXPECT_EQ(refused ? 1 : 0, run.Upload(HexFile(c.start, c.count))) << c.page_size;
     EXPECT_EQ(c.blocks, run.bootloader.BlockAddresses().size()) << c.page_size;
-    EXPECT_EQ(1, run.Count(c.uploading)) << run.out.text;
+    EXPECT_EQ(refused ? 10 : 1, run.Count(c.line)) << run.out.text;
+    if (refused) continue;
     // Bytes after the file's data go as 0xFF.
-    EXPECT_EQ(0x33, sorbel_sim::Flash(*run.bootloader.model)[0x1233]);
-    EXPECT_EQ(0xFF, sorbel_sim::Flash(*run.bootloader.model)[0x1234]);
+    unsigned end = c.start + c.count;
+    EXPECT_EQ((end - 1) & 0xFF, sorbel_sim::Flash(*run.bootloader.model)[end - 1]);
+    EXPECT_EQ(0xFF, sorbel_sim::Flash(*run.bootloader.model)[end]);
   }
 }
 
@@ -358,13 +399,27 @@ TEST(Upload, EveryFailedAttemptClosesWhatItOpened) {
   }
 }
 
-TEST(Upload, LaterAttemptsCheckTheRoundedRange) {
-  // 14000 bytes fit below 16384 - 2048; rounded to a 4096-byte page they do not.
+TEST(Upload, LaterAttemptsCheckTheFilesRangeNotAnEarlierRounding) {
+  // 5000 bytes rounded to 4096-byte pages end at 8192; when the device, back
+  // after a failed block, answers 1024-byte pages of an 8192-byte flash, the
+  // data still fit and the upload resumes on the new pages.
   Session run(sorbel_sim::Settings{4096, 16384});
-  sorbel_sim::FailBlock(*run.bootloader.model, 2);
-  EXPECT_EQ(1, run.Upload(HexFile(0, 14000)));
-  EXPECT_EQ(1, run.Count("Uploading 16384 (0x4000) bytes starting at 0 (0x0)\n"));
-  EXPECT_EQ(9, run.Count("Data (16384 bytes) exceeds remaining flash size!\n"));
+  auto upload = std::make_unique<Upload>();
+  Reset(*upload);
+  for (unsigned i = 0; i < 5000; ++i) upload->image[i] = static_cast<uint8_t>(i);
+  upload->start_address = 0;
+  upload->end_address = 5000;
+  sorbel_sim::FailBlock(*run.bootloader.model, 4);  // the block at 0x180
+  EXPECT_EQ(kUsbCommunicationError, UploadAttempt(*upload, run.hid, run.out));
+  run.bootloader.model->settings = {1024, 8192};
+  EXPECT_EQ(kUsbSuccess, UploadAttempt(*upload, run.hid, run.out));
+  EXPECT_EQ(0, run.Count("exceeds"));
+  auto blocks = run.bootloader.BlockAddresses();
+  ASSERT_EQ(4u + 40u, blocks.size());
+  EXPECT_EQ(0x000u, blocks[4]);
+  EXPECT_EQ(0x1380u, blocks.back());
+  auto flash = sorbel_sim::Flash(*run.bootloader.model);
+  for (unsigned i = 0; i < 5000; ++i) ASSERT_EQ(i & 0xFF, flash[i]) << i;
 }
 
 TEST(Upload, BlocksPastTheImageCarryErasedBytes) {
