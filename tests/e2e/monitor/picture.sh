@@ -1,37 +1,46 @@
-# The first poll's picture of a known port state: pins show the levels at the
-# connector (inverted signals complemented), bit boxes the written and the
-# read-back bits, in the row colours at their pixels. Argument: the program
-# (port-monitor.exe, or the test builds for access methods 1 and 2).
+# The picture of known port states: pins show the levels at the connector
+# (inverted signals complemented), bit boxes the written and the read-back
+# bits, in the row colours at their pixels. The states and the expected
+# colours come from tests/shared/monitor_picture.py, which the browser test
+# samples as well: first the start-up picture, then one where someone else
+# changed the port and the user typed a value the status register ignores.
+# Argument: the program (port-monitor.exe, or the test builds for access
+# methods 1 and 2).
 . "$(dirname "${BASH_SOURCE[0]}")/monitor-lib.sh"
 program=${1:-port-monitor.exe}
+picture() { python3 "$E2E_SRC/tests/shared/monitor_picture.py" "$@"; }
 
-# Status input lines 88 (S7, S3), control 05 (C0, C2), mode 0. The monitor
-# writes 8F to the data register at start-up.
-sim_start "00 88 05 00 00 00 00 00 00 00 01 00 00 00 00 00"
+# Mode 0; the monitor writes 8F to the data register at start-up.
+sim_start "$(picture registers start)"
 start_monitor "$program"
 expect_equal "register 0 after start-up" 8F "$(sim_register 0)"
-for field in "176 8F" "177 88" "178 05" "186 01"; do
-  set -- $field
-  wait_until 10 field_text_is "$1" "$2" || expect_equal "read-back field $1" "$2" "$(field_text "$1")"
-done
+expect_equal "ECR read-back" 01 "$(field_text 186)"
 expect_equal "FIFO leer" 1 "$(control_flag 121 checked)"
 expect_equal "FIFO voll" 0 "$(control_flag 120 checked)"
 
-png=$(screenshot "picture-${program%.exe}")
-# Pins: data as written; S7 (pin 11), C0 (pin 1), C1 (pin 14) and C3 (pin 17)
-# are inverted at the connector; 18..25 are ground.
-specs=$(
-  row_specs 0 "$GREEN" 8F 8F
-  row_specs 1 "$RED" 88 88
-  row_specs 2 "$YELLOW" 05 05
-  for pin_colour in "1 $WHITE" "2 $GREEN" "3 $GREEN" "4 $GREEN" "5 $GREEN" "6 $WHITE" "7 $WHITE" "8 $WHITE" \
-                    "9 $GREEN" "10 $WHITE" "11 $WHITE" "12 $WHITE" "13 $WHITE" "14 $YELLOW" "15 $RED" \
-                    "16 $YELLOW" "17 $YELLOW" "18 $WHITE" "25 $WHITE"; do
-    pin_spec $pin_colour
-  done
-  echo "connector outline|266,100|srgb(0,0,0)"
-)
-expect_picture "$png" "$specs"
+# write_seen "INDEX VALUE": the port got that write (the log empties each look).
+write_seen() { sim writes | grep -qx "$1"; }
+for state in $(picture states); do
+  registers=$(picture registers "$state")
+  if [ "$state" != start ]; then
+    note "state $state: the port set to $registers"
+    sim set "$registers" C2 >/dev/null || fail "tarnel-sim-ctl set"
+  fi
+  while read -r field value; do
+    wait_until 10 field_text_is "$field" "$value" ||
+      expect_equal "read-back field $field in state $state" "$value" "$(field_text "$field")"
+  done < <(picture shown "$state")
+  typed=$(picture typed "$state")
+  if [ -n "$typed" ]; then
+    set -- $typed
+    sim writes >/dev/null
+    inspect settext "$1" "$2"
+    wait_until 10 write_seen "$(printf '%02X %s' $(( $1 - 160 )) "$2")" ||
+      fail "$2 put into field $1 was not written"
+  fi
+  png=$(screenshot "picture-${program%.exe}-$state")
+  expect_picture "$png" "$(picture samples "$state")"
+done
 
 press_escape
 wait_until 15 monitor_ended || fail "Escape did not end $program"
