@@ -112,7 +112,8 @@ bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
 }
 
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
-                   const char* manufacturer, uint16_t product_id, const char* product) {
+                   const char* manufacturer, uint16_t product_id, const char* product,
+                   const char* place) {
   int result = kUsbDeviceNotFound;
   if (!hid.BeginDeviceList()) return result;
   HidHandle device = nullptr;
@@ -125,6 +126,7 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
     }
     HidListedDevice listed;
     if (!hid.ListDevice(index, listed)) break;
+    if (place != nullptr && std::strcmp(PlaceOf(listed), place) != 0) continue;
     HidOpenResult opened = hid.Open(listed.path, device);
     if (opened != HidOpenResult::kOpened) {
       // Only where the list names the device can a refusal be told apart
@@ -165,6 +167,68 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
 }
 
 void CloseBootDevice(HidPlatform& hid, HidHandle handle) { hid.Close(handle); }
+
+size_t SurveyDevices(HidPlatform& hid, uint16_t vendor_id, const char* manufacturer,
+                     uint16_t product_id, const char* product, std::span<SurveyedDevice> devices) {
+  size_t count = 0;
+  if (!hid.BeginDeviceList()) return count;
+  for (unsigned index = 0; count < devices.size(); ++index) {
+    HidListedDevice listed;
+    if (!hid.ListDevice(index, listed)) break;
+    bool listed_ours =
+        listed.identity_known && listed.vendor_id == vendor_id && listed.product_id == product_id;
+    if (listed.identity_known && !listed_ours) continue;
+    SurveyedDevice& entry = devices[count];
+    entry = SurveyedDevice{};
+    FormatText(entry.place.data(), entry.place.size(), "%s", PlaceOf(listed));
+    FormatText(entry.path.data(), entry.path.size(), "%s",
+               listed.path != nullptr ? listed.path : "");
+    HidHandle device = nullptr;
+    HidOpenResult opened = hid.Open(listed.path, device);
+    if (opened != HidOpenResult::kOpened) {
+      // Unopened, only the list can tell whose it is.
+      if (!listed_ours) continue;
+      if (listed.product != nullptr) {
+        bool fits = false;
+        size_t units = 0;
+        while (units < kDeviceStringUnits && listed.product[units] != 0) ++units;
+        fits = DeviceStringToUtf8(std::span(listed.product, units), entry.product);
+        if (!fits) entry.product[0] = 0;
+      }
+      if (!ListedAsWanted(listed, vendor_id, manufacturer, product_id, product))
+        entry.check = listed.manufacturer == nullptr || listed.product == nullptr
+                          ? DeviceCheck::kStringsUnreadable
+                      : SameString(entry.product, true, product) ? DeviceCheck::kOtherManufacturer
+                                                                 : DeviceCheck::kOtherProduct;
+      else
+        entry.check = opened == HidOpenResult::kAccessDenied ? DeviceCheck::kNoAccess
+                                                             : DeviceCheck::kCannotOpen;
+      ++count;
+      continue;
+    }
+    uint16_t vendor = 0;
+    uint16_t product_number = 0;
+    if (hid.GetAttributes(device, vendor, product_number) && vendor == vendor_id &&
+        product_number == product_id) {
+      DeviceString text{};
+      bool manufacturer_fits = false;
+      bool product_fits = false;
+      if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, manufacturer_fits) ||
+          !QueryString(hid, &HidPlatform::GetProductString, device, entry.product, product_fits))
+        entry.check = DeviceCheck::kStringsUnreadable;
+      else if (!SameString(text, manufacturer_fits, manufacturer))
+        entry.check = DeviceCheck::kOtherManufacturer;
+      else if (!SameString(entry.product, product_fits, product))
+        entry.check = DeviceCheck::kOtherProduct;
+      else
+        entry.check = DeviceCheck::kReady;
+      ++count;
+    }
+    hid.Close(device);
+  }
+  hid.EndDeviceList();
+  return count;
+}
 
 int SendReport(HidPlatform& hid, HidHandle handle, int report_type,
                std::span<const uint8_t> report) {

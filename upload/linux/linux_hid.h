@@ -3,6 +3,7 @@
 // opened devices through hidapi's hidraw backend.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,19 @@ class LinuxHid final : public HidPlatform {
   bool Write(HidHandle handle, std::span<const uint8_t> report) override;
 
   void SleepMs(unsigned milliseconds) override;
+  void RunTogether(unsigned count, Work work, void* context) override;
+  void Lock() override { lock_.lock(); }
+  void Unlock() override { lock_.unlock(); }
 
  private:
   udev* udev_ = nullptr;            // one context for the whole run
   std::vector<std::string> names_;  // hidraw0, hidraw1, ... of the current list
   // What the last listed device's entry points to.
   std::string devnode_;
+  std::string place_;
   std::u16string manufacturer_;
   std::u16string product_;
+  std::mutex lock_;
 };
 
 }  // namespace hex_upload

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <cfgmgr32.h>
+
 extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
@@ -24,6 +26,42 @@ size_t FeatureReportLength(HANDLE device) {
   return known ? caps.FeatureReportByteLength : 0;
 }
 
+// The USB port of a device: the location path of the nearest device above it
+// that has one (its USB device's, as Device Manager shows it), which names the
+// chain of ports from the host controller on. Where the system tells none,
+// the parent's instance id, which for a device without a serial number is
+// built from its hub and port. Empty when neither can be had.
+void FindPlace(DEVINST device, char* place, ULONG size) {
+  place[0] = 0;
+  DEVINST parent = 0;
+  if (CM_Get_Parent(&parent, device, 0) != CR_SUCCESS) return;
+  for (DEVINST at = parent; at != 0;) {
+    ULONG length = size;
+    ULONG type = 0;
+    // A list of strings: the first is the full path.
+    if (CM_Get_DevNode_Registry_PropertyA(at, CM_DRP_LOCATION_PATHS, &type, place, &length, 0) ==
+            CR_SUCCESS &&
+        place[0] != 0)
+      return;
+    DEVINST above = 0;
+    if (CM_Get_Parent(&above, at, 0) != CR_SUCCESS || above == at) break;
+    at = above;
+  }
+  if (CM_Get_Device_IDA(parent, place, size, 0) != CR_SUCCESS) place[0] = 0;
+}
+
+struct ThreadStart {
+  HidPlatform::Work work;
+  void* context;
+  unsigned index;
+};
+
+DWORD WINAPI ThreadMain(void* parameter) {
+  auto* start = static_cast<ThreadStart*>(parameter);
+  start->work(start->context, start->index);
+  return 0;
+}
+
 bool SendFeature(HANDLE device, std::span<const uint8_t> report) {
   // The call does not write to the buffer; its declaration just lacks the const.
   return HidD_SetFeature(device, const_cast<uint8_t*>(report.data()),
@@ -32,7 +70,10 @@ bool SendFeature(HANDLE device, std::span<const uint8_t> report) {
 
 }  // namespace
 
-Win32Hid::~Win32Hid() { EndDeviceList(); }
+Win32Hid::~Win32Hid() {
+  EndDeviceList();
+  DeleteCriticalSection(&lock_);
+}
 
 bool Win32Hid::BeginDeviceList() {
   EndDeviceList();
@@ -57,9 +98,14 @@ bool Win32Hid::ListDevice(unsigned index, HidListedDevice& device) {
   if (detail_ == nullptr) return false;
   detail_->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
   // A path that cannot be had is left empty; opening it then fails.
-  SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, nullptr);
+  SP_DEVINFO_DATA info{};
+  info.cbSize = sizeof info;
+  place_[0] = 0;
+  if (SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, &info))
+    FindPlace(info.DevInst, place_, sizeof place_);
   device = HidListedDevice{};
   device.path = detail_->DevicePath;
+  device.place = place_[0] != 0 ? place_ : nullptr;
   return true;
 }
 
@@ -137,5 +183,26 @@ bool Win32Hid::Write(HidHandle handle, std::span<const uint8_t> report) {
 }
 
 void Win32Hid::SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+void Win32Hid::RunTogether(unsigned count, Work work, void* context) {
+  auto* starts = static_cast<ThreadStart*>(std::calloc(count, sizeof(ThreadStart)));
+  auto* threads = static_cast<HANDLE*>(std::calloc(count, sizeof(HANDLE)));
+  for (unsigned i = 0; i < count; ++i) {
+    if (starts == nullptr || threads == nullptr) {
+      work(context, i);  // no memory for threads: one after the other
+      continue;
+    }
+    starts[i] = ThreadStart{work, context, i};
+    threads[i] = CreateThread(nullptr, 0, ThreadMain, &starts[i], 0, nullptr);
+    if (threads[i] == nullptr) work(context, i);
+  }
+  for (unsigned i = 0; threads != nullptr && i < count; ++i) {
+    if (threads[i] == nullptr) continue;
+    WaitForSingleObject(threads[i], INFINITE);
+    CloseHandle(threads[i]);
+  }
+  std::free(threads);
+  std::free(starts);
+}
 
 }  // namespace hex_upload

@@ -49,12 +49,43 @@ SimEnvironment ReadSimEnvironment(const char* program) {
       static_cast<unsigned>(NumberSetting(program, "SORBEL_SIM_APPEAR_AFTER", 0));
   environment.log_path = TextSetting("SORBEL_SIM_LOG");
   environment.flash_out = TextSetting("SORBEL_SIM_FLASH_OUT");
+  unsigned long bootloaders = NumberSetting(program, "SORBEL_SIM_DEVICES", 1);
+  if (bootloaders < 1 || bootloaders > kMaxSimBootloaders) {
+    std::fprintf(stderr, "%s: ignoring SORBEL_SIM_DEVICES (1 to %d)\n", program,
+                 kMaxSimBootloaders);
+    bootloaders = 1;
+  }
+  environment.bootloaders = static_cast<int>(bootloaders);
+  environment.report_delay_ms =
+      static_cast<unsigned>(NumberSetting(program, "SORBEL_SIM_REPORT_DELAY", 0));
+  environment.locked = FlagSetting("SORBEL_SIM_LOCKED");
   return environment;
 }
 
-void ApplySimEnvironment(Bootloader& device, const SimEnvironment& environment) {
-  Reset(device, environment.settings);
-  FailBlock(device, environment.fail_block);
+SimBootloader ReadSimBootloader(const char* program, const SimEnvironment& environment, int k) {
+  auto own = [&](const char* name, unsigned long fallback) {
+    std::string numbered = std::string(name) + "_" + std::to_string(k);
+    return NumberSetting(program, numbered.c_str(), fallback);
+  };
+  SimBootloader setup;
+  setup.settings.page_size =
+      static_cast<uint32_t>(own("SORBEL_SIM_PAGE_SIZE", environment.settings.page_size));
+  setup.settings.flash_size =
+      static_cast<uint32_t>(own("SORBEL_SIM_FLASH_SIZE", environment.settings.flash_size));
+  setup.fail_block = static_cast<int>(
+      own("SORBEL_SIM_FAIL_BLOCK", static_cast<unsigned long>(environment.fail_block)));
+  setup.unplug_after = static_cast<int>(
+      own("SORBEL_SIM_UNPLUG_AFTER", NumberSetting(program, "SORBEL_SIM_UNPLUG_AFTER", 0)));
+  std::string suffix = environment.bootloaders > 1 ? "." + std::to_string(k) : "";
+  if (environment.log_path != nullptr) setup.log_path = environment.log_path + suffix;
+  if (environment.flash_out != nullptr) setup.flash_out = environment.flash_out + suffix;
+  return setup;
+}
+
+void ApplySimBootloader(Bootloader& device, const SimBootloader& setup) {
+  Reset(device, setup.settings);
+  FailBlock(device, setup.fail_block);
+  UnplugAfter(device, setup.unplug_after);
 }
 
 std::FILE* StartReportLog(Bootloader& device, const char* path) {
