@@ -29,9 +29,8 @@ class PageOutput final : public hex_upload::Output {
 
 // Returns the program"s exit code.
 extern "C" EMSCRIPTEN_KEEPALIVE int RunWebUpload(const char* file_name) {
-  // "-r" has no effect of its own; it keeps a file named like an option
-  // ("-h") a file name.
-  const char* const argv[] = {"hex-upload", "-r", file_name, nullptr};
+  // "--" keeps a file named like an option ("-h") a file name.
+  const char* const argv[] = {"hex-upload", "--", file_name, nullptr};
   hex_upload::WebHid hid(hex_upload::kManufacturer);
   PageOutput out;
   return hex_upload::RunHexUpload(3, argv, hid, out);

@@ -64,8 +64,18 @@ SimEnvironment ReadSimEnvironment(const char* program) {
 
 SimBootloader ReadSimBootloader(const char* program, const SimEnvironment& environment, int k) {
   auto own = [&](const char* name, unsigned long fallback) {
-    std::string numbered = std::string(name) + "_" + std::to_string(k);
-    return NumberSetting(program, numbered.c_str(), fallback);
+    char numbered[64];
+    std::snprintf(numbered, sizeof numbered, "%s_%d", name, k);
+    return NumberSetting(program, numbered, fallback);
+  };
+  // Formatted, not appended: GCC 12 warns of overlaps in string appends.
+  auto file = [&](const char* path) {
+    char name[4096];
+    if (environment.bootloaders > 1)
+      std::snprintf(name, sizeof name, "%s.%d", path, k);
+    else
+      std::snprintf(name, sizeof name, "%s", path);
+    return std::string(name);
   };
   SimBootloader setup;
   setup.settings.page_size =
@@ -76,9 +86,8 @@ SimBootloader ReadSimBootloader(const char* program, const SimEnvironment& envir
       own("SORBEL_SIM_FAIL_BLOCK", static_cast<unsigned long>(environment.fail_block)));
   setup.unplug_after = static_cast<int>(
       own("SORBEL_SIM_UNPLUG_AFTER", NumberSetting(program, "SORBEL_SIM_UNPLUG_AFTER", 0)));
-  std::string suffix = environment.bootloaders > 1 ? "." + std::to_string(k) : "";
-  if (environment.log_path != nullptr) setup.log_path = environment.log_path + suffix;
-  if (environment.flash_out != nullptr) setup.flash_out = environment.flash_out + suffix;
+  if (environment.log_path != nullptr) setup.log_path = file(environment.log_path);
+  if (environment.flash_out != nullptr) setup.flash_out = file(environment.flash_out);
   return setup;
 }
 

@@ -172,7 +172,8 @@ void Start() {
         _exit(1);
       }
     }
-    std::string port = "9-1." + std::to_string(k);
+    char port[16];
+    std::snprintf(port, sizeof port, "9-1.%d", k);
     if (s.environment.present)
       AddNode(s.table, port, manufacturer, hex_upload::kProduct, &board.device);
   }
