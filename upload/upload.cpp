@@ -71,10 +71,10 @@ void FillBlock(const FirmwareImage& image, int32_t address, std::span<uint8_t> b
 }
 
 void ShowTenths(DeviceRun& run, Output& out) {
-  int64_t range = int64_t{run.range_end} - run.range_start;
+  // Within the image and its last page: no product here leaves 32 bits.
+  int32_t range = run.range_end - run.range_start;
   if (range <= 0) return;
-  auto tenth =
-      static_cast<int>((int64_t{run.start_address} - run.range_start) * kProgressSteps / range);
+  int tenth = (run.start_address - run.range_start) * kProgressSteps / range;
   if (tenth <= run.tenths_shown) return;
   run.tenths_shown = tenth;
   Print(out, "%3d%% written, up to 0x%05x\n", tenth * 100 / kProgressSteps,
@@ -335,24 +335,20 @@ void PrintUsage(Output& out, int argc, const char* const* argv) {
   Print(out, "usage: %s [-r] <intel-hexfile>\n", program);
 }
 
+// Short: every byte counts in the Windows program.
 constexpr char kHelp[] =
     "Options (before the file name, in any order):\n"
-    "  -r                  accepted for compatibility; it has no effect\n"
-    "  -w                  wait until the Sorbel device is present, then upload\n"
-    "  -d, --device PLACE  write only the device plugged into the USB port PLACE\n"
-    "  --all               write every attached Sorbel device at once\n"
-    "  --list              list the devices with the bootloader's ids: place, path,\n"
-    "                      product and state, separated by tabs; no file needed\n"
-    "  --                  the next argument is the file name, whatever it starts with\n"
-    "  -h, --help          print this help\n"
-    "With several devices attached and neither -d nor --all, the first found is\n"
-    "written and a note says at which place it sits.\n"
+    "  -r           no effect (kept for compatibility)\n"
+    "  -w           wait until the Sorbel device is present, then upload\n"
+    "  -d PLACE     only the device at USB port PLACE (also --device PLACE)\n"
+    "  --all        every attached Sorbel device at once\n"
+    "  --list       list devices: place, path, product, state (tab-separated)\n"
+    "  --           the file name follows\n"
+    "  -h, --help   this help\n"
     "Exit codes:\n"
-    "  0  the firmware was written (into every device with --all), the file held\n"
-    "     no data, or --list found a Sorbel device\n"
-    "  1  usage, a file that cannot be read or has data outside the image,\n"
-    "     10 failed attempts (on any device with --all), or no device found for\n"
-    "     --list or --all\n";
+    "  0  written (into every device with --all), no data in the file,\n"
+    "     or --list found a Sorbel device\n"
+    "  1  usage, a bad file, 10 failed attempts (on any device), no device\n";
 
 struct Options {
   bool help = false;

@@ -29,13 +29,13 @@ size_t FeatureReportLength(HANDLE device) {
 // The USB port of a device: the location path of the nearest device above it
 // that has one (its USB device's, as Device Manager shows it), which names the
 // chain of ports from the host controller on. Where the system tells none,
-// the parent's instance id, which for a device without a serial number is
-// built from its hub and port. Empty when neither can be had.
+// the last part of the instance id of the device above (or of the device
+// itself, where there is none above), which for a device without a serial
+// number the system builds from its hub and port. Empty when nothing can be had.
 void FindPlace(DEVINST device, char* place, ULONG size) {
-  place[0] = 0;
   DEVINST parent = 0;
-  if (CM_Get_Parent(&parent, device, 0) != CR_SUCCESS) return;
-  for (DEVINST at = parent; at != 0;) {
+  bool has_parent = CM_Get_Parent(&parent, device, 0) == CR_SUCCESS;
+  for (DEVINST at = parent; has_parent;) {
     ULONG length = size;
     ULONG type = 0;
     // A list of strings: the first is the full path.
@@ -47,7 +47,10 @@ void FindPlace(DEVINST device, char* place, ULONG size) {
     if (CM_Get_Parent(&above, at, 0) != CR_SUCCESS || above == at) break;
     at = above;
   }
-  if (CM_Get_Device_IDA(parent, place, size, 0) != CR_SUCCESS) place[0] = 0;
+  place[0] = 0;
+  if (CM_Get_Device_IDA(has_parent ? parent : device, place, size, 0) != CR_SUCCESS) return;
+  const char* last = std::strrchr(place, '\\');
+  if (last != nullptr) std::memmove(place, last + 1, std::strlen(last + 1) + 1);
 }
 
 struct ThreadStart {
