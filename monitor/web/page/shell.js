@@ -74,8 +74,9 @@ function PutMnemonicText(element, text) {
 const Reason = (error) => String(error && error.message || error).replace(/\.+$/, '');
 
 // The adapter answers a read command within a few milliseconds. WebUSB has no
-// timeout of its own; 250 ms is far beyond any answer, even on a busy machine,
-// and keeps the dialog usable: at most one poll and a half is lost waiting.
+// timeout of its own; 250 ms is far beyond any answer, even from a busy
+// machine's USB stack, and short enough that a lost answer holds the dialog
+// up for no more than a quarter of a second.
 const kAnswerBound = 250;
 
 const Css = (color) => '#' + color.toString(16).padStart(6, '0');
@@ -123,8 +124,8 @@ class MonitorShell {
       for (const id of Array.from(this.timers.keys())) this.stopTimer(id);
       this.queue = [];
       if (this.pumping) {
-        // A transfer the device never answers would keep the run busy:
-        // closing the device ends it.
+        // A device request that never ends (a reset that hangs) would keep
+        // the run busy: closing the device ends it.
         const late = new Promise((resolve) => setTimeout(resolve, 500, 'late'));
         if (await Promise.race([this.pumping, late]) === 'late') await this.closeDevice();
         await this.pumping;
