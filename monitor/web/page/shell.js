@@ -84,8 +84,8 @@ const Css = (color) => '#' + color.toString(16).padStart(6, '0');
 class MonitorShell {
   // device: the USBDevice chosen (or null); host: the element the dialog goes
   // into; report(kind, text, tone): a line on the page, tone 'ok' when it
-  // tells of a recovery; opened(): the device is
-  // open and its pipes known; ended(): the dialog ended.
+  // tells of a recovery; opened(): the device is open and its pipes known;
+  // ended(): the dialog ended.
   constructor({device, host, report, opened, ended}) {
     this.device = device;
     this.host = host;
@@ -691,10 +691,10 @@ class MonitorShell {
     this.context.fillRect(this.X(x), this.Y(y), this.X(right) - this.X(x), this.Y(bottom) - this.Y(y));
   }
 
-  // The device point at the middle of a program pixel (offset 0.5), or at
-  // its top left corner (offset 0).
-  At(x, y, offset) {
-    return offset ? [(this.X(x) + this.X(x + 1)) / 2, (this.Y(y) + this.Y(y + 1)) / 2]
+  // The device point at the middle of a program pixel, or at its top left
+  // corner.
+  At(x, y, middle) {
+    return middle ? [(this.X(x) + this.X(x + 1)) / 2, (this.Y(y) + this.Y(y + 1)) / 2]
                   : [this.X(x), this.Y(y)];
   }
 
