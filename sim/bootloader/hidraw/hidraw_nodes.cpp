@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <span>
 
 namespace sorbel_sim::hidraw {
@@ -85,7 +86,26 @@ bool AddNode(NodeTable& table, std::string_view manufacturer, std::string_view p
       kVendorId, kProductId, manufacturer_size, manufacturer.data(), product_size, product.data(),
       port, kVendorId, kProductId);
   node.bootloader = bootloader;
+  node.fault = Fault::kNone;
+  node.gone = false;
   return true;
+}
+
+bool AddFaultyNodes(NodeTable& table, std::string_view manufacturer, std::string_view product,
+                    std::string_view faults) {
+  while (!faults.empty()) {
+    std::string_view name = faults.substr(0, faults.find(','));
+    faults.remove_prefix(std::min(name.size() + 1, faults.size()));
+    auto known = std::ranges::find(kFaultNames, name, &FaultName::name);
+    if (known == std::end(kFaultNames) || !AddNode(table, manufacturer, product, nullptr))
+      return false;
+    table.nodes[table.count - 1].fault = known->fault;
+  }
+  return true;
+}
+
+void Opened(Node& node) {
+  if (node.fault == Fault::kVanishes) node.gone = true;
 }
 
 dev_t DeviceNumber(int node) { return makedev(kMajor, kFirstMinor + static_cast<unsigned>(node)); }
@@ -94,13 +114,13 @@ std::string_view NodeName(const Node& node) { return std::strrchr(node.devnode.d
 
 int NodeOfDevnode(const NodeTable& table, const char* path) {
   for (int i = 0; path != nullptr && i < table.count; ++i)
-    if (std::strcmp(table.nodes[i].devnode.data(), path) == 0) return i;
+    if (!table.nodes[i].gone && std::strcmp(table.nodes[i].devnode.data(), path) == 0) return i;
   return -1;
 }
 
 int NodeOfDeviceNumber(const NodeTable& table, dev_t number) {
   for (int i = 0; i < table.count; ++i)
-    if (DeviceNumber(i) == number) return i;
+    if (!table.nodes[i].gone && DeviceNumber(i) == number) return i;
   return -1;
 }
 
@@ -109,6 +129,7 @@ int NodeOfSyspath(const NodeTable& table, const char* path) {
   for (int i = 0; path != nullptr && i < table.count; ++i) {
     const Node& node = table.nodes[i];
     std::string_view wanted = path;
+    if (node.gone) continue;
     if (wanted == node.syspaths[static_cast<int>(Level::kHidraw)].data() ||
         (wanted.starts_with(kClass) && wanted.substr(kClass.size()) == NodeName(node)))
       return i;
@@ -156,6 +177,8 @@ const char* Attribute(const Node& node, Level level, const char* name) {
 }
 
 int Ioctl(Node& node, unsigned long request, void* argument, int& error) {
+  if (node.gone) return Refuse(error, ENODEV);
+  if (node.fault == Fault::kSilent) return Refuse(error, EIO);
   if (argument == nullptr) return Refuse(error, EFAULT);
   if (request == HIDIOCGRDESCSIZE) {
     *static_cast<int*>(argument) = sizeof kReportDescriptor;

@@ -7,7 +7,9 @@
 //   SORBEL_SIM_FLASH_OUT, SORBEL_SIM_LOG, SORBEL_SIM_ABSENT=1 as for
 //   hex-upload-sim; SORBEL_SIM_DENY=1 (opening a node fails with EACCES);
 //   SORBEL_SIM_EXTRA=<product> (a device with the same ids and this product
-//   string, listed before the bootloader).
+//   string, listed before the bootloader); SORBEL_SIM_FAULTS=<fault>,... (a
+//   node that looks like the bootloader for each of silent, vanishing and
+//   not-hidraw, listed after the extra device and before the bootloader).
 // The program is single-threaded, and so is this library.
 #undef _FORTIFY_SOURCE  // the checked inline variants of open would clash with ours
 
@@ -111,6 +113,15 @@ OpenFile* FileOf(int fd) {
   return nullptr;
 }
 
+// The file of a node that answers as hidraw; a node that is not hidraw leaves
+// its requests to the real file it opened.
+OpenFile* HidrawFileOf(int fd) {
+  OpenFile* file = FileOf(fd);
+  if (file == nullptr || simulation.table.nodes[file->node].fault == Fault::kNotHidraw)
+    return nullptr;
+  return file;
+}
+
 void Start() {
   Simulation& s = simulation;
   s.environment = ReadSimEnvironment(kProgram);
@@ -131,6 +142,10 @@ void Start() {
     } else {
       AddNode(s.table, manufacturer, extra, nullptr);
     }
+  }
+  if (const char* faults = TextSetting("SORBEL_SIM_FAULTS")) {
+    if (!AddFaultyNodes(s.table, manufacturer, hex_upload::kProduct, faults))
+      std::fprintf(stderr, "%s: ignoring part of SORBEL_SIM_FAULTS=%s\n", kProgram, faults);
   }
   if (s.environment.present) AddNode(s.table, manufacturer, hex_upload::kProduct, &s.device);
   for (int node = 0; node < kMaxNodes; ++node)
@@ -187,6 +202,7 @@ int OpenNode(int node) {
   int fd = REAL(open)("/dev/null", O_RDWR | O_CLOEXEC);
   if (fd < 0) return -1;
   *slot = OpenFile{fd, node};
+  Opened(simulation.table.nodes[node]);
   return fd;
 }
 
@@ -226,7 +242,7 @@ SORBEL_EXPORT int close(int fd) {
 }
 
 SORBEL_EXPORT int fstat(int fd, struct stat* status) __THROW {
-  OpenFile* file = FileOf(fd);
+  OpenFile* file = HidrawFileOf(fd);
   if (file == nullptr) return REAL(fstat)(fd, status);
   *status = {};
   status->st_mode = S_IFCHR | 0660;
@@ -240,7 +256,7 @@ SORBEL_EXPORT int ioctl(int fd, unsigned long request, ...) __THROW {
   va_start(arguments, request);
   void* argument = va_arg(arguments, void*);
   va_end(arguments);
-  OpenFile* file = FileOf(fd);
+  OpenFile* file = HidrawFileOf(fd);
   if (file == nullptr) return REAL(ioctl)(fd, request, argument);
   int error = 0;
   int result = Ioctl(simulation.table.nodes[file->node], request, argument, error);
@@ -266,6 +282,9 @@ SORBEL_EXPORT DIR* opendir(const char* path) {
 SORBEL_EXPORT dirent* readdir(DIR* folder) {
   Listing* listing = AsListing(folder);
   if (listing == nullptr) return REAL(readdir)(folder);
+  while (listing->next_node < simulation.table.count &&
+         simulation.table.nodes[listing->next_node].gone)
+    ++listing->next_node;
   if (listing->next_node == simulation.table.count)
     return listing->real != nullptr ? REAL(readdir)(listing->real) : nullptr;
   std::string_view name = NodeName(simulation.table.nodes[listing->next_node++]);
