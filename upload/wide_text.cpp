@@ -1,5 +1,3 @@
-// A file of its own: only the Windows program converts its arguments and
-// output, and the other programs' links leave it out.
 #include "upload/wide_text.h"
 
 #include <cstdint>
@@ -41,7 +39,7 @@ size_t WideToUtf8(std::span<const char16_t> wide, std::span<char> utf8, LoneSurr
   return out;
 }
 
-size_t Utf8ToWide(std::string_view utf8, std::span<char16_t> wide) {
+size_t Utf8ToWide(std::string_view utf8, std::span<char16_t> wide, LoneSurrogate lone) {
   static constexpr uint8_t kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
   static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
   size_t out = 0;
@@ -59,9 +57,9 @@ size_t Utf8ToWide(std::string_view utf8, std::span<char16_t> wide) {
       valid = (next & 0xC0) == 0x80;
       c = (c << 6) | (next & 0x3F);
     }
-    // Unlike strict UTF-8, a three-byte surrogate is taken: it is how a lone
-    // one comes back from WideToUtf8.
-    if (!valid || c < kLeast[length] || c > 0x10FFFF) {
+    bool surrogate = IsHigh(c) || IsLow(c);
+    if (!valid || c < kLeast[length] || c > 0x10FFFF ||
+        (surrogate && lone == LoneSurrogate::kReplace)) {
       wide[out++] = u'\uFFFD';
       ++i;
       continue;

@@ -22,9 +22,10 @@ enum class LoneSurrogate { kKeep, kReplace };
 // Utf8Capacity(wide.size()) bytes. Returns the length without the terminator.
 size_t WideToUtf8(std::span<const char16_t> wide, std::span<char> utf8, LoneSurrogate lone);
 
-// Converts UTF-8, lone surrogates kept by WideToUtf8 included, to UTF-16 and
-// terminates it; wide must hold utf8.size() + 1 units. A byte that starts no
-// valid sequence becomes U+FFFD. Returns the length without the terminator.
-size_t Utf8ToWide(std::string_view utf8, std::span<char16_t> wide);
+// Converts UTF-8 to UTF-16 and terminates it; wide must hold utf8.size() + 1
+// units. A byte that starts no valid sequence (cut short, overlong, past
+// U+10FFFF, or with kReplace a surrogate) becomes U+FFFD. Returns the length
+// without the terminator.
+size_t Utf8ToWide(std::string_view utf8, std::span<char16_t> wide, LoneSurrogate lone);
 
 }  // namespace hex_upload

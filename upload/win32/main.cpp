@@ -21,7 +21,8 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t));
 // The text in UTF-16 in a buffer of its own (to be freed), or null without memory.
 char16_t* ToWide(std::string_view text, size_t& length) {
   auto* wide = static_cast<char16_t*>(std::malloc((text.size() + 1) * sizeof(char16_t)));
-  if (wide != nullptr) length = hex_upload::Utf8ToWide(text, std::span(wide, text.size() + 1));
+  if (wide != nullptr)
+    length = hex_upload::Utf8ToWide(text, std::span(wide, text.size() + 1), LoneSurrogate::kKeep);
   return wide;
 }
 

@@ -18,7 +18,7 @@ std::string ToUtf8(const std::u16string& wide, LoneSurrogate lone) {
 
 std::u16string ToWide(const std::string& utf8) {
   std::vector<char16_t> wide(utf8.size() + 1);
-  size_t length = Utf8ToWide(utf8, wide);
+  size_t length = Utf8ToWide(utf8, wide, LoneSurrogate::kKeep);
   EXPECT_EQ(0, wide[length]);
   return std::u16string(wide.data(), length);
 }
@@ -43,18 +43,6 @@ TEST(WideText, EveryWindowsNameComesBackIntact) {
     EXPECT_EQ(c.wide, ToWide(c.kept)) << c.what;
     EXPECT_EQ(c.strict, ToUtf8(c.wide, LoneSurrogate::kReplace)) << c.what;
   }
-}
-
-TEST(WideText, BytesThatStartNoSequenceBecomeReplacements) {
-  const std::pair<std::string, std::u16string> cases[] = {
-      {"\xFF"
-       "a",
-       u"\uFFFDa"},
-      {"ab\xE2\x82", u"ab\uFFFD\uFFFD"},                  // cut short
-      {"\xC0\x80", u"\uFFFD\uFFFD"},                      // overlong zero
-      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
-  };
-  for (const auto& [utf8, wide] : cases) EXPECT_EQ(wide, ToWide(utf8)) << utf8;
 }
 
 }  // namespace
