@@ -171,7 +171,8 @@ int WaitForDevice(HidPlatform& hid, Output& out) {
   return result;
 }
 
-int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out) {
+int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
+                 OpenFileFn open_file) {
   if (argc < 2) {
     PrintUsage(out, argc, argv);
     return 1;
@@ -198,7 +199,8 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
 
   Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
   Reset(upload);
-  if (LoadHexImage(path, upload.image, upload.start_address, upload.end_address, out) != kHexRead)
+  if (LoadHexImage(path, upload.image, upload.start_address, upload.end_address, out, open_file) !=
+      kHexRead)
     return 1;
   if (upload.start_address >= upload.end_address) {
     out.Write("No data in input file, exiting.\n");

@@ -52,7 +52,9 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out);
 // Returns the last search's result.
 int WaitForDevice(HidPlatform& hid, Output& out);
 
-// The program: takes its arguments, returns the exit code.
-int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out);
+// The program: takes its arguments (UTF-8 where the system's names are
+// Unicode), opens the file they name with open_file, returns the exit code.
+int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
+                 OpenFileFn open_file = OpenTextFile);
 
 }  // namespace hex_upload

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -168,6 +169,31 @@ TEST(CommandLine, FileProblemsEndBeforeAnyDeviceAccess) {
     EXPECT_EQ(c.output, run.out.text);
     EXPECT_EQ(0, run.hid.list_count);
   }
+}
+
+// A shell that opens files its own way gets the name as the arguments gave
+// it, and the core reports a failure with that name.
+TEST(CommandLine, TheShellOpensTheFileTheArgumentsName) {
+  static const char kFound[] = "\u043f\u0440\u043e\u0448\u0438\u0432\u043a\u0430.hex";
+  static const char kMissing[] = "\u043d\u0435\u0442-\U0001D11E.hex";
+  static std::string hex = HexFile(0, 300);
+  static std::vector<std::string> opened;
+  auto open_file = [](const char* path) -> std::FILE* {
+    opened.push_back(path);
+    if (opened.back() == kFound) return fmemopen(hex.data(), hex.size(), "r");
+    errno = ENOENT;
+    return nullptr;
+  };
+  Session found;
+  const char* const found_args[] = {"hex-upload", kFound};
+  EXPECT_EQ(0, RunHexUpload(2, found_args, found.hid, found.out, open_file));
+  EXPECT_EQ((std::vector<unsigned>{0, 128, 256}), found.bootloader.BlockAddresses());
+  Session missing;
+  const char* const missing_args[] = {"hex-upload", kMissing};
+  EXPECT_EQ(1, RunHexUpload(2, missing_args, missing.hid, missing.out, open_file));
+  EXPECT_EQ(std::string("error opening ") + kMissing + ": No such file or directory\n",
+            missing.out.text);
+  EXPECT_EQ((std::vector<std::string>{kFound, kMissing}), opened);
 }
 
 TEST(CommandLine, DashWWaitsForTheDeviceWithoutTouchingIt) {
