@@ -140,13 +140,14 @@ class ButtonTest(unittest.TestCase):
         # 700 bytes go as six blocks of 128.
         self.assertEqual(self.part('progress').get_property('value'), 768)
 
-    def test_older_release_chosen_and_written(self):
-        manifest = {'name': 'Widget', 'releases': [self.release('2.0', 'widget-2.0.hex'),
-                                                   self.release('1.0', 'widget-1.0.hex')]}
-        self.open_maker_page(manifest)
+    def test_older_release_chosen_and_written_with_the_makers_product_name(self):
+        manifest = {'name': 'Widget', 'product': 'Widget boot',
+                    'releases': [self.release('2.0', 'widget-2.0.hex'),
+                                 self.release('1.0', 'widget-1.0.hex')]}
+        self.open_maker_page(manifest, '?product=Widget%20boot')
         WebDriverWait(self.driver, 30).until(lambda d: self.part('release').is_displayed())
         Select(self.part('release')).select_by_visible_text('1.0')
-        events = self.write_through_the_dialog('Write Widget 1.0 into Sorbel?')
+        events = self.write_through_the_dialog('Write Widget 1.0 into Widget boot?')
         self.assertEqual([(name, d['version']) for name, d in events], [('hex-upload-done', '1.0')])
         flash = bytes.fromhex(self.driver.execute_script('return window.sorbelSim.flash()'))
         self.assertEqual(flash[0x100:0x100 + len(OLDER)], OLDER)

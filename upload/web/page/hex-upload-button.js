@@ -186,9 +186,10 @@ function AskBeforeLeaving(event) {
 }
 
 // Writes the file into the device (the core searches the permitted devices,
-// this one first) and returns {exitCode, unplugged, log}. on.log gets the
-// console screen, on.progress {done, total, left} (left in seconds or null).
-export async function WriteHex(name, bytes, device, on) {
+// this one first, for the product name) and returns {exitCode, unplugged,
+// log}. on.log gets the console screen, on.progress {done, total, left}
+// (left in seconds or null).
+export async function WriteHex(name, bytes, device, on, product = 'Sorbel') {
   const log = new ConsoleLog();
   const progress = {start: 0, total: 0, began: 0};
   let unplugged = false;
@@ -225,7 +226,8 @@ export async function WriteHex(name, bytes, device, on) {
         return allowed.includes(device) ? [device, ...allowed.filter((d) => d !== device)] : allowed;
       };
       // "-r" keeps a file named like an option ("-h") a file name.
-      return program.ccall('RunWebUpload', 'number', ['string'], [file], {async: true});
+      return program.ccall('RunWebUpload', 'number', ['string', 'string'], [file, product],
+                           {async: true});
     });
   } catch (error) {
     Write(`\n${error}\n`);
@@ -525,7 +527,7 @@ export class HexUploadButton extends HTMLElement {
         this.$('progress-text').textContent =
             this.Text('progress', {done, total, left: left === null ? '…' : left});
       },
-    });
+    }, manifest.product);
     this.state_.writing = false;
     this.state_.log = result.log;
     this.$('release').disabled = this.$('cancel').disabled = false;
