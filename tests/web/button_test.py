@@ -110,12 +110,12 @@ class ButtonTest(unittest.TestCase):
     def sim(self, what):
         return self.driver.execute_script('return window.sorbelSim.%s' % what)
 
-    def write_through_the_dialog(self, question):
+    def write_through_the_dialog(self, question, screenshot=False):
         self.click('continue')
         self.click('choose')
         WebDriverWait(self.driver, 30).until(lambda d: self.part('question').is_displayed())
         self.assertEqual(self.part('question').text, question)
-        if ARGS.screenshot:
+        if screenshot and ARGS.screenshot:
             self.driver.save_screenshot(ARGS.screenshot)
         self.click('write')
         WebDriverWait(self.driver, 120).until(lambda d: self.events())
@@ -125,7 +125,7 @@ class ButtonTest(unittest.TestCase):
         manifest = {'name': 'Widget', 'releases': [self.release('2.0', 'widget-2.0.hex'),
                                                    self.release('1.0', 'widget-1.0.hex')]}
         self.open_maker_page(manifest, '?strict=1')
-        events = self.write_through_the_dialog('Write Widget 2.0 into Sorbel?')
+        events = self.write_through_the_dialog('Write Widget 2.0 into Sorbel?', screenshot=True)
         self.assertEqual([(name, d['version'], d['exitCode']) for name, d in events],
                          [('hex-upload-done', '2.0', 0)])
         self.assertIn('written successfully after 0 retries.', events[0][1]['log'])
@@ -191,6 +191,13 @@ class ButtonTest(unittest.TestCase):
                                  [('hex-upload-failed', None)])
                 self.assertEqual((self.sim('log'), self.sim('opens')), ([], 0))
                 self.assertFalse(self.part('write').is_displayed())
+
+    def test_device_unplugged_during_the_write(self):
+        manifest = {'name': 'Widget', 'releases': [self.release('2.0', 'widget-2.0.hex')]}
+        self.open_maker_page(manifest, '?unplug_block=3')
+        events = self.write_through_the_dialog('Write Widget 2.0 into Sorbel?')
+        self.assertEqual([(name, d['exitCode']) for name, d in events], [('hex-upload-failed', 1)])
+        self.assertTrue(self.status().startswith('The device was unplugged during the write.'))
 
     def test_texts_chosen_by_language_and_replaced_by_the_maker(self):
         manifest = {'name': 'W', 'releases': [self.release('2.0', 'widget-2.0.hex')]}

@@ -6,6 +6,7 @@
 //   &page_size=N&flash_size=N&fail_block=N   the device, as hex-upload-sim takes them
 //   &absent=1               the device has the ids but is another product
 //   &product=NAME           the device's product name (else "Sorbel")
+//   &unplug_block=N         the device is unplugged when block N comes
 //   &strict=1               feature reports must have the collection's longest
 //                           length, as the HID class on Windows demands
 (() => {
@@ -15,7 +16,7 @@
     return;
   }
   const number = (name, fallback) => Number(params.get(name) || fallback);
-  const sim = {log: [], filters: [], opens: 0};
+  const sim = {log: [], filters: [], opens: 0, blocks: 0};
   const ready = CreateSorbelSim({simLog: (line) => sim.log.push(line)}).then((module) => {
     module._SimReset(number('page_size', 128), number('flash_size', 32768), number('fail_block', 0));
     return module;
@@ -73,6 +74,7 @@
     }
     async sendFeatureReport(report_id, data) {
       const module = await ready;
+      if (report_id === 2 && ++sim.blocks === number('unplug_block', 0)) Unplug();
       if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
       const bytes = ArrayBuffer.isView(data)
           ? new Uint8Array(data.buffer, data.byteOffset, data.byteLength)
@@ -112,5 +114,13 @@
     }
   }
   const hid = new SimHid();
+  // As the browser does: closed, no longer listed, and the event.
+  function Unplug() {
+    device.opened = false;
+    allowed.splice(allowed.indexOf(device), 1);
+    const event = new Event('disconnect');
+    event.device = device;
+    hid.dispatchEvent(event);
+  }
   Object.defineProperty(Navigator.prototype, 'hid', {get: () => hid, configurable: true});
 })();

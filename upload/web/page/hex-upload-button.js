@@ -17,6 +17,7 @@ export const kTexts = {
     'notes': 'Release notes',
     'continue': 'Continue',
     'choose': 'Choose device',
+    'choose-other': 'Another device',
     'write': 'Write',
     'cancel': 'Cancel',
     'close': 'Close',
@@ -54,6 +55,7 @@ export const kTexts = {
     'notes': 'Versionshinweise',
     'continue': 'Weiter',
     'choose': 'Gerät wählen',
+    'choose-other': 'Anderes Gerät',
     'write': 'Schreiben',
     'cancel': 'Abbrechen',
     'close': 'Schließen',
@@ -390,7 +392,8 @@ export class HexUploadButton extends HTMLElement {
   async Open() {
     const dialog = this.$('dialog');
     this.state_ = {};
-    for (const [id, key] of [['cancel', 'cancel'], ['continue', 'continue'], ['choose', 'choose'],
+    this.Chooser('choose');
+    for (const [id, key] of [['cancel', 'cancel'], ['continue', 'continue'],
                              ['write', 'write'], ['save', 'save-log'], ['log-label', 'log'],
                              ['release-label', 'release'], ['notes', 'notes']])
       this.$(id).textContent = this.Text(key);
@@ -471,6 +474,14 @@ export class HexUploadButton extends HTMLElement {
     if (allowed.length > 0) return this.TakeDevice(allowed[0]);
     this.Status();
     this.Show(['choose']);
+    this.Chooser('choose');
+  }
+
+  // The chooser's button: the step's own, or a way to another device.
+  Chooser(key) {
+    this.$('choose').textContent = this.Text(key);
+    this.$('choose').className = key === 'choose' ? 'primary' : '';
+    this.$('choose').part = key === 'choose' ? 'action-button' : 'secondary-button';
   }
 
   async Choose() {
@@ -492,6 +503,7 @@ export class HexUploadButton extends HTMLElement {
     if (device.productName !== product) {
       this.Status('wrong-product', {device: DeviceName(device), product}, 'failed');
       this.Show(['choose']);
+      this.Chooser('choose');
       this.Fire('hex-upload-failed', null, this.$('status').textContent);
       return;
     }
@@ -502,6 +514,7 @@ export class HexUploadButton extends HTMLElement {
     this.$('question').hidden = false;
     this.Status();
     this.Show(['write', 'choose']);
+    this.Chooser('choose-other');
   }
 
   async Write() {
