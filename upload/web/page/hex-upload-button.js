@@ -326,9 +326,13 @@ const kMarkup = `
 </dialog>`;
 
 export class HexUploadButton extends HTMLElement {
+  static get observedAttributes() {
+    return ['lang', 'text-button', 'text-no-webhid'];
+  }
+
   constructor() {
     super();
-    this.texts = {};
+    this.texts_ = {};
     this.root_ = this.attachShadow({mode: 'open'});
     this.root_.innerHTML = `<style>${kStyle}</style>${kMarkup}`;
     this.$ = (id) => this.root_.getElementById(id);
@@ -347,6 +351,19 @@ export class HexUploadButton extends HTMLElement {
     });
   }
 
+  // The maker's texts by key; the dialog takes them when it opens.
+  get texts() {
+    return this.texts_;
+  }
+  set texts(texts) {
+    this.texts_ = texts || {};
+    this.connectedCallback();
+  }
+
+  attributeChangedCallback() {
+    this.connectedCallback();
+  }
+
   connectedCallback() {
     this.$('open').textContent = this.Text('button');
     const hid = 'hid' in navigator;
@@ -358,7 +375,7 @@ export class HexUploadButton extends HTMLElement {
   Text(key, values) {
     const lang = (this.closest('[lang]')?.lang || document.documentElement.lang || 'en')
                      .toLowerCase().split('-')[0];
-    const text = this.texts[key] ?? this.getAttribute('text-' + key) ??
+    const text = this.texts_[key] ?? this.getAttribute('text-' + key) ??
         (kTexts[lang] || kTexts.en)[key] ?? kTexts.en[key];
     return Format(text, values);
   }
@@ -432,8 +449,10 @@ export class HexUploadButton extends HTMLElement {
   ShowRelease() {
     const release = this.Release();
     const notes = this.$('notes');
-    notes.hidden = !release.notes;
-    if (release.notes) notes.href = new URL(release.notes, this.state_.url).href;
+    const href = release.notes ? new URL(release.notes, this.state_.url) : null;
+    // Only a web page: a script URL from a manifest would run in the maker's page.
+    notes.hidden = !href || !/^https?:$/.test(href.protocol);
+    if (!notes.hidden) notes.href = href.href;
     this.state_.bytes = null;
     this.$('question').hidden = true;
     this.Status();
@@ -464,7 +483,7 @@ export class HexUploadButton extends HTMLElement {
       this.state_.file = file;
       this.state_.bytes = bytes;
     } catch (fault) {
-      return this.Refuse(fault.key || 'no-program', {...fault, error: fault});
+      return this.Refuse(fault.key || 'network-error', {url, ...fault});
     } finally {
       this.$('release').disabled = false;
     }
