@@ -139,6 +139,7 @@ class ButtonTest(unittest.TestCase):
         self.assertTrue(self.driver.execute_script('return window.sorbelSim.leftBootloader()'))
         # 700 bytes go as six blocks of 128.
         self.assertEqual(self.part('progress').get_property('value'), 768)
+        self.assertEqual(self.part('progress-text').text, '768 of 768 bytes, about 0 s left')
 
     def test_older_release_chosen_and_written_with_the_makers_product_name(self):
         manifest = {'name': 'Widget', 'product': 'Widget boot',

@@ -205,15 +205,14 @@ export async function WriteHex(name, bytes, device, on, product = 'Sorbel') {
     // "\r0xA ... 0xB" progress line reaches B.
     const range = /^Uploading (\d+) \(0x[0-9a-f]+\) bytes starting at (-?\d+)/.exec(text);
     if (range) {
-      Object.assign(progress, {total: Number(range[1]), start: Number(range[2]), began: 0});
+      Object.assign(progress, {total: Number(range[1]), start: Number(range[2]),
+                               began: performance.now()});
       on.progress({done: 0, total: progress.total, left: null});
     }
     const block = /^\r0x[0-9a-f]+ \.\.\. 0x([0-9a-f]+)$/.exec(text);
     if (block && progress.total > 0) {
-      const now = performance.now();
-      if (!progress.began) progress.began = now;
       const done = Math.min(parseInt(block[1], 16) - progress.start, progress.total);
-      const rate = done / Math.max(now - progress.began, 1);
+      const rate = done / Math.max(performance.now() - progress.began, 1);
       const left = done > 0 ? Math.ceil((progress.total - done) / rate / 1000) : null;
       on.progress({done, total: progress.total, left});
     }
@@ -227,7 +226,6 @@ export async function WriteHex(name, bytes, device, on, product = 'Sorbel') {
         const allowed = await navigator.hid.getDevices();
         return allowed.includes(device) ? [device, ...allowed.filter((d) => d !== device)] : allowed;
       };
-      // "-r" keeps a file named like an option ("-h") a file name.
       return program.ccall('RunWebUpload', 'number', ['string', 'string'], [file, product],
                            {async: true});
     });
