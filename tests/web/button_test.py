@@ -57,7 +57,8 @@ class ButtonTest(unittest.TestCase):
         os.makedirs(cls.folder)
         cls.files = {'widget-2.0.hex': hex_file(NEWEST, 0).encode(),
                      'widget-1.0.hex': hex_file(OLDER, 0x100).encode(),
-                     'empty.hex': b':00000001FF\n'}
+                     'empty.hex': b':00000001FF\n',
+                     'far.hex': b':020000040002F8\n:0100000000FF\n:00000001FF\n'}
         for name, data in cls.files.items():
             with open(os.path.join(cls.folder, name), 'wb') as f:
                 f.write(data)
@@ -169,6 +170,8 @@ class ButtonTest(unittest.TestCase):
                 self.release('2.0', 'http://localhost:9/w.hex')]}, '', 'en', 'network error'),
             ('no data', {'name': 'W', 'releases': [self.release('2.0', 'empty.hex')]},
              '', 'en', 'empty.hex holds no data. Nothing was written.'),
+            ('refused by the reader', {'name': 'W', 'releases': [self.release('2.0', 'far.hex')]},
+             '', 'en', 'far.hex was refused: '),
             ('field missing', {'name': 'W', 'releases': [good, without_sha]}, '', 'en',
              'is not a firmware manifest: "releases[1].sha256" is missing or not 64 hexadecimal'),
             ('not JSON', '{"name": ', '', 'en', 'is not JSON'),
