@@ -2,6 +2,7 @@
 
 #include "upload/output.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace hex_upload {
@@ -166,13 +167,28 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
 
 void CloseBootDevice(HidPlatform& hid, HidHandle handle) { hid.Close(handle); }
 
+namespace {
+
+// Windows' HID class refuses a feature report shorter than the collection's
+// longest (the 7-byte closing report beside the 132-byte data block), and
+// browsers on Windows hand it over as it is: once more, padded with zeros.
+bool SendPaddedFeature(HidPlatform& hid, HidHandle handle, std::span<const uint8_t> report) {
+  std::array<uint8_t, kMaxPaddedFeatureReport> padded{};
+  size_t length = hid.LongestFeatureReport(handle);
+  if (length <= report.size() || length > padded.size()) return false;
+  std::copy(report.begin(), report.end(), padded.begin());
+  return hid.SetFeature(handle, std::span(padded).first(length));
+}
+
+}  // namespace
+
 int SendReport(HidPlatform& hid, HidHandle handle, int report_type,
                std::span<const uint8_t> report) {
   bool sent = false;
   if (report_type == kOutputReport)
     sent = hid.Write(handle, report);
   else if (report_type == kFeatureReport)
-    sent = hid.SetFeature(handle, report);
+    sent = hid.SetFeature(handle, report) || SendPaddedFeature(hid, handle, report);
   return sent ? kUsbSuccess : kUsbCommunicationError;
 }
 

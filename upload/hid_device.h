@@ -50,8 +50,14 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
                    const char* manufacturer, uint16_t product_id, const char* product);
 void CloseBootDevice(HidPlatform& hid, HidHandle handle);
 
-// Type 2 writes an output report, type 3 sends a feature report; any other
-// type sends nothing. Returns kUsbSuccess or kUsbCommunicationError.
+// Feature reports are padded to at most this length when the system refuses
+// them short.
+inline constexpr size_t kMaxPaddedFeatureReport = 1024;
+
+// Type 2 writes an output report, type 3 sends a feature report (refused, it
+// goes once more padded with zeros to the collection's longest feature
+// report); any other type sends nothing. Returns kUsbSuccess or
+// kUsbCommunicationError.
 int SendReport(HidPlatform& hid, HidHandle handle, int report_type,
                std::span<const uint8_t> report);
 

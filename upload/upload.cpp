@@ -14,7 +14,7 @@ constexpr uint8_t kClosingReportId = 1;
 
 int OpenDevice(Upload& upload, HidPlatform& hid, Output& out, HidHandle& device) {
   for (int opens = 1;; ++opens) {
-    int result = OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, kProduct);
+    int result = OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, upload.product);
     if (result == kUsbSuccess) return result;
     Print(out, "Error opening Sorbel device: %s\n", UsbErrorText(result));
     // Without a device seen yet the attempts follow each other at once;
@@ -115,9 +115,9 @@ int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
   return kUsbSuccess;
 }
 
-int SearchDevice(HidPlatform& hid) {
+int SearchDevice(HidPlatform& hid, const char* product) {
   HidHandle device = nullptr;
-  int result = OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, kProduct);
+  int result = OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, product);
   if (result == kUsbSuccess) CloseBootDevice(hid, device);
   return result;
 }
@@ -157,22 +157,22 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
   return result;
 }
 
-int WaitForDevice(HidPlatform& hid, Output& out) {
-  int result = SearchDevice(hid);
+int WaitForDevice(HidPlatform& hid, Output& out, const char* product) {
+  int result = SearchDevice(hid, product);
   if (result != kUsbDeviceNotFound) return result;
   out.Write("Waiting for the Sorbel device (press Ctrl+C to stop) ...");
   // Any other answer than "not found" (access denied, say) ends the wait too,
   // so that the attempts report it instead of waiting in silence.
   while (result == kUsbDeviceNotFound) {
     hid.SleepMs(kWaitPollMs);
-    result = SearchDevice(hid);
+    result = SearchDevice(hid, product);
   }
   out.Write("\n");
   return result;
 }
 
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
-                 OpenFileFn open_file) {
+                 OpenFileFn open_file, const char* product) {
   if (argc < 2) {
     PrintUsage(out, argc, argv);
     return 1;
@@ -199,6 +199,7 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
 
   Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
   Reset(upload);
+  upload.product = product;
   if (LoadHexImage(path, upload.image, upload.start_address, upload.end_address, out, open_file) !=
       kHexRead)
     return 1;
@@ -206,7 +207,7 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
     out.Write("No data in input file, exiting.\n");
     return 0;
   }
-  if (wait) WaitForDevice(hid, out);
+  if (wait) WaitForDevice(hid, out, product);
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (UploadAttempt(upload, hid, out) == kUsbSuccess) {
       Print(out, "The firmware is written successfully after %i retries.\n", attempt);

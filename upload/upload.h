@@ -38,6 +38,7 @@ struct Upload {
   int32_t end_address;    // as the file gave it; each attempt rounds its own copy
   bool device_seen;
   bool info_shown;
+  const char* product = kProduct;  // the product string the device must report
 };
 
 // The state before reading: image erased (0xFF), no data, no device seen.
@@ -50,11 +51,13 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out);
 // Searches for the device every kWaitPollMs until the search gives anything
 // but "not found", opening nothing for longer than the search itself takes.
 // Returns the last search's result.
-int WaitForDevice(HidPlatform& hid, Output& out);
+int WaitForDevice(HidPlatform& hid, Output& out, const char* product = kProduct);
 
 // The program: takes its arguments (UTF-8 where the system's names are
 // Unicode), opens the file they name with open_file, returns the exit code.
+// product: the product string the device must report; a maker's bootloader
+// may report its own.
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
-                 OpenFileFn open_file = OpenTextFile);
+                 OpenFileFn open_file = OpenTextFile, const char* product = kProduct);
 
 }  // namespace hex_upload

@@ -107,18 +107,11 @@ bool Win32Hid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
 }
 
 bool Win32Hid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {
-  if (SendFeature(AsHandle(handle), report)) return true;
-  // Windows refuses a feature report shorter than the collection's longest
-  // (the 7-byte closing report beside the 132-byte data block): once more,
-  // padded with zeros to that length.
-  size_t length = FeatureReportLength(AsHandle(handle));
-  if (length <= report.size()) return false;
-  auto* padded = static_cast<uint8_t*>(std::calloc(length, 1));
-  if (padded == nullptr) return false;
-  std::memcpy(padded, report.data(), report.size());
-  bool sent = SendFeature(AsHandle(handle), std::span<const uint8_t>(padded, length));
-  std::free(padded);
-  return sent;
+  return SendFeature(AsHandle(handle), report);
+}
+
+size_t Win32Hid::LongestFeatureReport(HidHandle handle) {
+  return FeatureReportLength(AsHandle(handle));
 }
 
 bool Win32Hid::Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) {

@@ -385,6 +385,16 @@ TEST(Upload, ClosingReportCarriesTheLastBlocksAddressAndFirstBytes) {
   EXPECT_EQ("set 3 7 01 80 02 00 80 81 82", run.bootloader.log.back());
 }
 
+TEST(Upload, AMakersProductNameIsLookedForWhenGiven) {
+  Session run;
+  run.hid.devices[0].product = u"Widget";
+  TempFile file(HexFile(0, 16));
+  const char* argv[] = {"hex-upload", file.path.c_str()};
+  EXPECT_EQ(1, RunHexUpload(2, argv, run.hid, run.out));
+  EXPECT_EQ(0, RunHexUpload(2, argv, run.hid, run.out, OpenTextFile, "Widget"));
+  EXPECT_TRUE(sorbel_sim::LeftBootloader(*run.bootloader.model));
+}
+
 TEST(Upload, FailedClosingReportStillSucceeds) {
   Session run;
   run.hid.devices[0].closing_report_fails = true;
