@@ -1,5 +1,5 @@
 # Linux on another processor, with Debian's cross compiler for TOOLCHAIN_PREFIX
-# and the multiarch libraries of that architecture (libhidapi-dev:arm64 and
+# and the multiarch libraries of that architecture (libudev-dev:arm64 and
 # the like, in /usr/lib/<triplet>). Included by the toolchain files that set
 # CMAKE_SYSTEM_PROCESSOR, TOOLCHAIN_PREFIX and HEX_UPLOAD_DEB_ARCHITECTURE.
 set(CMAKE_SYSTEM_NAME Linux)

@@ -175,9 +175,11 @@ int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_addre
   return text.Failed() ? kHexCannotRead : kHexRead;
 }
 
+std::FILE* OpenTextFile(const char* path) { return std::fopen(path, "r"); }
+
 int LoadHexImage(const char* path, FirmwareImage& image, int32_t& start_address,
-                 int32_t& end_address, Output& out) {
-  std::FILE* file = std::fopen(path, "r");
+                 int32_t& end_address, Output& out, OpenFileFn open_file) {
+  std::FILE* file = open_file(path);
   if (file == nullptr) {
     Print(out, "error opening %s: %s\n", path, std::strerror(errno));
     return kHexCannotOpen;

@@ -112,10 +112,16 @@ int ReadHexField(HexText& text, int width);
 int ReadHexRecords(HexSource& source, FirmwareImage& image, int32_t& start_address,
                    int32_t& end_address, Output& out);
 
+// Opens the file that a path names for reading as text, as fopen(path, "r")
+// does: null, with errno set, when it cannot. A shell whose system names
+// files otherwise than in the core's UTF-8 (Windows) brings its own.
+using OpenFileFn = std::FILE* (*)(const char* path);
+std::FILE* OpenTextFile(const char* path);
+
 // Opens the file and reads it with ReadHexRecords; kHexCannotOpen or
 // kHexCannotRead, each with its message, when the file cannot be opened or
 // read to its end.
 int LoadHexImage(const char* path, FirmwareImage& image, int32_t& start_address,
-                 int32_t& end_address, Output& out);
+                 int32_t& end_address, Output& out, OpenFileFn open_file = OpenTextFile);
 
 }  // namespace hex_upload

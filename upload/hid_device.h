@@ -64,6 +64,7 @@ enum class DeviceCheck {
   kStringsUnreadable,  // opened, but a string query failed
   kNoAccess,           // listed with the wanted strings, but the system refused it
   kCannotOpen,         // listed with the wanted strings, but it does not open
+  kNotOurs,            // other ids, or nothing tells
 };
 
 struct SurveyedDevice {
@@ -88,8 +89,14 @@ size_t SurveyDevices(HidPlatform& hid, uint16_t vendor_id, const char* manufactu
                      uint16_t product_id, const char* product, std::span<SurveyedDevice> devices);
 void CloseBootDevice(HidPlatform& hid, HidHandle handle);
 
-// Type 2 writes an output report, type 3 sends a feature report; any other
-// type sends nothing. Returns kUsbSuccess or kUsbCommunicationError.
+// Feature reports are padded to at most this length when the system refuses
+// them short.
+inline constexpr size_t kMaxPaddedFeatureReport = 1024;
+
+// Type 2 writes an output report, type 3 sends a feature report (refused, it
+// goes once more padded with zeros to the collection's longest feature
+// report); any other type sends nothing. Returns kUsbSuccess or
+// kUsbCommunicationError.
 int SendReport(HidPlatform& hid, HidHandle handle, int report_type,
                std::span<const uint8_t> report);
 

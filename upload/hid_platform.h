@@ -49,6 +49,10 @@ class HidPlatform {
   // Feature reports, report id in byte 0, the whole buffer's length passed.
   virtual bool GetFeature(HidHandle handle, std::span<uint8_t> report) = 0;
   virtual bool SetFeature(HidHandle handle, std::span<const uint8_t> report) = 0;
+  // The length in bytes, report id included, of the longest feature report
+  // of the device's collection; 0 where the system does not tell it or does
+  // not need it.
+  virtual size_t LongestFeatureReport(HidHandle) { return 0; }
   // Input and output reports through the device's plain read and write.
   virtual bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) = 0;
   virtual bool Write(HidHandle handle, std::span<const uint8_t> report) = 0;

@@ -19,15 +19,16 @@ struct DeviceRun {
   const FirmwareImage* image;
   int32_t start_address;
   int32_t end_address;
-  bool device_seen;
-  bool info_shown;
-  const char* place;  // only the device at this place; null: the first found
+  bool device_seen = false;
+  bool info_shown = false;
+  const char* product = kProduct;  // the product string the device must report
+  const char* place = nullptr;     // only the device at this place; null: the first found
   // Writing several at once: one line at each tenth of the range instead of
   // a line that every block overwrites.
-  bool tenths;
-  int32_t range_start;
-  int32_t range_end;
-  int tenths_shown;
+  bool tenths = false;
+  int32_t range_start = 0;
+  int32_t range_end = 0;
+  int tenths_shown = 0;
 };
 
 // The search and the close hold the platform's lock: the list and the
@@ -40,9 +41,9 @@ struct Locked {
   Locked& operator=(const Locked&) = delete;
 };
 
-int Search(HidPlatform& hid, HidHandle& device, const char* place) {
+int Search(HidPlatform& hid, HidHandle& device, const char* product, const char* place) {
   Locked locked(hid);
-  return OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, kProduct, place);
+  return OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, product, place);
 }
 
 void Close(HidPlatform& hid, HidHandle device) {
@@ -52,7 +53,7 @@ void Close(HidPlatform& hid, HidHandle device) {
 
 int OpenDevice(DeviceRun& run, HidPlatform& hid, Output& out, HidHandle& device) {
   for (int opens = 1;; ++opens) {
-    int result = Search(hid, device, run.place);
+    int result = Search(hid, device, run.product, run.place);
     if (result == kUsbSuccess) return result;
     Print(out, "Error opening Sorbel device: %s\n", UsbErrorText(result));
     // Without a device seen yet the attempts follow each other at once;
@@ -192,44 +193,36 @@ bool RunAttempts(DeviceRun& run, HidPlatform& hid, Output& out) {
   return false;
 }
 
-int SearchDevice(HidPlatform& hid, const char* place) {
+int SearchDevice(HidPlatform& hid, const char* product, const char* place) {
   HidHandle device = nullptr;
-  int result = Search(hid, device, place);
+  int result = Search(hid, device, product, place);
   if (result == kUsbSuccess) Close(hid, device);
   return result;
 }
 
-size_t Survey(HidPlatform& hid, std::span<SurveyedDevice> devices) {
+size_t Survey(HidPlatform& hid, const char* product, std::span<SurveyedDevice> devices) {
   Locked locked(hid);
-  return SurveyDevices(hid, kVendorId, kManufacturer, kProductId, kProduct, devices);
+  return SurveyDevices(hid, kVendorId, kManufacturer, kProductId, product, devices);
 }
 
-const char* CheckText(DeviceCheck check) {
-  switch (check) {
-    case DeviceCheck::kReady:
-      return "ready";
-    case DeviceCheck::kOtherManufacturer:
-      return "other manufacturer";
-    case DeviceCheck::kOtherProduct:
-      return "other product";
-    case DeviceCheck::kStringsUnreadable:
-      return "strings unreadable";
-    case DeviceCheck::kNoAccess:
+// What --list says of each DeviceCheck, in its order.
+constexpr const char* kCheckTexts[] = {
+    "ready",
+    "other manufacturer",
+    "other product",
+    "strings unreadable",
 #ifdef __linux__
-      return "no access: the udev rule 70-sorbel-bootloader.rules is missing (see the README)";
+    "no access: the udev rule 70-sorbel-bootloader.rules is missing (see the README)",
 #else
-      return "no access";
+    "no access",
 #endif
-    case DeviceCheck::kCannotOpen:
-      return "cannot be opened";
-  }
-  return "";
-}
+    "cannot be opened",
+};
 
 // With several bootloaders attached, says which one the run writes.
-void NoteSeveral(HidPlatform& hid, Output& out) {
+void NoteSeveral(HidPlatform& hid, Output& out, const char* product) {
   std::array<SurveyedDevice, kMaxSurveyed> devices;
-  size_t count = Survey(hid, devices);
+  size_t count = Survey(hid, product, devices);
   int wanted = 0;
   const SurveyedDevice* first_ready = nullptr;
   for (size_t i = 0; i < count; ++i) {
@@ -240,7 +233,7 @@ void NoteSeveral(HidPlatform& hid, Output& out) {
   if (wanted < 2 || first_ready == nullptr) return;
   Print(out,
         "Note: %d Sorbel devices are attached; writing the one at %s "
-        "(see them with --list, choose one with -d PLACE)\n",
+        "(--list lists them, -d PLACE picks one)\n",
         wanted, first_ready->place.data());
 }
 
@@ -283,6 +276,7 @@ struct AllRun {
   const FirmwareImage* image;
   int32_t start_address;
   int32_t end_address;
+  const char* product;
   std::span<const SurveyedDevice> devices;
   std::array<bool, kMaxSurveyed> written;
   std::array<std::array<char, 256>, kMaxSurveyed> last_error;
@@ -291,17 +285,21 @@ struct AllRun {
 void WriteOne(void* context, unsigned index) {
   auto& all = *static_cast<AllRun*>(context);
   const char* place = all.devices[index].place.data();
-  DeviceRun run{all.image, all.start_address, all.end_address, false, false, place, true, 0, 0, 0};
+  DeviceRun run{.image = all.image,
+                .start_address = all.start_address,
+                .end_address = all.end_address,
+                .product = all.product,
+                .place = place,
+                .tenths = true};
   PlaceOutput out(*all.hid, *all.out, place);
   all.written[index] = RunAttempts(run, *all.hid, out);
   std::copy_n(out.LastLine(), all.last_error[index].size(), all.last_error[index].begin());
 }
 
 // Every attached bootloader at once, one thread each, all from one image.
-int WriteAll(HidPlatform& hid, Output& out, const FirmwareImage& image, int32_t start_address,
-             int32_t end_address) {
+int WriteAll(HidPlatform& hid, Output& out, const Upload& upload) {
   std::array<SurveyedDevice, kMaxSurveyed> devices;
-  size_t surveyed = Survey(hid, devices);
+  size_t surveyed = Survey(hid, upload.product, devices);
   size_t count = 0;
   for (size_t i = 0; i < surveyed; ++i) {
     if (!IsWanted(devices[i].check)) continue;
@@ -316,10 +314,15 @@ int WriteAll(HidPlatform& hid, Output& out, const FirmwareImage& image, int32_t 
     return 1;
   }
   Print(out, "Writing %d Sorbel devices at once\n", static_cast<int>(count));
-  AllRun all{&hid,        &out,
-             &image,      start_address,
-             end_address, std::span<const SurveyedDevice>(devices.data(), count),
-             {},          {}};
+  AllRun all{&hid,
+             &out,
+             &upload.image,
+             upload.start_address,
+             upload.end_address,
+             upload.product,
+             std::span<const SurveyedDevice>(devices.data(), count),
+             {},
+             {}};
   hid.RunTogether(static_cast<unsigned>(count), WriteOne, &all);
   int written = 0;
   for (size_t i = 0; i < count; ++i) written += all.written[i];
@@ -336,19 +339,18 @@ void PrintUsage(Output& out, int argc, const char* const* argv) {
 }
 
 // Short: every byte counts in the Windows program.
-constexpr char kHelp[] =
-    "Options (before the file name, in any order):\n"
-    "  -r           no effect (kept for compatibility)\n"
-    "  -w           wait until the Sorbel device is present, then upload\n"
-    "  -d PLACE     only the device at USB port PLACE (also --device PLACE)\n"
-    "  --all        every attached Sorbel device at once\n"
-    "  --list       list devices: place, path, product, state (tab-separated)\n"
-    "  --           the file name follows\n"
-    "  -h, --help   this help\n"
+constexpr const char* kHelp =
+    "Options (before the file name, any order):\n"
+    "  -r          no effect\n"
+    "  -w          wait for the Sorbel device\n"
+    "  -d PLACE    only the device at USB port PLACE (--device)\n"
+    "  --all       all attached Sorbel devices at once\n"
+    "  --list      list place, path, product, state (tab-separated)\n"
+    "  --          the file name follows\n"
+    "  -h, --help  this text\n"
     "Exit codes:\n"
-    "  0  written (into every device with --all), no data in the file,\n"
-    "     or --list found a Sorbel device\n"
-    "  1  usage, a bad file, 10 failed attempts (on any device), no device\n";
+    "  0  written (every device with --all), no data, --list found one\n"
+    "  1  usage, a bad file, 10 failed attempts (any device), no device\n";
 
 struct Options {
   bool help = false;
@@ -404,16 +406,12 @@ void Reset(Upload& upload) {
 }
 
 int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
-  DeviceRun run{&upload.image,
-                upload.start_address,
-                upload.end_address,
-                upload.device_seen,
-                upload.info_shown,
-                nullptr,
-                false,
-                0,
-                0,
-                0};
+  DeviceRun run{.image = &upload.image,
+                .start_address = upload.start_address,
+                .end_address = upload.end_address,
+                .device_seen = upload.device_seen,
+                .info_shown = upload.info_shown,
+                .product = upload.product};
   int result = Attempt(run, hid, out);
   upload.start_address = run.start_address;
   upload.device_seen = run.device_seen;
@@ -421,29 +419,29 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
   return result;
 }
 
-int WaitForDevice(HidPlatform& hid, Output& out, const char* place) {
-  int result = SearchDevice(hid, place);
+int WaitForDevice(HidPlatform& hid, Output& out, const char* product, const char* place) {
+  int result = SearchDevice(hid, product, place);
   if (result != kUsbDeviceNotFound) return result;
   out.Write("Waiting for the Sorbel device (press Ctrl+C to stop) ...");
   // Any other answer than "not found" (access denied, say) ends the wait too,
   // so that the attempts report it instead of waiting in silence.
   while (result == kUsbDeviceNotFound) {
     hid.SleepMs(kWaitPollMs);
-    result = SearchDevice(hid, place);
+    result = SearchDevice(hid, product, place);
   }
   out.Write("\n");
   return result;
 }
 
-int ListDevices(HidPlatform& hid, Output& out) {
+int ListDevices(HidPlatform& hid, Output& out, const char* product) {
   std::array<SurveyedDevice, kMaxSurveyed> devices;
-  size_t count = Survey(hid, devices);
+  size_t count = Survey(hid, product, devices);
   bool any = false;
   for (size_t i = 0; i < count; ++i) {
     const SurveyedDevice& device = devices[i];
     Print(out, "%s\t%s\t%s\t%s\n", device.place[0] != 0 ? device.place.data() : "-",
           device.path.data(), device.product[0] != 0 ? device.product.data() : "-",
-          CheckText(device.check));
+          kCheckTexts[static_cast<int>(device.check)]);
     any = any || IsWanted(device.check);
   }
   if (any) return 0;
@@ -451,7 +449,8 @@ int ListDevices(HidPlatform& hid, Output& out) {
   return 1;
 }
 
-int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out) {
+int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
+                 OpenFileFn open_file, const char* product) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     PrintUsage(out, argc, argv);
@@ -462,31 +461,26 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
     out.Write(kHelp);
     return 1;
   }
-  if (options.list) return ListDevices(hid, out);
+  if (options.list) return ListDevices(hid, out, product);
 
   Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
   Reset(upload);
-  if (LoadHexImage(options.path, upload.image, upload.start_address, upload.end_address, out) !=
-      kHexRead)
+  upload.product = product;
+  if (LoadHexImage(options.path, upload.image, upload.start_address, upload.end_address, out,
+                   open_file) != kHexRead)
     return 1;
   if (upload.start_address >= upload.end_address) {
     out.Write("No data in input file, exiting.\n");
     return 0;
   }
-  if (options.all)
-    return WriteAll(hid, out, upload.image, upload.start_address, upload.end_address);
-  if (options.wait) WaitForDevice(hid, out, options.place);
-  if (options.place == nullptr) NoteSeveral(hid, out);
-  DeviceRun run{&upload.image,
-                upload.start_address,
-                upload.end_address,
-                false,
-                false,
-                options.place,
-                false,
-                0,
-                0,
-                0};
+  if (options.all) return WriteAll(hid, out, upload);
+  if (options.wait) WaitForDevice(hid, out, product, options.place);
+  if (options.place == nullptr) NoteSeveral(hid, out, product);
+  DeviceRun run{.image = &upload.image,
+                .start_address = upload.start_address,
+                .end_address = upload.end_address,
+                .product = product,
+                .place = options.place};
   return RunAttempts(run, hid, out) ? 0 : 1;
 }
 

@@ -39,6 +39,7 @@ struct Upload {
   int32_t end_address;    // as the file gave it; each attempt rounds its own copy
   bool device_seen;
   bool info_shown;
+  const char* product = kProduct;  // the product string the device must report
 };
 
 // The state before reading: image erased (0xFF), no data, no device seen.
@@ -52,14 +53,19 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out);
 // kWaitPollMs until the search gives anything but "not found", opening
 // nothing for longer than the search itself takes. Returns the last search's
 // result.
-int WaitForDevice(HidPlatform& hid, Output& out, const char* place = nullptr);
+int WaitForDevice(HidPlatform& hid, Output& out, const char* product = kProduct,
+                  const char* place = nullptr);
 
 // One line per attached device with the bootloader's ids, columns separated
 // by tabs: place, path, product, what the checks found. Returns the exit code:
 // 0 when one of them is a Sorbel bootloader.
-int ListDevices(HidPlatform& hid, Output& out);
+int ListDevices(HidPlatform& hid, Output& out, const char* product = kProduct);
 
-// The program: takes its arguments, returns the exit code.
-int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out);
+// The program: takes its arguments (UTF-8 where the system's names are
+// Unicode), opens the file they name with open_file, returns the exit code.
+// product: the product string the device must report; a maker's bootloader
+// may report its own.
+int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
+                 OpenFileFn open_file = OpenTextFile, const char* product = kProduct);
 
 }  // namespace hex_upload

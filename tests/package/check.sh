@@ -138,7 +138,7 @@ binary)
   if grep -vxF -e libc.so.6 -e libudev.so.1 -e "${loader##*/}" "$scratch/needed"; then
     fail "unexpected libraries"
   fi
-  for want in '(FLAGS_1) .*NOW PIE' ' GNU_RELRO ' ' UND __stack_chk_fail@' ' UND __snprintf_chk@'; do
+  for want in '(FLAGS_1) .*NOW PIE' ' GNU_RELRO ' ' UND __stack_chk_fail@' ' UND __vsnprintf_chk@'; do
     grep -q "$want" "$scratch/elf" || fail "not hardened: no \"$want\""
   done
   # The settings and the name of the simulators stay out of the product.

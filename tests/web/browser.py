@@ -10,18 +10,31 @@ from selenium.webdriver.chrome.service import Service
 
 
 class Quiet(http.server.SimpleHTTPRequestHandler):
+    extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
+                          **{'.wasm': 'application/wasm', '.mjs': 'text/javascript'})
+
     def log_message(self, *args):
         pass
 
 
-class Site:
-    """The folder on http://localhost:<free port>/."""
+class Cors(Quiet):
+    """As a CDN serves files to pages of any origin."""
 
-    def __init__(self, folder, page='index.html'):
-        handler = functools.partial(Quiet, directory=folder)
+    def end_headers(self):
+        self.send_header('Access-Control-Allow-Origin', '*')
+        super().end_headers()
+
+
+class Site:
+    """The folder on http://localhost:<free port>/; with cors, readable from
+    pages of other origins (another port is another origin)."""
+
+    def __init__(self, folder, page='index.html', cors=False):
+        handler = functools.partial(Cors if cors else Quiet, directory=folder)
         self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = 'http://localhost:%d/%s' % (self.server.server_address[1], page)
+        self.root = 'http://localhost:%d/' % self.server.server_address[1]
+        self.url = self.root + page
 
     def close(self):
         self.server.shutdown()

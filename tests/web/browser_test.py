@@ -145,6 +145,14 @@ class BrowserTest(unittest.TestCase):
                     self.assertEqual(image[:0x105] + image[0x1234:], b'\xff' * (len(image) - len(data)))
                     self.assertEqual(page['progress'][0], page['progress'][1])
 
+    def test_closing_report_reaches_a_strict_device(self):
+        # As on Windows: feature reports shorter than the longest are refused.
+        page = self.upload_in_page('strict.hex', hex_file(b'\x01\x02', 0), '?strict=1')
+        self.assertEqual(page['exit'], 0)
+        self.assertEqual(page['reports'][-2], 'refused set 3 7')
+        self.assertTrue(page['reports'][-1].startswith('set 3 7 01 '), page['reports'][-1])
+        self.assertTrue(self.driver.execute_script('return window.sorbelSim.leftBootloader()'))
+
     def test_cancelled_chooser_uploads_nothing(self):
         page = self.upload_in_page('cancel.hex', hex_file(b'\x01\x02', 0), '?chooser=cancel')
         status = self.driver.find_element(By.ID, 'status').text
@@ -156,7 +164,8 @@ class BrowserTest(unittest.TestCase):
         # port-monitor's site is a folder of its own beside these files.
         files = sorted(name for name in os.listdir(ARGS.site)
                        if os.path.isfile(os.path.join(ARGS.site, name)))
-        self.assertEqual(files, ['hex-upload.js', 'hex-upload.wasm', 'index.html', 'page.js'])
+        self.assertEqual(files, ['hex-upload-button.js', 'hex-upload.js', 'hex-upload.wasm',
+                                 'index.html', 'page.js'])
         size = sum(os.path.getsize(os.path.join(ARGS.site, name)) for name in files)
         self.assertLessEqual(size, 300 * 1024)
 

@@ -7,7 +7,9 @@
 //   &endpoints=1       interface 0 has one bulk endpoint only
 //   &open=deny         the system refuses to open the device (no udev rule)
 // window.tarnelSim lets the test see and steer the device: its registers,
-// the state, the animation, the transfers, failures and unplugging.
+// the state, the animation, the transfers, failures, the fate of the next
+// answers and unplugging. As on a real bus, a transferIn waits until the
+// adapter has an answer; a reset() clears what the adapter holds.
 (() => {
   const params = new URLSearchParams(location.search);
   if (params.get('webusb') === 'none') {
@@ -16,7 +18,9 @@
   }
   const kEzusb = 1;  // tarnel_sim::DeviceKind
   const kControl = 3;
-  const sim = {transfers: [], filters: [], fail: 0, module: null, opens: 0};
+  // answers: what becomes of the next read commands' answers, one each:
+  // 'lose' (never sent), 'late' (sent after 600 ms), 'empty' (no byte).
+  const sim = {transfers: [], filters: [], fail: 0, answers: [], resets: 0, module: null, opens: 0};
   const ready = CreateTarnelSim().then((module) => {
     sim.module = module;
     return module;
@@ -66,6 +70,7 @@
 
   const gone = () => new DOMException('The device was disconnected.', 'NotFoundError');
   const transferError = () => new DOMException('A transfer error has occurred.', 'NetworkError');
+  const aborted = () => new DOMException('The transfer was cancelled.', 'AbortError');
 
   class SimDevice {
     constructor() {
@@ -76,6 +81,9 @@
       this.opened = false;
       this.configuration = null;
       this.gone = false;
+      this.waiting = [];  // transferIns waiting for an answer
+      this.held = [];  // answers the adapter holds for the next transferIn
+      this.generation = 0;  // a reset or unplug drops the answers still to come
       const endpoints = [{endpointNumber: 1, direction: 'out', type: 'bulk', packetSize: 64}];
       endpoints.push(params.get('endpoints') === '1'
           ? {endpointNumber: 2, direction: 'in', type: 'interrupt', packetSize: 8}
@@ -92,6 +100,7 @@
       this.opened = true;
     }
     async close() {
+      this.Abort(aborted());
       this.opened = false;
       this.configuration = null;
     }
@@ -104,7 +113,31 @@
       this.configuration.interfaces[number].claimed = true;
     }
     async releaseInterface(number) {
+      this.Abort(aborted());
       if (this.configuration) this.configuration.interfaces[number].claimed = false;
+    }
+    async reset() {
+      if (this.gone) throw gone();
+      if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
+      ++sim.resets;
+      this.Abort(aborted());
+    }
+    Abort(error) {
+      ++this.generation;
+      this.held = [];
+      for (const waiting of this.waiting.splice(0)) waiting.reject(error);
+    }
+    // The adapter sends an answer: to the transferIn waiting, or it holds it.
+    Answer(bytes, fate) {
+      if (fate === 'lose') return;
+      const generation = this.generation;
+      const send = () => {
+        if (generation !== this.generation) return;
+        const data = fate === 'empty' ? new Uint8Array(0) : bytes;
+        const waiting = this.waiting.shift();
+        if (waiting) waiting.resolve(data); else this.held.push(data);
+      };
+      if (fate === 'late') setTimeout(send, 600); else send();
     }
     // Pipe n is the n-th endpoint of interface 0: the EZ-USB driver's request on it.
     Pipe(direction, number) {
@@ -114,6 +147,7 @@
       }
       if (sim.fail > 0) {
         --sim.fail;
+        sim.transfers.push([direction, 'failed']);
         throw transferError();
       }
       return this.configuration.interfaces[0].alternate.endpoints.findIndex(
@@ -124,15 +158,18 @@
       const pipe = this.Pipe('out', number);
       sim.transfers.push(['out', Hex(bytes).join(' ')]);
       const result = Request(kEzusb, Code(0), Word(pipe), bytes);
-      return result.status === 0 ? {status: 'ok', bytesWritten: bytes.length}
-                                 : {status: 'stall', bytesWritten: 0};
+      if (result.status !== 0) return {status: 'stall', bytesWritten: 0};
+      // A read command leaves its answer in the model's bulk-in pipe (1).
+      const answer = Request(kEzusb, Code(1), Word(1), 1);
+      if (answer.status === 0) this.Answer(answer.bytes, sim.answers.shift());
+      return {status: 'ok', bytesWritten: bytes.length};
     }
     async transferIn(number, length) {
-      const pipe = this.Pipe('in', number);
-      const result = Request(kEzusb, Code(1), Word(pipe), length);
-      sim.transfers.push(['in', Hex(result.bytes).join(' ')]);
-      if (result.status !== 0) return {status: 'stall', data: new DataView(new ArrayBuffer(0))};
-      return {status: 'ok', data: new DataView(result.bytes.buffer)};
+      this.Pipe('in', number);
+      const bytes = this.held.length > 0 ? this.held.shift()
+          : await new Promise((resolve, reject) => this.waiting.push({resolve, reject}));
+      sim.transfers.push(['in', Hex(bytes).join(' ')]);
+      return {status: 'ok', data: new DataView(bytes.slice(0, length).buffer)};
     }
   }
 
@@ -156,6 +193,7 @@
   sim.unplug = () => {
     device.gone = true;
     device.opened = false;
+    device.Abort(gone());
     const event = new Event('disconnect');
     event.device = device;
     usb.dispatchEvent(event);

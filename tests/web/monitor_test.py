@@ -9,6 +9,7 @@ place and rests there, then clicks or types.
 """
 import argparse
 import os
+import re
 import sys
 import tempfile
 import time
@@ -107,10 +108,11 @@ class MonitorPage(unittest.TestCase):
         actions.perform()
 
     def client_point(self, x, y):
-        """Viewport point of a client pixel of the dialog."""
-        left, top = self.js('const r = document.querySelector(".dialog .client")'
-                            '.getBoundingClientRect(); return [r.left, r.top]')
-        return -int(-(left + x) // 1), -int(-(top + y) // 1)
+        """Viewport point of a client pixel of the dialog (through a CSS zoom)."""
+        left, top, zoom = self.js('const r = document.querySelector(".dialog .client")'
+                                  '.getBoundingClientRect();'
+                                  'return [r.left, r.top, r.width / (kDialogTemplate.width * 6 / 4)]')
+        return -int(-(left + x * zoom) // 1), -int(-(top + y * zoom) // 1)
 
     def click_client(self, x, y, times=1):
         self.glide(*self.client_point(x, y))
@@ -170,12 +172,15 @@ class MonitorPage(unittest.TestCase):
 
     # ------------------------------------------------------------ checking
 
-    def expect_picture(self, state):
+    def picture_mismatches(self, state):
+        """The samples of a state that the canvas does not show, at any pixel ratio."""
         samples = monitor_picture.samples(state)
         colours = self.js('''
             const canvas = document.querySelector('.dialog canvas');
             const box = canvas.getBoundingClientRect();
-            const scale = canvas.width / box.width;
+            // The client's size in pixels, as the base units 6 x 13 make it; a CSS zoom scales it.
+            const [width, height] = [kDialogTemplate.width * 6 / 4, Math.round(kDialogTemplate.height * 13 / 8)];
+            const [sx, sy, zoom] = [canvas.width / width, canvas.height / height, box.width / width];
             // A copy to read from, so that the page's canvas stays as it is.
             const copy = document.createElement('canvas');
             [copy.width, copy.height] = [canvas.width, canvas.height];
@@ -183,13 +188,22 @@ class MonitorPage(unittest.TestCase):
             context.drawImage(canvas, 0, 0);
             const pixels = context.getImageData(0, 0, canvas.width, canvas.height).data;
             return arguments[0].map(([x, y]) => {
-              const covered = document.elementFromPoint(box.left + x + 0.5, box.top + y + 0.5) !== canvas;
-              const at = 4 * (y * scale * canvas.width + x * scale);
+              const covered = document.elementFromPoint(box.left + (x + 0.5) * zoom,
+                                                        box.top + (y + 0.5) * zoom) !== canvas;
+              // The device pixel under the middle of the client pixel.
+              const at = 4 * (Math.floor((y + 0.5) * sy) * canvas.width + Math.floor((x + 0.5) * sx));
               return [pixels[at], pixels[at + 1], pixels[at + 2], covered];
             });''', [[x, y] for _, x, y, _ in samples])
+        wrong = []
         for (what, x, y, colour), actual in zip(samples, colours):
-            self.assertEqual(tuple(actual[:3]), colour, '%s at %d,%d in state %s' % (what, x, y, state))
-            self.assertFalse(actual[3], '%s at %d,%d is covered by a control' % (what, x, y))
+            if tuple(actual[:3]) != colour:
+                wrong.append('%s at %d,%d in state %s: %s' % (what, x, y, state, actual[:3]))
+            if actual[3]:
+                wrong.append('%s at %d,%d is covered by a control' % (what, x, y))
+        return wrong
+
+    def expect_picture(self, state):
+        self.assertEqual(self.picture_mismatches(state), [])
 
     def expect_texts_fit(self):
         """No visible label, button, radio or group box text is wider than its place, and
@@ -311,6 +325,9 @@ class MonitorPage(unittest.TestCase):
         self.assertNotIn((0, 0x3C), self.writes())
         self.wait_register(0, '3C', 5)
         self.assertGreaterEqual(time.time() - typed, 0.4)
+        self.js('const made = window.madeAudio = []; const Base = window.AudioContext;'
+                'window.AudioContext = class extends Base {'
+                '  constructor(...args) { super(...args); made.push(this); } };')
         beeps = self.page()['beeps']
         self.type_into(161, 'G1')
         self.wait_for(lambda: self.page()['beeps'] == beeps + 1, 5, 'no beep for G1')
@@ -318,6 +335,86 @@ class MonitorPage(unittest.TestCase):
         self.assertEqual([w for w in self.writes() if w[0] == 1], [])
         self.assertEqual(self.js('const e = document.querySelector(\'.dialog [data-id="161"]\');'
                                  'return [e.value, e.selectionStart, e.selectionEnd]'), ['G1', 0, 2])
+        # What sounds a run's beep ends with the run: a second run, and its end.
+        audio = 'return window.madeAudio.filter((a) => a.state !== "closed").length'
+        self.assertEqual(self.js(audio), 1)
+        self.choose_adapter()
+        self.assertEqual(self.js(audio), 0)
+        self.type_into(161, 'G1')
+        self.wait_for(lambda: self.page()['beeps'] == 1, 5, 'no beep in the second run')
+        self.click_element('.dialog .caption .close')
+        self.wait_for(lambda: self.js('return document.querySelector(".dialog") === null'), 5)
+        self.assertEqual((self.js('return window.madeAudio.length'), self.js(audio)), (2, 0))
+        self.assertEqual(self.console_errors(), [])
+
+    def test_reads_that_fail(self):
+        """A read that fails returns its command byte; the polls go on within a second, the
+        next reads get their own answers, and one line on the page says it."""
+        self.open_page(registers='00 88 05 00 00 00 00 00 00 00 01 00 00 00 00 00')
+        self.choose_adapter()
+        self.wait_field(177, '88')
+        registers = self.registers()
+        # Every text the line is given, in order.
+        self.js('window.said = []; new MutationObserver((records) => records.forEach((r) => {'
+                '  if (r.target.tagName === "LI") said.push(r.target.textContent); }))'
+                '.observe(document.getElementById("messages"), {childList: true, subtree: true})')
+        cases = [
+            ('a read never answered', 'window.tarnelSim.answers = ["lose"]', 'keine Antwort binnen'),
+            ('three reads never answered', 'window.tarnelSim.answers = ["lose", "lose", "lose"]',
+             'keine Antwort binnen'),
+            ('an answer too late', 'window.tarnelSim.answers = ["late"]', 'keine Antwort binnen'),
+            ('an answer without data', 'window.tarnelSim.answers = ["empty"]', 'Antwort ohne Daten'),
+            ('a read command not sent', 'window.tarnelSim.fail = 1', 'transfer error has occurred. Der'),
+        ]
+        for what, fault, reason in cases:
+            with self.subTest(what):
+                self.js('window.said = []; window.tarnelSim.transfers = [];' + fault)
+                self.wait_for(lambda: self.js('return window.said.length') > 0, 5, 'no line')
+                self.wait_for(lambda: self.js('return window.said.length') > 1, 1, 'no poll')
+                time.sleep(0.5)
+                said = self.js('return window.said')
+                self.assertEqual(len(said), 2, said)
+                self.assertIn(reason, said[0])
+                self.assertTrue(said[1].startswith('Der Adapter antwortet wieder'), said)
+                self.assertEqual(len(self.page()['lines']), 1)
+                # Each answer follows its own read command and is that register's value.
+                transfers = self.js('return window.tarnelSim.transfers')
+                for i, (direction, data) in enumerate(transfers):
+                    if direction == 'in' and i > 0 and data:
+                        self.assertEqual(transfers[i - 1][0], 'out', transfers)
+                        self.assertEqual(data, registers[int(transfers[i - 1][1], 16) & 15], transfers)
+        self.assertEqual(self.console_errors(), [])
+
+    def test_pixel_ratio_and_zoom(self):
+        """The canvas follows the pixel ratio (another screen, the browser's zoom) and a CSS
+        zoom while the dialog runs, at the exact ratio; clicks still land."""
+        state = monitor_picture.STATES['start']
+        self.open_page(registers=state['registers'])
+        self.choose_adapter()
+        self.wait_field(176, '8F')
+        size = 'const c = document.querySelector(".dialog canvas"); return [c.width, c.height]'
+        for ratio, zoom in ((1.25, 1), (2, 1), (1.5, 1), (1, 1.5)):
+            with self.subTest(ratio=ratio, zoom=zoom):
+                # As the browser's zoom does it: the window keeps its device pixels.
+                self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                    'width': round(1000 / ratio), 'height': round(900 / ratio),
+                    'deviceScaleFactor': ratio, 'mobile': False})
+                self.js('document.body.style.zoom = arguments[0];'
+                        'document.querySelector(".dialog").scrollIntoView()', str(zoom))
+                scale = ratio * zoom
+                # Device pixels are whole: the edges may round either way.
+                self.wait_for(lambda: all(abs(got - want * scale) <= 1
+                                          for got, want in zip(self.js(size), (381, 341))), 5,
+                              'canvas %s at %s' % (self.js(size), scale))
+                self.wait_for(lambda: not self.picture_mismatches('start'), 5,
+                              self.picture_mismatches('start'))
+                # A double click on box D4 flips the bit and flips it back.
+                self.writes()
+                self.click_client(*monitor_picture.box_centre(0, 4), times=2)
+                writes = []
+                self.wait_for(lambda: writes.extend(self.writes()) or len(writes) >= 2, 5, 'no writes')
+                self.assertEqual(writes, [(0, 0x9F), (0, 0x8F)])
+        self.driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
         self.assertEqual(self.console_errors(), [])
 
     def test_modes_and_transfers(self):
@@ -438,11 +535,21 @@ class MonitorPage(unittest.TestCase):
             runs_without_device('open', 'Access denied')
             self.assertIn('udev-Regel', self.page()['lines'][0])
             self.assertTrue(self.js('return document.getElementById("linux").open'))
+        with self.subTest('opening refused on Windows'):
+            agent = self.js('return navigator.userAgent')
+            self.driver.execute_cdp_cmd('Emulation.setUserAgentOverride', {
+                'userAgent': re.sub(r'\(.*?\)', '(Windows NT 10.0; Win64; x64)', agent, count=1)})
+            try:
+                self.open_page('?open=deny')
+                self.choose_adapter()
+                runs_without_device('open', 'port-monitor.exe')
+            finally:
+                self.driver.execute_cdp_cmd('Emulation.setUserAgentOverride', {'userAgent': agent})
         with self.subTest('transfers fail, then the adapter is unplugged'):
             self.open_page(registers='00 88 05 00 00 00 00 00 00 00 01 00 00 00 00 00')
             self.choose_adapter()
             self.wait_field(177, '88')
-            self.js('window.tarnelSim.fail = 2')  # a command and its answer
+            self.js('window.tarnelSim.fail = 2')  # two commands in a row
             self.wait_for(lambda: any(line.startswith('transfer:') for line in self.page()['lines']), 5)
             for field, value in (('176', '8F'), ('177', '88'), ('178', '05')):
                 self.wait_field(int(field), value)  # the next polls read the port again

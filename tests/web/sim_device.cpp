@@ -51,4 +51,6 @@ EMSCRIPTEN_KEEPALIVE int SimFlashSize() {
   return static_cast<int>(sorbel_sim::Flash(device).size());
 }
 
+EMSCRIPTEN_KEEPALIVE int SimLeftBootloader() { return sorbel_sim::LeftBootloader(device) ? 1 : 0; }
+
 }  // extern "C"

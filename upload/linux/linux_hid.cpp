@@ -2,13 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <hidapi.h>
 #include <libudev.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -25,32 +28,12 @@ namespace {
 constexpr char kHidrawClass[] = "/sys/class/hidraw";
 constexpr unsigned kBusUsb = 3;
 
-hid_device* AsDevice(HidHandle handle) { return static_cast<hid_device*>(handle); }
+// The open node's descriptor is the handle.
+HidHandle AsHandle(int fd) { return reinterpret_cast<HidHandle>(static_cast<intptr_t>(fd)); }
+int AsFd(HidHandle handle) { return static_cast<int>(reinterpret_cast<intptr_t>(handle)); }
 
-// hidapi's wide strings are UTF-32 here; the caller wants UTF-16.
-void ToUtf16(const wchar_t* text, std::u16string& utf16) {
-  utf16.clear();
-  for (; text != nullptr && *text != 0; ++text) {
-    auto c = static_cast<char32_t>(*text);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      utf16 += static_cast<char16_t>(0xD800 + (c >> 10));
-      utf16 += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      utf16 += static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c);
-    }
-  }
-}
-
-bool CopyString(int result, const wchar_t* wide, std::span<char16_t> text) {
-  if (result != 0) return false;
-  std::u16string utf16;
-  ToUtf16(wide, utf16);
-  size_t n = utf16.size() < text.size() ? utf16.size() : text.size() - 1;
-  utf16.copy(text.data(), n);
-  text[n] = 0;
-  return true;
-}
+// The feature requests carry the report's length in their size field.
+bool FitsRequest(size_t size) { return size > 0 && size <= _IOC_SIZEMASK; }
 
 // The value of KEY=value in a uevent text; empty when it is not there.
 std::string_view UeventValue(std::string_view uevent, std::string_view key) {
@@ -80,6 +63,43 @@ bool ParseHidId(std::string_view id, unsigned& bus, uint16_t& vendor_id, uint16_
   return true;
 }
 
+// What udev tells of a hidraw node's device.
+struct Identity {
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
+  bool usb = false;  // other buses have no manufacturer string
+  std::u16string manufacturer;
+  std::u16string product;
+};
+
+bool ReadIdentity(udev_device* node, Identity& identity) {
+  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(node, "hid", nullptr);
+  const char* uevent = hid != nullptr ? udev_device_get_sysattr_value(hid, "uevent") : nullptr;
+  unsigned bus = 0;
+  if (uevent == nullptr ||
+      !ParseHidId(UeventValue(uevent, "HID_ID"), bus, identity.vendor_id, identity.product_id))
+    return false;
+  // A USB device's own strings; other buses only name the device.
+  udev_device* usb = bus == kBusUsb
+                         ? udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device")
+                         : nullptr;
+  const char* manufacturer =
+      usb != nullptr ? udev_device_get_sysattr_value(usb, "manufacturer") : nullptr;
+  const char* product = usb != nullptr ? udev_device_get_sysattr_value(usb, "product") : nullptr;
+  // sysfs gives a USB device's strings as UTF-8.
+  identity.usb = usb != nullptr;
+  identity.manufacturer = Utf8ToUtf16(manufacturer != nullptr ? manufacturer : "");
+  identity.product =
+      Utf8ToUtf16(product != nullptr ? std::string_view(product) : UeventValue(uevent, "HID_NAME"));
+  return true;
+}
+
+void CopyString(const std::u16string& string, std::span<char16_t> text) {
+  size_t n = std::min(string.size(), text.size() - 1);
+  string.copy(text.data(), n);
+  text[n] = 0;
+}
+
 // hidraw2 before hidraw10.
 bool ByNumber(const std::string& a, const std::string& b) {
   return a.size() != b.size() ? a.size() < b.size() : a < b;
@@ -87,11 +107,13 @@ bool ByNumber(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-LinuxHid::LinuxHid() { hid_init(); }
-
 LinuxHid::~LinuxHid() {
   if (udev_ != nullptr) udev_unref(udev_);
-  hid_exit();
+}
+
+udev* LinuxHid::Context() {
+  if (udev_ == nullptr) udev_ = udev_new();
+  return udev_;
 }
 
 bool LinuxHid::BeginDeviceList() {
@@ -110,10 +132,9 @@ bool LinuxHid::ListDevice(unsigned index, HidListedDevice& device) {
   device = HidListedDevice{};
   devnode_ = "/dev/" + names_[index];
   device.path = devnode_.c_str();
-  if (udev_ == nullptr) udev_ = udev_new();
   std::string syspath = std::string(kHidrawClass) + "/" + names_[index];
   udev_device* node =
-      udev_ != nullptr ? udev_device_new_from_syspath(udev_, syspath.c_str()) : nullptr;
+      Context() != nullptr ? udev_device_new_from_syspath(udev_, syspath.c_str()) : nullptr;
   // Gone since the list was read: its open fails, as for any vanished device.
   if (node == nullptr) return true;
   if (const char* devnode = udev_device_get_devnode(node)) devnode_ = devnode;
@@ -125,24 +146,14 @@ bool LinuxHid::ListDevice(unsigned index, HidListedDevice& device) {
     place_ = std::strrchr(port_path, '/') != nullptr ? std::strrchr(port_path, '/') + 1 : port_path;
     device.place = place_.c_str();
   }
-  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(node, "hid", nullptr);
-  const char* uevent = hid != nullptr ? udev_device_get_sysattr_value(hid, "uevent") : nullptr;
-  unsigned bus = 0;
-  if (uevent != nullptr &&
-      ParseHidId(UeventValue(uevent, "HID_ID"), bus, device.vendor_id, device.product_id)) {
+  Identity identity;
+  if (ReadIdentity(node, identity)) {
     device.identity_known = true;
-    // A USB device's own strings; other buses only name the device.
-    udev_device* usb =
-        bus == kBusUsb ? udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device")
-                       : nullptr;
-    const char* manufacturer =
-        usb != nullptr ? udev_device_get_sysattr_value(usb, "manufacturer") : nullptr;
-    const char* product = usb != nullptr ? udev_device_get_sysattr_value(usb, "product") : nullptr;
-    std::string_view name = UeventValue(uevent, "HID_NAME");
-    // sysfs gives a USB device's strings as UTF-8.
-    manufacturer_ = Utf8ToUtf16(manufacturer != nullptr ? manufacturer : "");
-    product_ = Utf8ToUtf16(product != nullptr ? std::string_view(product) : name);
-    device.manufacturer = usb != nullptr ? manufacturer_.c_str() : nullptr;
+    device.vendor_id = identity.vendor_id;
+    device.product_id = identity.product_id;
+    manufacturer_ = std::move(identity.manufacturer);
+    product_ = std::move(identity.product);
+    device.manufacturer = identity.usb ? manufacturer_.c_str() : nullptr;
     device.product = product_.c_str();
   }
   udev_device_unref(node);
@@ -152,58 +163,67 @@ bool LinuxHid::ListDevice(unsigned index, HidListedDevice& device) {
 void LinuxHid::EndDeviceList() { names_.clear(); }
 
 HidOpenResult LinuxHid::Open(const char* path, HidHandle& handle) {
-  hid_device* device = hid_open_path(path);
-  if (device != nullptr) {
-    handle = device;
-    return HidOpenResult::kOpened;
-  }
-  // hidapi does not tell why; the node's own open does.
   int fd = ::open(path, O_RDWR | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return HidOpenResult::kFailed;
-  }
-  return errno == EACCES || errno == EPERM ? HidOpenResult::kAccessDenied : HidOpenResult::kFailed;
+  if (fd < 0)
+    return errno == EACCES || errno == EPERM ? HidOpenResult::kAccessDenied
+                                             : HidOpenResult::kFailed;
+  handle = AsHandle(fd);
+  return HidOpenResult::kOpened;
 }
 
-void LinuxHid::Close(HidHandle handle) { hid_close(AsDevice(handle)); }
+void LinuxHid::Close(HidHandle handle) { ::close(AsFd(handle)); }
 
+// A node that is not hidraw, or whose device has gone, refuses this request.
 bool LinuxHid::GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
-  hid_device_info* info = hid_get_device_info(AsDevice(handle));
-  if (info == nullptr) return false;
-  vendor_id = info->vendor_id;
-  product_id = info->product_id;
+  hidraw_devinfo info{};
+  if (::ioctl(AsFd(handle), HIDIOCGRAWINFO, &info) < 0) return false;
+  vendor_id = static_cast<uint16_t>(info.vendor);
+  product_id = static_cast<uint16_t>(info.product);
   return true;
 }
 
+bool LinuxHid::GetString(HidHandle handle, bool manufacturer, std::span<char16_t> text) {
+  struct stat status {};
+  if (::fstat(AsFd(handle), &status) != 0 || !S_ISCHR(status.st_mode) || Context() == nullptr)
+    return false;
+  udev_device* node = udev_device_new_from_devnum(udev_, 'c', status.st_rdev);
+  if (node == nullptr) return false;
+  Identity identity;
+  bool known = ReadIdentity(node, identity);
+  udev_device_unref(node);
+  if (known) CopyString(manufacturer ? identity.manufacturer : identity.product, text);
+  return known;
+}
+
 bool LinuxHid::GetManufacturerString(HidHandle handle, std::span<char16_t> text) {
-  wchar_t wide[kDeviceStringUnits] = {};
-  return CopyString(hid_get_manufacturer_string(AsDevice(handle), wide, kDeviceStringUnits), wide,
-                    text);
+  return GetString(handle, true, text);
 }
 
 bool LinuxHid::GetProductString(HidHandle handle, std::span<char16_t> text) {
-  wchar_t wide[kDeviceStringUnits] = {};
-  return CopyString(hid_get_product_string(AsDevice(handle), wide, kDeviceStringUnits), wide, text);
+  return GetString(handle, false, text);
 }
 
 bool LinuxHid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
-  return hid_get_feature_report(AsDevice(handle), report.data(), report.size()) >= 0;
+  return FitsRequest(report.size()) &&
+         ::ioctl(AsFd(handle), HIDIOCGFEATURE(report.size()), report.data()) >= 0;
 }
 
 bool LinuxHid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {
-  return hid_send_feature_report(AsDevice(handle), report.data(), report.size()) >= 0;
+  // The request only reads the buffer.
+  auto* data = const_cast<uint8_t*>(report.data());
+  return FitsRequest(report.size()) &&
+         ::ioctl(AsFd(handle), HIDIOCSFEATURE(report.size()), data) >= 0;
 }
 
 bool LinuxHid::Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) {
-  int count = hid_read(AsDevice(handle), report.data(), report.size());
+  ssize_t count = ::read(AsFd(handle), report.data(), report.size());
   if (count < 0) return false;
   bytes_read = static_cast<size_t>(count);
   return true;
 }
 
 bool LinuxHid::Write(HidHandle handle, std::span<const uint8_t> report) {
-  return hid_write(AsDevice(handle), report.data(), report.size()) >= 0;
+  return ::write(AsFd(handle), report.data(), report.size()) >= 0;
 }
 
 void LinuxHid::RunTogether(unsigned count, Work work, void* context) {

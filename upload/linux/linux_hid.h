@@ -1,6 +1,6 @@
-// The HID platform on Linux: the device list straight from the kernel's
-// hidraw class in sysfs, each device's ids and strings from udev, and the
-// opened devices through hidapi's hidraw backend.
+// The HID platform on Linux, straight on the kernel's hidraw interface: the
+// device list from the hidraw class in sysfs, each device's ids and strings
+// from udev, and an opened node's requests as hidraw ioctls, read and write.
 #pragma once
 
 #include <mutex>
@@ -15,7 +15,7 @@ namespace hex_upload {
 
 class LinuxHid final : public HidPlatform {
  public:
-  LinuxHid();
+  LinuxHid() = default;
   ~LinuxHid();
   LinuxHid(const LinuxHid&) = delete;
   LinuxHid& operator=(const LinuxHid&) = delete;
@@ -42,6 +42,10 @@ class LinuxHid final : public HidPlatform {
   void Unlock() override { lock_.unlock(); }
 
  private:
+  udev* Context();
+  // One of the device strings of an open node, asked of udev anew.
+  bool GetString(HidHandle handle, bool manufacturer, std::span<char16_t> text);
+
   udev* udev_ = nullptr;            // one context for the whole run
   std::vector<std::string> names_;  // hidraw0, hidraw1, ... of the current list
   // What the last listed device's entry points to.

@@ -1,4 +1,4 @@
-// hex-upload for Linux: the uploader over hidapi (hidraw).
+// hex-upload for Linux: the uploader over the kernel's hidraw interface.
 #include "upload/linux/linux_hid.h"
 #include "upload/upload.h"
 

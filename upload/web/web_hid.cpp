@@ -11,9 +11,10 @@
 // null and outlives the list. The JavaScript keeps its own layout.
 // clang-format off
 
+// The page may put the user's chosen device first (Module.hidDevices).
 EM_ASYNC_JS(int, JsListDevices, (), {
   const state = Module["webHid"] || (Module["webHid"] = {listed: [], opened: []});
-  state.listed = await navigator.hid.getDevices();
+  state.listed = await (Module["hidDevices"] ? Module["hidDevices"]() : navigator.hid.getDevices());
   return state.listed.length;
 });
 
@@ -76,6 +77,24 @@ EM_ASYNC_JS(int, JsGetFeature, (int handle, uint8_t* report, int length), {
   } catch (error) {
     return 0;
   }
+});
+
+// WebHID lists each report's items with their size in bits and count; a
+// report's length counts its id byte too. Child collections count as well.
+EM_JS(int, JsLongestFeatureReport, (int handle), {
+  let longest = 0;
+  const walk = (collections) => {
+    for (const collection of collections || []) {
+      for (const report of collection.featureReports || []) {
+        let bits = 0;
+        for (const item of report.items || []) bits += item.reportSize * item.reportCount;
+        longest = Math.max(longest, (report.reportId ? 1 : 0) + Math.ceil(bits / 8));
+      }
+      walk(collection.children);
+    }
+  };
+  walk(Module["webHid"].opened[handle - 1].collections);
+  return longest;
 });
 
 // WebHID takes the report id apart from the data.
@@ -165,6 +184,10 @@ bool WebHid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
 
 bool WebHid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {
   return !report.empty() && JsSendReport(AsJs(handle), 1, report.data(), ToInt(report.size())) != 0;
+}
+
+size_t WebHid::LongestFeatureReport(HidHandle handle) {
+  return static_cast<size_t>(JsLongestFeatureReport(AsJs(handle)));
 }
 
 // WebHID hands input reports to an event listener instead of a blocking read;

@@ -35,6 +35,7 @@ class WebHid final : public HidPlatform {
 
   bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
   bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
+  size_t LongestFeatureReport(HidHandle handle) override;
   bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
   bool Write(HidHandle handle, std::span<const uint8_t> report) override;
 

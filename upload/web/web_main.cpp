@@ -16,7 +16,7 @@ EM_JS(void, JsPageWrite, (const char* text, int length), {
 
 namespace {
 
-// Every text goes to the page"s log as it is, line ends and carriage returns
+// Every text goes to the page's log as it is, line ends and carriage returns
 // included; the page gives them their console meaning.
 class PageOutput final : public hex_upload::Output {
  public:
@@ -27,13 +27,26 @@ class PageOutput final : public hex_upload::Output {
 
 }  // namespace
 
-// Returns the program"s exit code.
-extern "C" EMSCRIPTEN_KEEPALIVE int RunWebUpload(const char* file_name) {
+// Returns the program's exit code. product: the product string the device
+// must report (a maker's manifest may name its own).
+extern "C" EMSCRIPTEN_KEEPALIVE int RunWebUpload(const char* file_name, const char* product) {
   // "--" keeps a file named like an option ("-h") a file name.
   const char* const argv[] = {"hex-upload", "--", file_name, nullptr};
   hex_upload::WebHid hid(hex_upload::kManufacturer);
   PageOutput out;
-  return hex_upload::RunHexUpload(3, argv, hid, out);
+  return hex_upload::RunHexUpload(3, argv, hid, out, hex_upload::OpenTextFile, product);
+}
+
+// The reader's verdict on a file before any device is asked for: 0 data to
+// write, 1 refused (the reader's message went to the page), 2 no data.
+extern "C" EMSCRIPTEN_KEEPALIVE int CheckWebHex(const char* file_name) {
+  static hex_upload::Upload upload;  // its 64 KiB stay off the stack
+  hex_upload::Reset(upload);
+  PageOutput out;
+  if (hex_upload::LoadHexImage(file_name, upload.image, upload.start_address, upload.end_address,
+                               out) != hex_upload::kHexRead)
+    return 1;
+  return upload.start_address < upload.end_address ? 0 : 2;
 }
 
 // The manufacturer string that the console program checks, for the page's note.

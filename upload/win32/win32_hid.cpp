@@ -26,27 +26,20 @@ size_t FeatureReportLength(HANDLE device) {
   return known ? caps.FeatureReportByteLength : 0;
 }
 
-// The USB port of a device: the location path of the nearest device above it
-// that has one (its USB device's, as Device Manager shows it), which names the
-// chain of ports from the host controller on. Where the system tells none,
-// the last part of the instance id of the device above (or of the device
-// itself, where there is none above), which for a device without a serial
-// number the system builds from its hub and port. Empty when nothing can be had.
+// The USB port of a device: the location path of the device above it (its
+// USB device, or the USB interface of a composite device, as Device Manager
+// shows it), which names the chain of ports from the host controller on.
+// Where the system tells none, the last part of the instance id of the device
+// above (or of the device itself, where there is none above), which for a
+// device without a serial number the system builds from its hub and port.
 void FindPlace(DEVINST device, char* place, ULONG size) {
   DEVINST parent = 0;
+  ULONG length = size;
   bool has_parent = CM_Get_Parent(&parent, device, 0) == CR_SUCCESS;
-  for (DEVINST at = parent; has_parent;) {
-    ULONG length = size;
-    ULONG type = 0;
-    // A list of strings: the first is the full path.
-    if (CM_Get_DevNode_Registry_PropertyA(at, CM_DRP_LOCATION_PATHS, &type, place, &length, 0) ==
-            CR_SUCCESS &&
-        place[0] != 0)
-      return;
-    DEVINST above = 0;
-    if (CM_Get_Parent(&above, at, 0) != CR_SUCCESS || above == at) break;
-    at = above;
-  }
+  // A list of strings: the first is the full path.
+  if (has_parent && CM_Get_DevNode_Registry_PropertyA(parent, CM_DRP_LOCATION_PATHS, nullptr, place,
+                                                      &length, 0) == CR_SUCCESS)
+    return;
   place[0] = 0;
   if (CM_Get_Device_IDA(has_parent ? parent : device, place, size, 0) != CR_SUCCESS) return;
   const char* last = std::strrchr(place, '\\');
@@ -156,18 +149,11 @@ bool Win32Hid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
 }
 
 bool Win32Hid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {
-  if (SendFeature(AsHandle(handle), report)) return true;
-  // Windows refuses a feature report shorter than the collection's longest
-  // (the 7-byte closing report beside the 132-byte data block): once more,
-  // padded with zeros to that length.
-  size_t length = FeatureReportLength(AsHandle(handle));
-  if (length <= report.size()) return false;
-  auto* padded = static_cast<uint8_t*>(std::calloc(length, 1));
-  if (padded == nullptr) return false;
-  std::memcpy(padded, report.data(), report.size());
-  bool sent = SendFeature(AsHandle(handle), std::span<const uint8_t>(padded, length));
-  std::free(padded);
-  return sent;
+  return SendFeature(AsHandle(handle), report);
+}
+
+size_t Win32Hid::LongestFeatureReport(HidHandle handle) {
+  return FeatureReportLength(AsHandle(handle));
 }
 
 bool Win32Hid::Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) {
@@ -188,24 +174,22 @@ bool Win32Hid::Write(HidHandle handle, std::span<const uint8_t> report) {
 void Win32Hid::SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
 void Win32Hid::RunTogether(unsigned count, Work work, void* context) {
-  auto* starts = static_cast<ThreadStart*>(std::calloc(count, sizeof(ThreadStart)));
-  auto* threads = static_cast<HANDLE*>(std::calloc(count, sizeof(HANDLE)));
+  // The core never asks for more at once; any beyond run on this thread.
+  constexpr unsigned kMaxThreads = 32;
+  ThreadStart starts[kMaxThreads];
+  HANDLE threads[kMaxThreads] = {};
   for (unsigned i = 0; i < count; ++i) {
-    if (starts == nullptr || threads == nullptr) {
-      work(context, i);  // no memory for threads: one after the other
-      continue;
+    if (i < kMaxThreads) {
+      starts[i] = ThreadStart{work, context, i};
+      threads[i] = CreateThread(nullptr, 0, ThreadMain, &starts[i], 0, nullptr);
     }
-    starts[i] = ThreadStart{work, context, i};
-    threads[i] = CreateThread(nullptr, 0, ThreadMain, &starts[i], 0, nullptr);
-    if (threads[i] == nullptr) work(context, i);
+    if (i >= kMaxThreads || threads[i] == nullptr) work(context, i);
   }
-  for (unsigned i = 0; threads != nullptr && i < count; ++i) {
-    if (threads[i] == nullptr) continue;
-    WaitForSingleObject(threads[i], INFINITE);
-    CloseHandle(threads[i]);
+  for (HANDLE thread : threads) {
+    if (thread == nullptr) continue;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
   }
-  std::free(threads);
-  std::free(starts);
 }
 
 }  // namespace hex_upload

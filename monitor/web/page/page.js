@@ -14,12 +14,19 @@ const Hex4 = (number) => number.toString(16).padStart(4, '0');
 const DeviceName = (device) => `${device.productName || 'USB-Gerät ohne Namen'} ` +
     `(USB ${Hex4(device.vendorId)}:${Hex4(device.productId)})`;
 
-// One line per kind of trouble; a later one of the same kind replaces it.
-// A device that does not open on Linux most likely lacks the udev rule.
-function Report(kind, text) {
-  if (kind === 'open' && !$('linux').hidden && text.includes('nicht öffnen')) {
-    text += ' Unter Linux fehlt dann meist die udev-Regel (unten).';
-    $('linux').open = true;
+// One line per kind of trouble; a later one of the same kind replaces it
+// (tone 'ok': it tells that the trouble is over). A device that does not
+// open on Linux most likely lacks the udev rule; on Windows the adapter's
+// own driver holds it, and WebUSB opens only devices that WinUSB drives.
+function Report(kind, text, tone) {
+  if (kind === 'open' && text.includes('nicht öffnen')) {
+    if (!$('linux').hidden) {
+      text += ' Unter Linux fehlt dann meist die udev-Regel (unten).';
+      $('linux').open = true;
+    } else if (/Windows/.test(navigator.userAgent)) {
+      text += ' Unter Windows hält meist der Treiber des Adapters das Gerät, und WebUSB öffnet nur ' +
+              'Geräte am WinUSB-Treiber: dann port-monitor.exe verwenden.';
+    }
   }
   let line = page.lines.get(kind);
   if (!line) {
@@ -28,6 +35,7 @@ function Report(kind, text) {
     page.lines.set(kind, line);
     $('messages').append(line);
   }
+  line.classList.toggle('ok', tone === 'ok');
   line.textContent = text;
 }
 
@@ -82,9 +90,9 @@ async function StartRun(device, reason) {
   const run = new MonitorShell({
     device,
     host: $('dialog-host'),
-    report: (kind, text) => {
+    report: (kind, text, tone) => {
       if (kind === 'open') ShowDevice(`Nicht geöffnet: ${DeviceName(device)}`);
-      Report(kind, text);
+      Report(kind, text, tone);
     },
     opened: () => ShowDevice(`Verbunden: ${DeviceName(device)}`),
     ended: () => {

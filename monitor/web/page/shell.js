@@ -70,12 +70,22 @@ function PutMnemonicText(element, text) {
   element.append(plain);
 }
 
+// An error's message without its closing full stop, for use within a sentence.
+const Reason = (error) => String(error && error.message || error).replace(/\.+$/, '');
+
+// The adapter answers a read command within a few milliseconds. WebUSB has no
+// timeout of its own; 250 ms is far beyond any answer, even from a busy
+// machine's USB stack, and short enough that a lost answer holds the dialog
+// up for no more than a quarter of a second.
+const kAnswerBound = 250;
+
 const Css = (color) => '#' + color.toString(16).padStart(6, '0');
 
 class MonitorShell {
   // device: the USBDevice chosen (or null); host: the element the dialog goes
-  // into; report(kind, text): a line on the page; opened(): the device is
-  // open and its pipes known; ended(): the dialog ended.
+  // into; report(kind, text, tone): a line on the page, tone 'ok' when it
+  // tells of a recovery; opened(): the device is open and its pipes known;
+  // ended(): the dialog ended.
   constructor({device, host, report, opened, ended}) {
     this.device = device;
     this.host = host;
@@ -91,7 +101,8 @@ class MonitorShell {
     this.stopping = false;
     this.endpoints = null;
     this.unplugged = false;
-    this.failures = 0;
+    this.failing = false;  // transfers fail; the page says so once
+    this.sent = false;  // the last command went out
     this.beeps = 0;
     this.handCursor = false;
     this.tooltip = {element: null, active: false, text: ''};
@@ -113,13 +124,18 @@ class MonitorShell {
       for (const id of Array.from(this.timers.keys())) this.stopTimer(id);
       this.queue = [];
       if (this.pumping) {
-        // A transfer the device never answers would keep the run busy:
-        // closing the device ends it.
+        // A device request that never ends (a reset that hangs) would keep
+        // the run busy: closing the device ends it.
         const late = new Promise((resolve) => setTimeout(resolve, 500, 'late'));
         if (await Promise.race([this.pumping, late]) === 'late') await this.closeDevice();
         await this.pumping;
       }
       await this.Call('WebEnd', []);
+      this.resizing?.disconnect();
+      window.removeEventListener('resize', this.fit);
+      // The beep's sound output, made by this run, ends with it.
+      await this.audio?.close().catch(() => {});
+      this.audio = null;
       this.dialog?.remove();
       this.tooltip.element?.remove();
     })();
@@ -235,11 +251,9 @@ class MonitorShell {
     this.client.style.width = `${px(template.width, 'x')}px`;
     this.client.style.height = `${px(template.height, 'y')}px`;
     this.canvas = document.createElement('canvas');
-    this.scale = Math.max(1, Math.round(window.devicePixelRatio || 1));
-    this.canvas.width = px(template.width, 'x') * this.scale;
-    this.canvas.height = px(template.height, 'y') * this.scale;
     this.context = this.canvas.getContext('2d');
-    this.context.setTransform(this.scale, 0, 0, this.scale, 0, 0);
+    this.size = {width: px(template.width, 'x'), height: px(template.height, 'y')};
+    [this.canvas.width, this.canvas.height, this.sx, this.sy] = [this.size.width, this.size.height, 1, 1];
     this.client.append(this.canvas);
     let group = 0;
     for (const control of template.controls) {
@@ -258,7 +272,60 @@ class MonitorShell {
     }
     this.dialog.append(caption, this.client);
     this.host.append(this.dialog);
+    this.FollowPixelRatio();
     this.ListenToInput();
+  }
+
+  // The canvas's backing store has its size in device pixels, which the
+  // pixel ratio (another screen, the browser's zoom) and a CSS zoom change
+  // while the dialog runs. Each of them tells of such a change in some
+  // browsers and not in others: all three are heard.
+  FollowPixelRatio() {
+    this.fit = () => this.FitCanvas();
+    this.resizing = new ResizeObserver(([entry]) => {
+      this.devicePixels = entry.devicePixelContentBoxSize && entry.devicePixelContentBoxSize[0];
+      this.fit();
+    });
+    this.resizing.observe(this.canvas, {box: 'device-pixel-content-box'});
+    window.addEventListener('resize', this.fit);
+    const watch = () => {
+      if (this.stopping) return;
+      matchMedia(`(resolution: ${window.devicePixelRatio || 1}dppx)`).addEventListener('change', () => {
+        this.fit();
+        watch();
+      }, {once: true});
+    };
+    watch();
+    this.fit();
+  }
+
+  // The size is the canvas's box times the pixel ratio, or the device
+  // pixels the browser gives for it where they agree (they are whole at the
+  // box's edges: exact to the pixel). A new size clears the canvas: the
+  // whole diagram is painted again.
+  FitCanvas() {
+    const box = this.canvas.getBoundingClientRect();
+    const ratio = window.devicePixelRatio || 1;
+    const device = this.devicePixels;
+    let [width, height] = [Math.round(box.width * ratio), Math.round(box.height * ratio)];
+    if (device && Math.abs(device.inlineSize - width) <= 1 && Math.abs(device.blockSize - height) <= 1) {
+      [width, height] = [device.inlineSize, device.blockSize];
+    }
+    if (width < 1 || height < 1 || (width === this.canvas.width && height === this.canvas.height)) return;
+    [this.canvas.width, this.canvas.height] = [width, height];
+    [this.sx, this.sy] = [width / this.size.width, height / this.size.height];
+    this.paintPending = true;
+    this.Pump();
+  }
+
+  // A pointer position in the dialog's client pixels, through any zoom or
+  // transform between the page and the dialog; the zoom, to map the page's
+  // positions into the tooltip's.
+  ClientPoint(event, element) {
+    const box = element.getBoundingClientRect();
+    const zoom = box.width / this.size.width || 1;
+    return {x: Math.floor((event.clientX - box.left) / zoom),
+            y: Math.floor((event.clientY - box.top) / zoom), zoom};
   }
 
   MakeControl(control, styles, group_name) {
@@ -404,18 +471,16 @@ class MonitorShell {
     // WM_SETCURSOR comes to the dialog over its controls too; the client
     // position is that of the dialog's client area.
     this.client.addEventListener('mousemove', (event) => {
-      const box = this.client.getBoundingClientRect();
-      this.Post({kind: 'setcursor', x: Math.floor(event.clientX - box.left),
-                 y: Math.floor(event.clientY - box.top),
-                 screen_x: Math.floor(event.pageX), screen_y: Math.floor(event.pageY)});
+      const {x, y, zoom} = this.ClientPoint(event, this.client);
+      this.Post({kind: 'setcursor', x, y, screen_x: Math.floor(event.pageX / zoom),
+                 screen_y: Math.floor(event.pageY / zoom)});
     });
     // A double click is two presses, WM_LBUTTONDOWN and WM_LBUTTONDBLCLK.
     this.canvas.addEventListener('mousedown', (event) => {
       if (event.button !== 0) return;
       event.preventDefault();  // the focus stays where it is
-      const box = this.canvas.getBoundingClientRect();
-      this.Post({kind: 'buttondown', x: Math.floor(event.clientX - box.left),
-                 y: Math.floor(event.clientY - box.top)});
+      const {x, y} = this.ClientPoint(event, this.canvas);
+      this.Post({kind: 'buttondown', x, y});
     });
     this.dialog.addEventListener('keydown', (event) => {
       if (event.key === 'Alt') this.dialog.classList.add('cues');
@@ -609,15 +674,37 @@ class MonitorShell {
 
   // ------------------------------------------------------------ GDI
 
+  // The drawing is made in the canvas's device pixels: each of the program's
+  // pixels is the band of device pixels between the rounded images of its
+  // edges, so that lines and boxes keep sharp edges at any pixel ratio.
+  X(x) {
+    return Math.round(x * this.sx);
+  }
+
+  Y(y) {
+    return Math.round(y * this.sy);
+  }
+
+  // The device pixels of the program's pixels x..right-1 and y..bottom-1.
+  Band(color, x, y, right, bottom) {
+    this.context.fillStyle = Css(color);
+    this.context.fillRect(this.X(x), this.Y(y), this.X(right) - this.X(x), this.Y(bottom) - this.Y(y));
+  }
+
+  // The device point at the middle of a program pixel, or at its top left
+  // corner.
+  At(x, y, middle) {
+    return middle ? [(this.X(x) + this.X(x + 1)) / 2, (this.Y(y) + this.Y(y + 1)) / 2]
+                  : [this.X(x), this.Y(y)];
+  }
+
   makeFont(handle, height, face) {
-    const known = kFaces[face];
-    const css = known ? `${known.pixels}px ${known.family}`
-                      : `${Math.max(Math.abs(height), 1)}px sans-serif`;
+    const known = kFaces[face] || {family: 'sans-serif', pixels: Math.max(Math.abs(height), 1)};
     // Fonts come before the dialog is built (the stock font with the program).
     this.measure = this.measure || document.createElement('canvas').getContext('2d');
-    this.measure.font = css;
+    this.measure.font = `${known.pixels}px ${known.family}`;
     const metrics = this.measure.measureText('Hg');
-    this.fonts.set(handle, {css, ascent: metrics.fontBoundingBoxAscent,
+    this.fonts.set(handle, {...known, ascent: metrics.fontBoundingBoxAscent,
                             height: metrics.fontBoundingBoxAscent + metrics.fontBoundingBoxDescent});
   }
 
@@ -625,17 +712,19 @@ class MonitorShell {
     this.fonts.delete(handle);
   }
 
-  // Rectangle: right and bottom edges outside; a 1-pixel pen draws the
-  // outermost pixels inside, the brush what is within; with the null pen the
-  // filled area is one pixel smaller.
+  // Rectangle: right and bottom edges outside; the pen draws the outermost
+  // pixels inside, the brush what is within; with the null pen the filled
+  // area is one pixel smaller.
   rectangle(l, t, r, b, pen, width, brush) {
-    const c = this.context;
     if (pen < 0) {
-      if (brush >= 0) this.Fill(brush, () => c.rect(l, t, r - l - 1, b - t - 1));
+      if (brush >= 0) this.Band(brush, l, t, r - 1, b - 1);
       return;
     }
-    if (brush >= 0) this.Fill(brush, () => c.rect(l + width, t + width, r - l - 2 * width, b - t - 2 * width));
-    this.Stroke(pen, width, () => c.rect(l + width / 2, t + width / 2, r - l - width, b - t - width));
+    if (brush >= 0) this.Band(brush, l + width, t + width, r - width, b - width);
+    this.Band(pen, l, t, r, t + width);
+    this.Band(pen, l, b - width, r, b);
+    this.Band(pen, l, t + width, l + width, b - width);
+    this.Band(pen, r - width, t + width, r, b - width);
   }
 
   // Ellipse inscribed in the rectangle (right and bottom outside).
@@ -643,8 +732,10 @@ class MonitorShell {
     const c = this.context;
     // The pen's outermost pixels touch the rectangle's inner edges.
     const inset = pen < 0 ? 0.5 : width / 2;
-    const path = () => c.ellipse((l + r) / 2, (t + b) / 2, Math.max((r - l) / 2 - inset, 0),
-                                 Math.max((b - t) / 2 - inset, 0), 0, 0, 2 * Math.PI);
+    const path = () => c.ellipse((this.X(l) + this.X(r)) / 2, (this.Y(t) + this.Y(b)) / 2,
+                                 Math.max((this.X(r) - this.X(l)) / 2 - inset * this.sx, 0),
+                                 Math.max((this.Y(b) - this.Y(t)) / 2 - inset * this.sy, 0),
+                                 0, 0, 2 * Math.PI);
     if (brush >= 0) this.Fill(brush, path);
     if (pen >= 0) this.Stroke(pen, width, path);
   }
@@ -653,11 +744,8 @@ class MonitorShell {
   // pen only the inside, right and bottom edges outside.
   polygon(points, pen, width, brush) {
     const c = this.context;
-    const offset = pen < 0 ? 0 : 0.5;
     const path = () => {
-      for (let i = 0; i < points.length; i += 2) {
-        c.lineTo(points[i] + offset, points[i + 1] + offset);
-      }
+      for (let i = 0; i < points.length; i += 2) c.lineTo(...this.At(points[i], points[i + 1], pen >= 0));
       c.closePath();
     };
     if (brush >= 0) this.Fill(brush, path);
@@ -667,18 +755,15 @@ class MonitorShell {
   // MoveToEx and LineTo: the last pixel is not drawn.
   line(x0, y0, x1, y1, pen, width) {
     if (pen < 0) return;
+    if (width === 1 && (x0 === x1 || y0 === y1)) {
+      this.Band(pen, Math.min(x0, x1), Math.min(y0, y1), Math.max(x0, x1) + (x0 === x1 ? 1 : 0),
+                Math.max(y0, y1) + (y0 === y1 ? 1 : 0));
+      return;
+    }
     const c = this.context;
     this.Stroke(pen, width, () => {
-      if (y0 === y1) {
-        c.moveTo(x0, y0 + 0.5);
-        c.lineTo(x1, y1 + 0.5);
-      } else if (x0 === x1) {
-        c.moveTo(x0 + 0.5, y0);
-        c.lineTo(x1 + 0.5, y1);
-      } else {
-        c.moveTo(x0 + 0.5, y0 + 0.5);
-        c.lineTo(x1 + 0.5, y1 + 0.5);
-      }
+      c.moveTo(...this.At(x0, y0, true));
+      c.lineTo(...this.At(x1, y1, true));
     });
   }
 
@@ -686,27 +771,26 @@ class MonitorShell {
   // black text, white behind it when the background is opaque.
   text(x, y, bytes, font, opaque, clip, advance) {
     const c = this.context;
-    const face = this.fonts.get(font) || this.fonts.get(3);
+    const face = this.fonts.get(font) || this.fonts.get(3) ||
+        {family: '"Monitor Dialog"', pixels: 13, ascent: 11, height: 13};
     const text = kAnsi.decode(bytes);
     c.save();
-    c.font = face ? face.css : kDialogFont;
+    c.font = `${face.pixels * this.sy}px ${face.family}`;
     if (clip[2] >= clip[0]) {
       c.beginPath();
-      c.rect(clip[0], clip[1], clip[2] - clip[0], clip[3] - clip[1]);
+      c.rect(this.X(clip[0]), this.Y(clip[1]), this.X(clip[2]) - this.X(clip[0]),
+             this.Y(clip[3]) - this.Y(clip[1]));
       c.clip();
     }
-    const ascent = face ? face.ascent : 11;
-    const width = advance > 0 ? advance * text.length : c.measureText(text).width;
-    if (opaque) {
-      c.fillStyle = '#ffffff';
-      c.fillRect(x, y, width, face ? face.height : 13);
-    }
+    const width = advance > 0 ? advance * text.length : c.measureText(text).width / this.sx;
+    if (opaque) this.Band(0xFFFFFF, x, y, x + width, y + face.height);
     c.fillStyle = '#000000';
     c.textBaseline = 'alphabetic';
+    const baseline = this.Y(y + face.ascent);
     if (advance > 0) {
-      Array.from(text).forEach((char, i) => c.fillText(char, x + i * advance, y + ascent));
+      Array.from(text).forEach((char, i) => c.fillText(char, this.X(x + i * advance), baseline));
     } else {
-      c.fillText(text, x, y + ascent);
+      c.fillText(text, this.X(x), baseline);
     }
     c.restore();
   }
@@ -725,7 +809,7 @@ class MonitorShell {
     c.beginPath();
     path();
     c.strokeStyle = Css(color);
-    c.lineWidth = width;
+    c.lineWidth = width * this.sx;
     c.lineJoin = 'round';
     c.lineCap = width > 1 ? 'round' : 'butt';
     c.stroke();
@@ -760,7 +844,7 @@ class MonitorShell {
       this.onOpened();
       return true;
     } catch (error) {
-      this.report('open', `${name} lässt sich nicht öffnen (${error.message || error}). ` +
+      this.report('open', `${name} lässt sich nicht öffnen (${Reason(error)}). ` +
                   'Der Dialog läuft ohne Gerät; jedes Lesen zeigt sein Befehlsbyte.');
       await this.closeDevice();
       return false;
@@ -769,28 +853,47 @@ class MonitorShell {
 
   async transferOut(pipe, bytes) {
     const endpoint = this.Pipe(pipe, 'out');
+    this.sent = false;
     if (!endpoint) return false;
+    const what = `transferOut auf Endpunkt ${endpoint.endpointNumber}`;
     try {
       const result = await this.device.transferOut(endpoint.endpointNumber, bytes);
-      if (result.status === 'ok' && result.bytesWritten === bytes.length) return true;
-      this.TransferFailed(`transferOut auf Endpunkt ${endpoint.endpointNumber}: ${result.status}`);
+      if (result.status === 'ok' && result.bytesWritten === bytes.length) {
+        this.sent = true;
+        return true;
+      }
+      await this.TransferFailed(`${what}: ${result.status}`);
     } catch (error) {
-      this.TransferFailed(`transferOut auf Endpunkt ${endpoint.endpointNumber}: ${error.message || error}`);
+      await this.TransferFailed(`${what}: ${Reason(error)}`);
     }
     return false;
   }
 
+  // An answer is fetched only for a command that went out, and waited for
+  // at most kAnswerBound: WebUSB itself would wait for ever. A transfer that
+  // brings no byte is a failed read too.
   async transferIn(pipe, length) {
     const endpoint = this.Pipe(pipe, 'in');
-    if (!endpoint) return null;
+    const sent = this.sent;
+    this.sent = false;
+    if (!endpoint || !sent) return null;
+    const what = `transferIn auf Endpunkt ${endpoint.endpointNumber}`;
+    let timer;
+    const bound = new Promise((resolve) => { timer = setTimeout(resolve, kAnswerBound, null); });
     try {
-      const result = await this.device.transferIn(endpoint.endpointNumber, length);
-      if (result.status === 'ok' && result.data) {
+      const result = await Promise.race([this.device.transferIn(endpoint.endpointNumber, length), bound]);
+      if (!result) {
+        await this.TransferFailed(`${what}: keine Antwort binnen ${kAnswerBound} ms`);
+      } else if (result.status === 'ok' && result.data && result.data.byteLength > 0) {
+        this.Answered();
         return new Uint8Array(result.data.buffer, result.data.byteOffset, result.data.byteLength);
+      } else {
+        await this.TransferFailed(`${what}: ${result.status === 'ok' ? 'Antwort ohne Daten' : result.status}`);
       }
-      this.TransferFailed(`transferIn auf Endpunkt ${endpoint.endpointNumber}: ${result.status}`);
     } catch (error) {
-      this.TransferFailed(`transferIn auf Endpunkt ${endpoint.endpointNumber}: ${error.message || error}`);
+      await this.TransferFailed(`${what}: ${Reason(error)}`);
+    } finally {
+      clearTimeout(timer);
     }
     return null;
   }
@@ -801,15 +904,44 @@ class MonitorShell {
     if (!this.endpoints || this.unplugged) return null;
     const endpoint = this.endpoints[pipe];
     if (endpoint && endpoint.direction === direction) return endpoint;
-    this.TransferFailed(`Pipe ${pipe} ist kein ${direction === 'in' ? 'IN' : 'OUT'}-Endpunkt`);
+    this.Failing(`Pipe ${pipe} ist kein ${direction === 'in' ? 'IN' : 'OUT'}-Endpunkt`);
     return null;
   }
 
-  TransferFailed(what) {
-    ++this.failures;
-    const times = this.failures > 1 ? ` (${this.failures} Fehler bisher)` : '';
-    this.report('transfer', `Übertragung fehlgeschlagen: ${what}${times}. Der Dialog läuft ` +
-                'weiter wie bei jeder fehlgeschlagenen Anfrage: ein Lesen zeigt sein Befehlsbyte.');
+  // One line while transfers fail, and one when the adapter answers again;
+  // a poll that fails like the one before says nothing new.
+  Failing(what) {
+    if (this.failing) return;
+    this.failing = true;
+    this.report('transfer', `Übertragung fehlgeschlagen: ${what}. Der Dialog läuft weiter wie bei ` +
+                'jeder fehlgeschlagenen Anfrage: ein Lesen ohne Antwort zeigt sein Befehlsbyte.');
+  }
+
+  Answered() {
+    if (!this.failing) return;
+    this.failing = false;
+    this.report('transfer', 'Der Adapter antwortet wieder; der Dialog zeigt wieder die Werte des Ports.',
+                'ok');
+  }
+
+  // After a failed transfer the device is reset before the next: that ends
+  // an answer still awaited and clears one the adapter still holds (its
+  // endpoint buffers), so that an answer that comes late is never taken for
+  // a later read's. WebUSB can neither cancel one transfer nor tell whose
+  // answer a byte is. The reset keeps the interface claimed; taking it
+  // again covers a system that drops the claim with the reset, and ends a
+  // waiting transfer where reset() is not supported.
+  async TransferFailed(what) {
+    this.Failing(what);
+    if (this.unplugged || !this.device) return;
+    for (const step of [() => this.device.reset(), () => this.device.releaseInterface(0),
+                        () => this.device.claimInterface(0)]) {
+      try {
+        await step();
+      } catch (error) {
+        // Gone, or not supported here: the next request tells.
+      }
+    }
   }
 
   // The adapter went away: the dialog goes on, every request fails.

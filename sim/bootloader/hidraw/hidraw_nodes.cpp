@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <span>
 
 namespace sorbel_sim::hidraw {
@@ -90,11 +91,33 @@ bool AddNode(NodeTable& table, std::string_view port, std::string_view manufactu
       port_size, port_text, kVendorId, kProductId);
   node.bootloader = bootloader;
   node.locked = false;
+  node.fault = Fault::kNone;
+  node.gone = false;
   return true;
 }
 
 bool Present(const Node& node) {
-  return node.bootloader == nullptr || !Unplugged(*node.bootloader);
+  return !node.gone && (node.bootloader == nullptr || !Unplugged(*node.bootloader));
+}
+
+bool AddFaultyNodes(NodeTable& table, std::string_view manufacturer, std::string_view product,
+                    std::string_view faults) {
+  for (unsigned port = 5; !faults.empty(); ++port) {
+    std::string_view name = faults.substr(0, faults.find(','));
+    faults.remove_prefix(std::min(name.size() + 1, faults.size()));
+    auto known = std::ranges::find(kFaultNames, name, &FaultName::name);
+    std::array<char, 16> path;
+    Format(path, "9-%u", port);
+    if (known == std::end(kFaultNames) ||
+        !AddNode(table, path.data(), manufacturer, product, nullptr))
+      return false;
+    table.nodes[table.count - 1].fault = known->fault;
+  }
+  return true;
+}
+
+void Opened(Node& node) {
+  if (node.fault == Fault::kVanishes) node.gone = true;
 }
 
 dev_t DeviceNumber(int node) { return makedev(kMajor, kFirstMinor + static_cast<unsigned>(node)); }
@@ -166,6 +189,8 @@ const char* Attribute(const Node& node, Level level, const char* name) {
 }
 
 int Ioctl(Node& node, unsigned long request, void* argument, int& error) {
+  if (node.gone) return Refuse(error, ENODEV);
+  if (node.fault == Fault::kSilent) return Refuse(error, EIO);
   if (argument == nullptr) return Refuse(error, EFAULT);
   if (request == HIDIOCGRDESCSIZE) {
     *static_cast<int*>(argument) = sizeof kReportDescriptor;

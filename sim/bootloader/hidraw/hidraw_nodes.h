@@ -2,7 +2,8 @@
 // numbers, the attributes of their HID and USB parents) and how their ioctls
 // are answered. A bootloader node is a model; the extra node has the same
 // ids and another product string and answers no reports; a locked node
-// refuses to be opened.
+// refuses to be opened; a faulty node looks like the bootloader but fails as
+// a real system may once it is open.
 #pragma once
 
 #include <sys/types.h>
@@ -16,13 +17,32 @@
 
 namespace sorbel_sim::hidraw {
 
-inline constexpr int kMaxNodes = 10;          // the extra node, eight bootloaders, the locked one
+// The extra node, eight bootloaders, the locked one, three faulty ones.
+inline constexpr int kMaxNodes = 13;
 inline constexpr unsigned kFirstMinor = 100;  // /dev/hidraw100 on
 inline constexpr unsigned kMajor = 4000;      // no real driver has it
 
 // The udev devices above a hidraw node, nearest first.
 enum class Level { kHidraw, kHid, kUsbInterface, kUsbDevice };
 inline constexpr int kLevelCount = 4;
+
+enum class Fault {
+  kNone,
+  kSilent,     // answers no request
+  kVanishes,   // its device goes away right after the open
+  kNotHidraw,  // opens a file that is no hidraw device
+};
+
+// The names SORBEL_SIM_FAULTS lists them by.
+struct FaultName {
+  std::string_view name;
+  Fault fault;
+};
+inline constexpr FaultName kFaultNames[] = {
+    {"silent", Fault::kSilent},
+    {"vanishing", Fault::kVanishes},
+    {"not-hidraw", Fault::kNotHidraw},
+};
 
 struct Node {
   std::array<char, 24> devnode;
@@ -33,6 +53,8 @@ struct Node {
   std::array<char, 512> uevent;  // of the HID parent
   Bootloader* bootloader;        // null: answers no reports
   bool locked;                   // every open is refused
+  Fault fault;
+  bool gone;  // no longer listed nor found; its open files refuse every request
 };
 
 struct NodeTable {
@@ -45,8 +67,17 @@ struct NodeTable {
 bool AddNode(NodeTable& table, std::string_view port, std::string_view manufacturer,
              std::string_view product, Bootloader* bootloader);
 
-// Still plugged in: a node whose bootloader was pulled out is gone.
+// Still there: not gone, and its bootloader not pulled out.
 bool Present(const Node& node);
+
+// One node per fault in a comma-separated list of fault names, each with the
+// given strings, at the ports 9-5, 9-6 and on; false when a name is unknown
+// or the table is full.
+bool AddFaultyNodes(NodeTable& table, std::string_view manufacturer, std::string_view product,
+                    std::string_view faults);
+
+// What the node's open does to it.
+void Opened(Node& node);
 
 dev_t DeviceNumber(int node);
 
@@ -54,7 +85,7 @@ dev_t DeviceNumber(int node);
 std::string_view NodeName(const Node& node);
 
 // The present node with this path, device number or hidraw syspath (its own
-// or the class folder's link); -1 for none.
+// or the class folder's link); -1 for none or a gone one.
 int NodeOfDevnode(const NodeTable& table, const char* path);
 int NodeOfDeviceNumber(const NodeTable& table, dev_t number);
 int NodeOfSyspath(const NodeTable& table, const char* path);

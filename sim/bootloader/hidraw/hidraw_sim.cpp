@@ -7,10 +7,12 @@
 //   SORBEL_SIM_FLASH_OUT, SORBEL_SIM_LOG, SORBEL_SIM_ABSENT=1 as for
 //   hex-upload-sim; SORBEL_SIM_DENY=1 (opening a node fails with EACCES);
 //   SORBEL_SIM_EXTRA=<product> (a device with the same ids and this product
-//   string, at 9-3, listed before the bootloaders); SORBEL_SIM_DEVICES,
-//   SORBEL_SIM_LOCKED (at 9-4), SORBEL_SIM_REPORT_DELAY and each
-//   bootloader's own settings as for hex-upload-sim. Bootloader k sits at
-//   9-1.k.
+//   string, at 9-3, listed before the bootloaders); SORBEL_SIM_FAULTS=
+//   <fault>,... (a node that looks like the bootloader for each of silent,
+//   vanishing and not-hidraw, at 9-5 and on, listed after the extra device
+//   and before the bootloaders); SORBEL_SIM_DEVICES, SORBEL_SIM_LOCKED (at
+//   9-4), SORBEL_SIM_REPORT_DELAY and each bootloader's own settings as for
+//   hex-upload-sim. Bootloader k sits at 9-1.k.
 // The program's threads may write several devices at once: the tables are
 // guarded by one lock, each model by its own, and a report's delay holds
 // neither.
@@ -148,6 +150,14 @@ int DeviceIoctl(int node, unsigned long request, void* argument) {
   return result;
 }
 
+// The node of a file that answers as hidraw; a node that is not hidraw leaves
+// its requests to the real file it opened.
+int HidrawNodeOf(int fd) {
+  int node = NodeOfFile(fd);
+  if (node < 0 || simulation.table.nodes[node].fault == Fault::kNotHidraw) return -1;
+  return node;
+}
+
 void Start() {
   Simulation& s = simulation;
   s.environment = ReadSimEnvironment(kProgram);
@@ -160,6 +170,10 @@ void Start() {
     } else {
       AddNode(s.table, "9-3", manufacturer, extra, nullptr);
     }
+  }
+  if (const char* faults = TextSetting("SORBEL_SIM_FAULTS")) {
+    if (!AddFaultyNodes(s.table, manufacturer, hex_upload::kProduct, faults))
+      std::fprintf(stderr, "%s: ignoring part of SORBEL_SIM_FAULTS=%s\n", kProgram, faults);
   }
   for (int k = 1; k <= s.environment.bootloaders; ++k) {
     Board& board = s.boards[k - 1];
@@ -238,6 +252,7 @@ int OpenNode(int node) {
   int fd = REAL(open)("/dev/null", O_RDWR | O_CLOEXEC);
   if (fd < 0) return -1;
   *slot = OpenFile{fd, node};
+  Opened(simulation.table.nodes[node]);
   return fd;
 }
 
@@ -281,7 +296,7 @@ SORBEL_EXPORT int close(int fd) {
 }
 
 SORBEL_EXPORT int fstat(int fd, struct stat* status) __THROW {
-  int node = NodeOfFile(fd);
+  int node = HidrawNodeOf(fd);
   if (node < 0) return REAL(fstat)(fd, status);
   *status = {};
   status->st_mode = S_IFCHR | 0660;
@@ -295,7 +310,7 @@ SORBEL_EXPORT int ioctl(int fd, unsigned long request, ...) __THROW {
   va_start(arguments, request);
   void* argument = va_arg(arguments, void*);
   va_end(arguments);
-  int node = NodeOfFile(fd);
+  int node = HidrawNodeOf(fd);
   if (node < 0) return REAL(ioctl)(fd, request, argument);
   return DeviceIoctl(node, request, argument);
 }

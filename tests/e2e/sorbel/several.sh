@@ -53,7 +53,7 @@ expect_equal "open failures at the locked board" 10 \
 setup
 run "$(win_path "$name.hex")"
 expect_equal "note" \
-  "Note: 2 Sorbel devices are attached; writing the one at 0000 (see them with --list, choose one with -d PLACE)" \
+  "Note: 2 Sorbel devices are attached; writing the one at 0000 (--list lists them, -d PLACE picks one)" \
   "${OUT%%$'\n'*}"
 
 # --all: board 2 fails a block and resumes, board 3 (a bootloader again) is

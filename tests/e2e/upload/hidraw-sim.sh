@@ -32,6 +32,7 @@ erased() { head -c "$1" /dev/zero | tr '\0' '\377'; }
 { erased 261; cat "$work/image.bin"; erased $((32768 - 261 - 3000)); } > "$work/written.bin"
 erased 32768 > "$work/erased.bin"
 
+faults=silent,vanishing,not-hidraw
 # name | settings | arguments | exit code | a line of the output | how often | flash |
 # the same output and report log as hex-upload-sim | the library's complaint, if any
 cases=(
@@ -44,6 +45,10 @@ cases=(
   "absent|SORBEL_SIM_ABSENT=1 SORBEL_SIM_EXTRA=Sorbel2||1|Error opening Sorbel device: The specified device was not found|10|erased|no"
   "access denied|SORBEL_SIM_DENY=1||1|Error opening Sorbel device: Access to device denied|10|erased|no"
   "wait, access denied|SORBEL_SIM_DENY=1|-w|1|Error opening Sorbel device: Access to device denied|10|erased|no"
+  # Nodes listed as the bootloader that fail once open are passed over.
+  "faults|SORBEL_SIM_FAULTS=$faults||0|The firmware is written successfully after 0 retries.|1|written|yes"
+  "wait, faults|SORBEL_SIM_FAULTS=$faults|-w|0|The firmware is written successfully after 0 retries.|1|written|yes"
+  "faults alone|SORBEL_SIM_ABSENT=1 SORBEL_SIM_FAULTS=$faults||1|Error opening Sorbel device: The specified device was not found|10|erased|no"
 )
 
 for row in "${cases[@]}"; do

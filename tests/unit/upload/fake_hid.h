@@ -28,6 +28,10 @@ struct Device {
   bool manufacturer_fails = false;
   bool product_fails = false;
   bool closing_report_fails = false;
+  // Set, feature reports of another length are refused, as Windows' HID class
+  // does, and the device gets each cut to its id's size, as the class does.
+  size_t strict_length = 0;
+  size_t longest_feature_report = 0;  // as the system tells it
   std::vector<uint8_t> input_report;  // what a read gives
   sorbel_sim::Bootloader* bootloader = nullptr;
 };
@@ -38,7 +42,8 @@ class Hid final : public hex_upload::HidPlatform {
   int hidden_searches = 0;          // the next searches list no device at all
   std::vector<std::string> events;  // "list", "open <path>", "close <path>", "sleep <ms>"
   int list_count = 0;
-  std::vector<std::string> written;  // output reports, as hex
+  std::vector<std::string> written;     // output reports, as hex
+  std::vector<size_t> feature_lengths;  // of the feature reports sent
 
   bool BeginDeviceList() override {
     ++list_count;
@@ -98,8 +103,16 @@ class Hid final : public hex_upload::HidPlatform {
   bool SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override {
     Device& device = Of(handle);
     if (device.bootloader == nullptr) return false;
+    feature_lengths.push_back(report.size());
+    if (device.strict_length != 0) {
+      if (report.size() != device.strict_length) return false;
+      report = report.first(report[0] == 1 ? 7 : report.size());
+    }
     bool sent = sorbel_sim::SetFeature(*device.bootloader, report);
     return sent && !(report.size() == 7 && device.closing_report_fails);
+  }
+  size_t LongestFeatureReport(hex_upload::HidHandle handle) override {
+    return Of(handle).longest_feature_report;
   }
   bool Read(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override {
     const auto& input = Of(handle).input_report;

@@ -231,6 +231,33 @@ TEST(Reports, FeatureReadKeepsTheLengthInputReadGivesTheCount) {
   EXPECT_EQ(1u, hid.written.size());
 }
 
+TEST(Reports, RefusedShortFeatureReportGoesOncePadded) {
+  struct Case {
+    size_t strict_length;         // 0: any length passes
+    size_t longest;               // as the system tells it; 0 unknown
+    std::vector<size_t> lengths;  // sent, in order
+  } const cases[] = {
+      {132, 132, {7, 132}},
+      {0, 132, {7}},
+      {132, 0, {7}},
+      {kMaxPaddedFeatureReport + 1, kMaxPaddedFeatureReport + 1, {7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.longest);
+    fake::Hid hid;
+    fake::LoggedBootloader bootloader;
+    hid.devices = {fake::SorbelDevice(bootloader.model.get())};
+    hid.devices[0].strict_length = c.strict_length;
+    hid.devices[0].longest_feature_report = c.longest;
+    std::array<uint8_t, 7> closing{1, 2, 3, 4, 5, 6, 7};
+    bool reached = c.lengths.back() == c.strict_length || c.strict_length == 0;
+    EXPECT_EQ(reached ? kUsbSuccess : kUsbCommunicationError,
+              SendReport(hid, &hid.devices[0], kFeatureReport, closing));
+    EXPECT_EQ(c.lengths, hid.feature_lengths);
+    EXPECT_EQ(reached, sorbel_sim::LeftBootloader(*bootloader.model));
+  }
+}
+
 TEST(UsbErrors, Texts) {
   EXPECT_STREQ("Access to device denied", UsbErrorText(1));
   EXPECT_STREQ("The specified device was not found", UsbErrorText(2));

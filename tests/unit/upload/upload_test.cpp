@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -177,6 +178,31 @@ TEST(CommandLine, FileProblemsEndBeforeAnyDeviceAccess) {
     EXPECT_EQ(c.output, run.out.text);
     EXPECT_EQ(0, run.hid.list_count);
   }
+}
+
+// A shell that opens files its own way gets the name as the arguments gave
+// it, and the core reports a failure with that name.
+TEST(CommandLine, TheShellOpensTheFileTheArgumentsName) {
+  static const char kFound[] = "\u043f\u0440\u043e\u0448\u0438\u0432\u043a\u0430.hex";
+  static const char kMissing[] = "\u043d\u0435\u0442-\U0001D11E.hex";
+  static std::string hex = HexFile(0, 300);
+  static std::vector<std::string> opened;
+  auto open_file = [](const char* path) -> std::FILE* {
+    opened.push_back(path);
+    if (opened.back() == kFound) return fmemopen(hex.data(), hex.size(), "r");
+    errno = ENOENT;
+    return nullptr;
+  };
+  Session found;
+  const char* const found_args[] = {"hex-upload", kFound};
+  EXPECT_EQ(0, RunHexUpload(2, found_args, found.hid, found.out, open_file));
+  EXPECT_EQ((std::vector<unsigned>{0, 128, 256}), found.bootloader.BlockAddresses());
+  Session missing;
+  const char* const missing_args[] = {"hex-upload", kMissing};
+  EXPECT_EQ(1, RunHexUpload(2, missing_args, missing.hid, missing.out, open_file));
+  EXPECT_EQ(std::string("error opening ") + kMissing + ": No such file or directory\n",
+            missing.out.text);
+  EXPECT_EQ((std::vector<std::string>{kFound, kMissing}), opened);
 }
 
 TEST(CommandLine, DashWWaitsForTheDeviceWithoutTouchingIt) {
@@ -369,6 +395,16 @@ TEST(Upload, ClosingReportCarriesTheLastBlocksAddressAndFirstBytes) {
   EXPECT_EQ("set 3 7 01 80 02 00 80 81 82", run.bootloader.log.back());
 }
 
+TEST(Upload, AMakersProductNameIsLookedForWhenGiven) {
+  Session run;
+  run.hid.devices[0].product = u"Widget";
+  TempFile file(HexFile(0, 16));
+  const char* argv[] = {"hex-upload", file.path.c_str()};
+  EXPECT_EQ(1, RunHexUpload(2, argv, run.hid, run.out));
+  EXPECT_EQ(0, RunHexUpload(2, argv, run.hid, run.out, OpenTextFile, "Widget"));
+  EXPECT_TRUE(sorbel_sim::LeftBootloader(*run.bootloader.model));
+}
+
 TEST(Upload, FailedClosingReportStillSucceeds) {
   Session run;
   run.hid.devices[0].closing_report_fails = true;
@@ -506,8 +542,8 @@ TEST(SeveralDevices, ChosenBoardWrittenOthersUntouched) {
       {{},
        0,
        "w--",
-       "Note: 3 Sorbel devices are attached; writing the one at 9-1.1 (see them with --list, "
-       "choose one with -d PLACE)"},
+       "Note: 3 Sorbel devices are attached; writing the one at 9-1.1 (--list lists them, "
+       "-d PLACE picks one)"},
       {{"-d", "9-1.2"}, 0, "-w-", "Page size   = 128 (0x80)"},
       {{"--device", "9-1.3", "-r"}, 0, "--w", "Page size   = 128 (0x80)"},
       {{"-w", "-d", "9-1.3"}, 0, "--w", "Page size   = 128 (0x80)"},

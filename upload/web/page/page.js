@@ -1,60 +1,21 @@
 // The page around hex-upload's WebAssembly build: file and device choice,
-// the console log, and the progress bar drawn from the progress line.
-'use strict';
-
-const kFilters = [{vendorId: 0x16c0, productId: 0x05df}];
+// the console log and the progress bar. The write itself is the flow that
+// <hex-upload-button> uses too, with a local file instead of a manifest.
+import {kFilters, DeviceName, LoadCore, SaveLog, WriteHex} from './hex-upload-button.js';
 
 const page = {
-  file: null,           // {name, bytes}
-  device: null,         // the HIDDevice chosen
-  program: null,        // the WebAssembly module once loaded
+  file: null,     // {name, bytes}
+  device: null,   // the HIDDevice chosen
+  program: null,  // the WebAssembly module once loaded
   running: false,
-  log: {lines: [''], column: 0},
-  progress: {start: 0, size: 0},
+  log: '',
 };
 
 const $ = (id) => document.getElementById(id);
 
-// The log shows what a console shows: a carriage return moves back to the
-// start of the line, and the text after it overwrites what was there.
-function WriteToLog(text) {
-  const log = page.log;
-  for (const c of text) {
-    const last = log.lines.length - 1;
-    if (c === '\n') {
-      log.lines.push('');
-      log.column = 0;
-    } else if (c === '\r') {
-      log.column = 0;
-    } else {
-      const line = log.lines[last];
-      log.lines[last] = line.slice(0, log.column) + c + line.slice(log.column + 1);
-      ++log.column;
-    }
-  }
-  $('log').textContent = log.lines.join('\n');
-  $('log').scrollTop = $('log').scrollHeight;
-  ShowProgress(text);
-}
-
-// "Uploading N (...) bytes starting at S (...)" sets the range, and each
-// "\r0xA ... 0xB" progress line moves the bar to B.
-function ShowProgress(text) {
-  const range = /^Uploading (\d+) \(0x[0-9a-f]+\) bytes starting at (-?\d+)/.exec(text);
-  if (range) {
-    page.progress = {size: Number(range[1]), start: Number(range[2])};
-    $('progress').max = Math.max(page.progress.size, 1);
-    $('progress').value = 0;
-    $('progress').hidden = false;
-    return;
-  }
-  const block = /^\r0x[0-9a-f]+ \.\.\. 0x([0-9a-f]+)$/.exec(text);
-  if (block) $('progress').value = parseInt(block[1], 16) - page.progress.start;
-}
-
 function ShowDevice() {
   $('device').textContent = page.device
-      ? `${page.device.productName || '(no product name)'} (USB ` +
+      ? `${DeviceName(page.device)} (USB ` +
         `${page.device.vendorId.toString(16).padStart(4, '0')}:` +
         `${page.device.productId.toString(16).padStart(4, '0')})`
       : 'No device chosen.';
@@ -64,6 +25,7 @@ function UpdateButtons() {
   const hid = 'hid' in navigator;
   $('choose').disabled = !hid || page.running;
   $('upload').disabled = !hid || page.running || !page.file || !page.program;
+  $('save').hidden = page.running || page.log === '';
 }
 
 function SetStatus(text, kind) {
@@ -90,6 +52,19 @@ async function TakeFile(file) {
   UpdateButtons();
 }
 
+function ShowLog(text) {
+  $('log').textContent = text;
+  $('log').scrollTop = $('log').scrollHeight;
+}
+
+function ShowProgress({done, total, left}) {
+  $('progress').hidden = false;
+  $('progress').max = Math.max(total, 1);
+  $('progress').value = done;
+  $('progress-text').textContent =
+      `${done} of ${total} bytes` + (left === null ? '' : `, about ${left} s left`);
+}
+
 async function Upload() {
   if (!page.device) {
     await ChooseDevice();
@@ -99,33 +74,20 @@ async function Upload() {
     }
   }
   page.running = true;
+  page.log = '';
   UpdateButtons();
-  page.log = {lines: [''], column: 0};
-  $('log').textContent = '';
+  ShowLog('');
   $('progress').hidden = true;
+  $('progress-text').textContent = '';
   SetStatus('Uploading…');
-  // The file goes into a fresh working directory under its own name, so the
-  // messages name it as the console program would.
-  const fs = page.program.FS;
-  if (fs.analyzePath('/upload').exists) {
-    for (const name of fs.readdir('/upload')) {
-      if (name !== '.' && name !== '..') fs.unlink('/upload/' + name);
-    }
-  } else {
-    fs.mkdir('/upload');
-  }
-  fs.chdir('/upload');
-  fs.writeFile(page.file.name, page.file.bytes);
-  let exit_code = 1;
-  try {
-    exit_code = await page.program.ccall('RunWebUpload', 'number', ['string'], [page.file.name],
-                                         {async: true});
-  } catch (error) {
-    WriteToLog(`\n${error}\n`);
-  }
-  SetStatus(exit_code === 0 ? 'Done (exit code 0).' : `Failed (exit code ${exit_code}).`,
-            exit_code === 0 ? 'ok' : 'failed');
-  document.body.dataset.exitCode = String(exit_code);
+  const result = await WriteHex(page.file.name, page.file.bytes, page.device,
+                                {log: ShowLog, progress: ShowProgress});
+  page.log = result.log;
+  const unplugged = result.unplugged ? 'The device was unplugged during the upload. ' : '';
+  SetStatus(unplugged + (result.exitCode === 0 ? 'Done (exit code 0).'
+                                               : `Failed (exit code ${result.exitCode}).`),
+            result.exitCode === 0 ? 'ok' : 'failed');
+  document.body.dataset.exitCode = String(result.exitCode);
   page.running = false;
   UpdateButtons();
 }
@@ -145,6 +107,7 @@ async function Start() {
   $('file').addEventListener('change', () => TakeFile($('file').files[0]));
   $('choose').addEventListener('click', ChooseDevice);
   $('upload').addEventListener('click', Upload);
+  $('save').addEventListener('click', () => SaveLog(page.log, 'hex-upload.log'));
   const drop = $('drop');
   drop.addEventListener('dragover', (event) => {
     event.preventDefault();
@@ -161,7 +124,7 @@ async function Start() {
   });
   UpdateButtons();
   try {
-    page.program = await CreateHexUpload({pageWrite: WriteToLog});
+    page.program = await LoadCore();
   } catch (error) {
     // Opened as a file, for instance: the browser will not load the .wasm then.
     SetStatus(`The program could not be loaded (${error}); serve the folder over http(s).`,
