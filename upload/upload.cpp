@@ -395,6 +395,18 @@ bool ParseOptions(int argc, const char* const* argv, Options& options) {
   return options.list || options.path != nullptr;
 }
 
+// The file read into a reset upload: -1 when there are data to write, else
+// the exit code.
+int Load(Upload& upload, const char* path, Output& out, OpenFileFn open_file) {
+  Reset(upload);
+  if (LoadHexImage(path, upload.image, upload.start_address, upload.end_address, out, open_file) !=
+      kHexRead)
+    return 1;
+  if (upload.start_address < upload.end_address) return -1;
+  out.Write("No data in input file, exiting.\n");
+  return 0;
+}
+
 }  // namespace
 
 void Reset(Upload& upload) {
@@ -449,6 +461,20 @@ int ListDevices(HidPlatform& hid, Output& out, const char* product) {
   return 1;
 }
 
+int UploadFile(HidPlatform& hid, Output& out, const char* path, OpenFileFn open_file,
+               const char* product, const char* place, bool wait) {
+  Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
+  if (int exit_code = Load(upload, path, out, open_file); exit_code >= 0) return exit_code;
+  if (wait) WaitForDevice(hid, out, product, place);
+  if (place == nullptr) NoteSeveral(hid, out, product);
+  DeviceRun run{.image = &upload.image,
+                .start_address = upload.start_address,
+                .end_address = upload.end_address,
+                .product = product,
+                .place = place};
+  return RunAttempts(run, hid, out) ? 0 : 1;
+}
+
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
                  OpenFileFn open_file, const char* product) {
   Options options;
@@ -462,26 +488,12 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
     return 1;
   }
   if (options.list) return ListDevices(hid, out, product);
-
-  Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
-  Reset(upload);
+  if (!options.all)
+    return UploadFile(hid, out, options.path, open_file, product, options.place, options.wait);
+  Upload upload;
+  if (int exit_code = Load(upload, options.path, out, open_file); exit_code >= 0) return exit_code;
   upload.product = product;
-  if (LoadHexImage(options.path, upload.image, upload.start_address, upload.end_address, out,
-                   open_file) != kHexRead)
-    return 1;
-  if (upload.start_address >= upload.end_address) {
-    out.Write("No data in input file, exiting.\n");
-    return 0;
-  }
-  if (options.all) return WriteAll(hid, out, upload);
-  if (options.wait) WaitForDevice(hid, out, product, options.place);
-  if (options.place == nullptr) NoteSeveral(hid, out, product);
-  DeviceRun run{.image = &upload.image,
-                .start_address = upload.start_address,
-                .end_address = upload.end_address,
-                .product = product,
-                .place = options.place};
-  return RunAttempts(run, hid, out) ? 0 : 1;
+  return WriteAll(hid, out, upload);
 }
 
 }  // namespace hex_upload

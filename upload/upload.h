@@ -61,6 +61,12 @@ int WaitForDevice(HidPlatform& hid, Output& out, const char* product = kProduct,
 // 0 when one of them is a Sorbel bootloader.
 int ListDevices(HidPlatform& hid, Output& out, const char* product = kProduct);
 
+// One file written into the first device found (only the one at the place,
+// when given; after waiting for it, with wait): the program without its
+// options. Returns the exit code.
+int UploadFile(HidPlatform& hid, Output& out, const char* path, OpenFileFn open_file = OpenTextFile,
+               const char* product = kProduct, const char* place = nullptr, bool wait = false);
+
 // The program: takes its arguments (UTF-8 where the system's names are
 // Unicode), opens the file they name with open_file, returns the exit code.
 // product: the product string the device must report; a maker's bootloader
