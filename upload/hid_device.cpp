@@ -57,21 +57,68 @@ bool SameString(const DeviceString& utf8, bool fits, const char* wanted) {
   return fits && std::strcmp(utf8.data(), wanted) == 0;
 }
 
-// The list's own ids and strings (where it has them) name the wanted device.
-bool ListedAsWanted(const HidListedDevice& listed, uint16_t vendor_id, const char* manufacturer,
-                    uint16_t product_id, const char* product) {
-  if (!listed.identity_known || listed.vendor_id != vendor_id || listed.product_id != product_id)
-    return false;
-  if (manufacturer == nullptr || product == nullptr) return true;
-  if (listed.manufacturer == nullptr || listed.product == nullptr) return false;
-  DeviceString utf8{};
-  auto matches = [&](const char16_t* text, const char* wanted) {
-    size_t units = 0;
-    while (units < kDeviceStringUnits && text[units] != 0) ++units;
-    bool fits = DeviceStringToUtf8(std::span(text, units), utf8);
-    return SameString(utf8, fits, wanted);
-  };
-  return matches(listed.manufacturer, manufacturer) && matches(listed.product, product);
+// A string as the list tells it, converted; false when it does not fit.
+bool ListedToUtf8(const char16_t* text, DeviceString& utf8) {
+  size_t units = 0;
+  while (units < kDeviceStringUnits && text[units] != 0) ++units;
+  return DeviceStringToUtf8(std::span(text, units), utf8);
+}
+
+struct Wanted {
+  uint16_t vendor_id;
+  const char* manufacturer;  // null: the ids decide
+  uint16_t product_id;
+  const char* product;
+};
+
+// An opened device's ids, then its strings as far as they decide.
+DeviceCheck CheckOpened(HidPlatform& hid, HidHandle device, const Wanted& wanted,
+                        DeviceString& product_text) {
+  uint16_t vendor = 0;
+  uint16_t product_number = 0;
+  if (!hid.GetAttributes(device, vendor, product_number) || vendor != wanted.vendor_id ||
+      product_number != wanted.product_id)
+    return DeviceCheck::kNotOurs;
+  if (wanted.manufacturer == nullptr || wanted.product == nullptr) return DeviceCheck::kReady;
+  DeviceString text{};
+  bool fits = false;
+  if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits))
+    return DeviceCheck::kStringsUnreadable;
+  if (!SameString(text, fits, wanted.manufacturer)) return DeviceCheck::kOtherManufacturer;
+  if (!QueryString(hid, &HidPlatform::GetProductString, device, product_text, fits))
+    return DeviceCheck::kStringsUnreadable;
+  return SameString(product_text, fits, wanted.product) ? DeviceCheck::kReady
+                                                        : DeviceCheck::kOtherProduct;
+}
+
+// One listed device: opened, and its ids and strings checked; it stays open
+// only when it is ready. A device that does not open is passed over unless
+// the list names it as one with the wanted ids: only there can a refusal be
+// told apart from the many devices that are simply not ours to open.
+DeviceCheck Inspect(HidPlatform& hid, const HidListedDevice& listed, const Wanted& wanted,
+                    HidHandle& device, DeviceString& product_text) {
+  bool listed_ours = listed.identity_known && listed.vendor_id == wanted.vendor_id &&
+                     listed.product_id == wanted.product_id;
+  HidOpenResult opened = hid.Open(listed.path, device);
+  if (opened != HidOpenResult::kOpened) {
+    bool ids_decide = wanted.manufacturer == nullptr || wanted.product == nullptr;
+    if (!listed_ours ||
+        (!ids_decide && (listed.manufacturer == nullptr || listed.product == nullptr)))
+      return DeviceCheck::kNotOurs;
+    DeviceString manufacturer_text{};
+    bool manufacturer_fits =
+        listed.manufacturer != nullptr && ListedToUtf8(listed.manufacturer, manufacturer_text);
+    bool product_fits = listed.product != nullptr && ListedToUtf8(listed.product, product_text);
+    if (!ids_decide && !SameString(manufacturer_text, manufacturer_fits, wanted.manufacturer))
+      return DeviceCheck::kOtherManufacturer;
+    if (!ids_decide && !SameString(product_text, product_fits, wanted.product))
+      return DeviceCheck::kOtherProduct;
+    return opened == HidOpenResult::kAccessDenied ? DeviceCheck::kNoAccess
+                                                  : DeviceCheck::kCannotOpen;
+  }
+  DeviceCheck check = CheckOpened(hid, device, wanted, product_text);
+  if (check != DeviceCheck::kReady) hid.Close(device);
+  return check;
 }
 
 }  // namespace
@@ -113,51 +160,35 @@ bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
 }
 
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
-                   const char* manufacturer, uint16_t product_id, const char* product) {
+                   const char* manufacturer, uint16_t product_id, const char* product,
+                   const char* place) {
   int result = kUsbDeviceNotFound;
   if (!hid.BeginDeviceList()) return result;
-  HidHandle device = nullptr;
-  bool device_open = false;
+  const Wanted wanted{vendor_id, manufacturer, product_id, product};
+  HidHandle device = nullptr;  // the caller's handle stays untouched but on success
   bool found = false;
   for (unsigned index = 0; !found; ++index) {
-    if (device_open) {
-      hid.Close(device);
-      device_open = false;
-    }
     HidListedDevice listed;
     if (!hid.ListDevice(index, listed)) break;
-    HidOpenResult opened = hid.Open(listed.path, device);
-    if (opened != HidOpenResult::kOpened) {
-      // Only where the list names the device can a refusal be told apart
-      // from the many devices that are simply not ours to open.
-      if (opened == HidOpenResult::kAccessDenied &&
-          ListedAsWanted(listed, vendor_id, manufacturer, product_id, product))
+    if (place != nullptr && std::strcmp(PlaceOf(listed), place) != 0) continue;
+    DeviceString product_text{};
+    switch (Inspect(hid, listed, wanted, device, product_text)) {
+      case DeviceCheck::kReady:
+        found = true;
+        break;
+      case DeviceCheck::kNoAccess:
         result = kUsbAccessDenied;
-      continue;
+        break;
+      case DeviceCheck::kStringsUnreadable:
+        result = kUsbCommunicationError;
+        break;
+      case DeviceCheck::kOtherManufacturer:
+      case DeviceCheck::kOtherProduct:
+        result = kUsbDeviceNotFound;
+        break;
+      default:
+        break;
     }
-    device_open = true;
-    uint16_t vendor = 0;
-    uint16_t product_number = 0;
-    if (!hid.GetAttributes(device, vendor, product_number) || vendor != vendor_id ||
-        product_number != product_id)
-      continue;
-    result = kUsbDeviceNotFound;
-    if (manufacturer == nullptr || product == nullptr) {
-      found = true;
-      break;
-    }
-    DeviceString text{};
-    bool fits = false;
-    if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits)) {
-      result = kUsbCommunicationError;
-      continue;
-    }
-    if (!SameString(text, fits, manufacturer)) continue;
-    if (!QueryString(hid, &HidPlatform::GetProductString, device, text, fits)) {
-      result = kUsbCommunicationError;
-      continue;
-    }
-    found = SameString(text, fits, product);
   }
   hid.EndDeviceList();
   if (!found) return result;
@@ -166,6 +197,29 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
 }
 
 void CloseBootDevice(HidPlatform& hid, HidHandle handle) { hid.Close(handle); }
+
+size_t SurveyDevices(HidPlatform& hid, uint16_t vendor_id, const char* manufacturer,
+                     uint16_t product_id, const char* product, std::span<SurveyedDevice> devices) {
+  size_t count = 0;
+  if (!hid.BeginDeviceList()) return count;
+  const Wanted wanted{vendor_id, manufacturer, product_id, product};
+  for (unsigned index = 0; count < devices.size(); ++index) {
+    HidListedDevice listed;
+    if (!hid.ListDevice(index, listed)) break;
+    SurveyedDevice& entry = devices[count];
+    entry.product[0] = 0;  // place and path are written below
+    HidHandle device = nullptr;
+    entry.check = Inspect(hid, listed, wanted, device, entry.product);
+    if (entry.check == DeviceCheck::kNotOurs) continue;
+    if (entry.check == DeviceCheck::kReady) hid.Close(device);
+    FormatText(entry.place.data(), entry.place.size(), "%s", PlaceOf(listed));
+    FormatText(entry.path.data(), entry.path.size(), "%s",
+               listed.path != nullptr ? listed.path : "");
+    ++count;
+  }
+  hid.EndDeviceList();
+  return count;
+}
 
 namespace {
 

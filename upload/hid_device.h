@@ -42,12 +42,51 @@ bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8);
 std::u16string Utf8ToUtf16(std::string_view text);
 
 // Opens the first device with both ids and, when given (non-null), both
-// strings. Returns kUsbSuccess with the handle set, kUsbDeviceNotFound, or
+// strings; with a place, only the device listed at that place is looked at.
+// Returns kUsbSuccess with the handle set, kUsbDeviceNotFound, or
 // kUsbCommunicationError when the last device with matching ids failed a
 // string query; kUsbAccessDenied when that device's listed ids and strings
 // matched but the system refused to open it.
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
-                   const char* manufacturer, uint16_t product_id, const char* product);
+                   const char* manufacturer, uint16_t product_id, const char* product,
+                   const char* place = nullptr);
+
+// A listed device's place; empty where the system does not tell.
+inline const char* PlaceOf(const HidListedDevice& listed) {
+  return listed.place != nullptr ? listed.place : "";
+}
+
+// What a look at one device with both ids found.
+enum class DeviceCheck {
+  kReady,              // both strings match and it opens
+  kOtherManufacturer,  // another device with the same ids
+  kOtherProduct,
+  kStringsUnreadable,  // opened, but a string query failed
+  kNoAccess,           // listed with the wanted strings, but the system refused it
+  kCannotOpen,         // listed with the wanted strings, but it does not open
+  kNotOurs,            // other ids, or nothing tells
+};
+
+struct SurveyedDevice {
+  std::array<char, 64> place;  // cut to fit
+  std::array<char, 256> path;
+  DeviceString product;  // empty when it could not be read
+  DeviceCheck check;
+};
+
+// A bootloader of ours, whether or not this user may open it.
+inline bool IsWanted(DeviceCheck check) {
+  return check == DeviceCheck::kReady || check == DeviceCheck::kNoAccess ||
+         check == DeviceCheck::kCannotOpen;
+}
+
+inline constexpr size_t kMaxSurveyed = 32;
+
+// Every listed device with both ids, in list order (at most kMaxSurveyed),
+// each opened only to read its ids and strings and closed again. Returns the
+// count filled in.
+size_t SurveyDevices(HidPlatform& hid, uint16_t vendor_id, const char* manufacturer,
+                     uint16_t product_id, const char* product, std::span<SurveyedDevice> devices);
 void CloseBootDevice(HidPlatform& hid, HidHandle handle);
 
 // Feature reports are padded to at most this length when the system refuses

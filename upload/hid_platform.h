@@ -13,6 +13,9 @@ using HidHandle = void*;
 // One entry of the list of present HID device interfaces.
 struct HidListedDevice {
   const char* path = nullptr;  // valid until the next list call
+  // The USB port the device is plugged into, the same each time the device
+  // is plugged into that port; null where the system does not tell.
+  const char* place = nullptr;
   // Where the list itself tells the ids and strings (Linux), they are here;
   // otherwise only opening the device tells them.
   bool identity_known = false;
@@ -54,8 +57,19 @@ class HidPlatform {
   virtual bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) = 0;
   virtual bool Write(HidHandle handle, std::span<const uint8_t> report) = 0;
 
-  // Suspends the program for the given time; the program's only wait.
+  // Suspends the calling thread for the given time.
   virtual void SleepMs(unsigned milliseconds) = 0;
+
+  // Runs work(context, i) for each i below count, each on a thread of its
+  // own, and returns when all have ended. Between the threads, the list and
+  // Open and Close run under Lock; reports go to different devices at once.
+  // Where there are no threads, one after the other.
+  using Work = void (*)(void* context, unsigned index);
+  virtual void RunTogether(unsigned count, Work work, void* context) {
+    for (unsigned i = 0; i < count; ++i) work(context, i);
+  }
+  virtual void Lock() {}
+  virtual void Unlock() {}
 
  protected:
   ~HidPlatform() = default;

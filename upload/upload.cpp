@@ -1,5 +1,6 @@
 #include "upload/upload.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -12,14 +13,52 @@ constexpr uint8_t kInfoReportId = 1;
 constexpr uint8_t kDataReportId = 2;
 constexpr uint8_t kClosingReportId = 1;
 
-int OpenDevice(Upload& upload, HidPlatform& hid, Output& out, HidHandle& device) {
+// One device's run of attempts: its own resume point and flags, the image
+// shared with every other device's run.
+struct DeviceRun {
+  const FirmwareImage* image;
+  int32_t start_address;
+  int32_t end_address;
+  bool device_seen = false;
+  bool info_shown = false;
+  const char* product = kProduct;  // the product string the device must report
+  const char* place = nullptr;     // only the device at this place; null: the first found
+  // Writing several at once: one line at each tenth of the range instead of
+  // a line that every block overwrites.
+  bool tenths = false;
+  int32_t range_start = 0;
+  int32_t range_end = 0;
+  int tenths_shown = 0;
+};
+
+// The search and the close hold the platform's lock: the list and the
+// opening are shared by the threads of a run over several devices.
+struct Locked {
+  HidPlatform& hid;
+  explicit Locked(HidPlatform& platform) : hid(platform) { hid.Lock(); }
+  ~Locked() { hid.Unlock(); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+};
+
+int Search(HidPlatform& hid, HidHandle& device, const char* product, const char* place) {
+  Locked locked(hid);
+  return OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, product, place);
+}
+
+void Close(HidPlatform& hid, HidHandle device) {
+  Locked locked(hid);
+  CloseBootDevice(hid, device);
+}
+
+int OpenDevice(DeviceRun& run, HidPlatform& hid, Output& out, HidHandle& device) {
   for (int opens = 1;; ++opens) {
-    int result = OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, upload.product);
+    int result = Search(hid, device, run.product, run.place);
     if (result == kUsbSuccess) return result;
     Print(out, "Error opening Sorbel device: %s\n", UsbErrorText(result));
     // Without a device seen yet the attempts follow each other at once;
     // once seen, it gets one more chance, as it may be re-enumerating.
-    if (!upload.device_seen || opens == 2) return result;
+    if (!run.device_seen || opens == 2) return result;
     hid.SleepMs(kReopenPauseMs);
   }
 }
@@ -32,29 +71,46 @@ void FillBlock(const FirmwareImage& image, int32_t address, std::span<uint8_t> b
   }
 }
 
-int SendBlocks(Upload& upload, int32_t end, HidPlatform& hid, Output& out, HidHandle device,
+void ShowTenths(DeviceRun& run, Output& out) {
+  // Within the image and its last page: no product here leaves 32 bits.
+  int32_t range = run.range_end - run.range_start;
+  if (range <= 0) return;
+  int tenth = (run.start_address - run.range_start) * kProgressSteps / range;
+  if (tenth <= run.tenths_shown) return;
+  run.tenths_shown = tenth;
+  Print(out, "%3d%% written, up to 0x%05x\n", tenth * 100 / kProgressSteps,
+        static_cast<unsigned>(run.start_address));
+}
+
+int SendBlocks(DeviceRun& run, int32_t end, HidPlatform& hid, Output& out, HidHandle device,
                std::array<uint8_t, kDataReportSize>& buffer) {
-  while (upload.start_address < end) {
-    auto address = static_cast<uint32_t>(upload.start_address);
+  while (run.start_address < end) {
+    auto address = static_cast<uint32_t>(run.start_address);
     buffer[0] = kDataReportId;
     buffer[1] = static_cast<uint8_t>(address);
     buffer[2] = static_cast<uint8_t>(address >> 8);
     buffer[3] = static_cast<uint8_t>(address >> 16);
-    FillBlock(upload.image, upload.start_address, std::span(buffer).subspan(4));
-    Print(out, "\r0x%05x ... 0x%05x", static_cast<unsigned>(address),
-          static_cast<unsigned>(address + kBlockSize));
+    FillBlock(*run.image, run.start_address, std::span(buffer).subspan(4));
+    if (!run.tenths)
+      Print(out, "\r0x%05x ... 0x%05x", static_cast<unsigned>(address),
+            static_cast<unsigned>(address + kBlockSize));
     int result = SendReport(hid, device, kFeatureReport, buffer);
     if (result != kUsbSuccess) {
-      Print(out, " Error uploading data block: %s\n", UsbErrorText(result));
+      if (run.tenths)
+        Print(out, "Error uploading data block 0x%05x: %s\n", static_cast<unsigned>(address),
+              UsbErrorText(result));
+      else
+        Print(out, " Error uploading data block: %s\n", UsbErrorText(result));
       return result;
     }
-    upload.start_address += kBlockSize;
+    run.start_address += kBlockSize;
+    if (run.tenths) ShowTenths(run, out);
   }
   return kUsbSuccess;
 }
 
 // Everything after the open; the caller closes the device.
-int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
+int UploadTo(DeviceRun& run, HidPlatform& hid, Output& out, HidHandle device) {
   std::array<uint8_t, kDataReportSize> buffer{};
   size_t length = buffer.size();
   int result = ReceiveReport(hid, device, kFeatureReport, kInfoReportId, buffer, length);
@@ -73,7 +129,7 @@ int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
   // Compared in 64 bits: a flash size near the bottom of the int range must
   // not wrap round to a large remainder.
   int64_t remaining = int64_t{flash_size} - kBootloaderReserve;
-  if (!upload.info_shown) {
+  if (!run.info_shown) {
     Print(out, "Page size   = %d (0x%x)\n", page_size, static_cast<unsigned>(page_size));
     Print(out, "Device size = %d (0x%x); %d bytes remaining\n", flash_size,
           static_cast<unsigned>(flash_size),
@@ -81,8 +137,8 @@ int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
   }
   // The file's own end, not one an earlier attempt rounded: a device that
   // answers another page size now must not be held to the old pages.
-  if (upload.end_address > remaining) {
-    Print(out, "Data (%d bytes) exceeds remaining flash size!\n", upload.end_address);
+  if (run.end_address > remaining) {
+    Print(out, "Data (%d bytes) exceeds remaining flash size!\n", run.end_address);
     return kUploadRuledOut;
   }
   if (page_size >= kBlockSize && (page_size & (page_size - 1)) != 0) {
@@ -91,23 +147,24 @@ int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
     return kUploadRuledOut;
   }
   int32_t mask = page_size >= kBlockSize ? page_size - 1 : kBlockSize - 1;
-  int32_t end = (upload.end_address + mask) & ~mask;
+  int32_t end = (run.end_address + mask) & ~mask;
   // Rounded up to a page, the data may reach into the bootloader's own area.
   if (end > remaining) {
     Print(out, "Data (%d bytes) exceeds remaining flash size!\n", end);
     return kUploadRuledOut;
   }
-  upload.start_address &= ~mask;
-  if (!upload.info_shown) {
-    int32_t size = end - upload.start_address;
+  run.start_address &= ~mask;
+  if (!run.info_shown) {
+    int32_t size = end - run.start_address;
     Print(out, "Uploading %d (0x%x) bytes starting at %d (0x%x)\n", size,
-          static_cast<unsigned>(size), upload.start_address,
-          static_cast<unsigned>(upload.start_address));
-    upload.info_shown = true;
+          static_cast<unsigned>(size), run.start_address, static_cast<unsigned>(run.start_address));
+    run.info_shown = true;
+    run.range_start = run.start_address;
+    run.range_end = end;
   }
-  result = SendBlocks(upload, end, hid, out, device, buffer);
+  result = SendBlocks(run, end, hid, out, device, buffer);
   if (result != kUsbSuccess) return result;
-  out.Write("\n");
+  if (!run.tenths) out.Write("\n");
   // The closing report's bytes 1..6 are what the last block left in the
   // buffer; the device only looks at the id. Its fate does not matter.
   buffer[0] = kClosingReportId;
@@ -115,11 +172,165 @@ int UploadTo(Upload& upload, HidPlatform& hid, Output& out, HidHandle device) {
   return kUsbSuccess;
 }
 
-int SearchDevice(HidPlatform& hid, const char* product) {
+int Attempt(DeviceRun& run, HidPlatform& hid, Output& out) {
   HidHandle device = nullptr;
-  int result = OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, product);
-  if (result == kUsbSuccess) CloseBootDevice(hid, device);
+  int result = OpenDevice(run, hid, out, device);
+  if (result != kUsbSuccess) return result;
+  run.device_seen = true;
+  result = UploadTo(run, hid, out, device);
+  Close(hid, device);
   return result;
+}
+
+// Up to kMaxAttempts; true when one succeeded and said so.
+bool RunAttempts(DeviceRun& run, HidPlatform& hid, Output& out) {
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    if (Attempt(run, hid, out) == kUsbSuccess) {
+      Print(out, "The firmware is written successfully after %i retries.\n", attempt);
+      return true;
+    }
+  }
+  return false;
+}
+
+int SearchDevice(HidPlatform& hid, const char* product, const char* place) {
+  HidHandle device = nullptr;
+  int result = Search(hid, device, product, place);
+  if (result == kUsbSuccess) Close(hid, device);
+  return result;
+}
+
+size_t Survey(HidPlatform& hid, const char* product, std::span<SurveyedDevice> devices) {
+  Locked locked(hid);
+  return SurveyDevices(hid, kVendorId, kManufacturer, kProductId, product, devices);
+}
+
+// What --list says of each DeviceCheck, in its order.
+constexpr const char* kCheckTexts[] = {
+    "ready",
+    "other manufacturer",
+    "other product",
+    "strings unreadable",
+#ifdef __linux__
+    "no access: the udev rule 70-sorbel-bootloader.rules is missing (see the README)",
+#else
+    "no access",
+#endif
+    "cannot be opened",
+};
+
+// With several bootloaders attached, says which one the run writes.
+void NoteSeveral(HidPlatform& hid, Output& out, const char* product) {
+  std::array<SurveyedDevice, kMaxSurveyed> devices;
+  size_t count = Survey(hid, product, devices);
+  int wanted = 0;
+  const SurveyedDevice* first_ready = nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    wanted += IsWanted(devices[i].check);
+    if (first_ready == nullptr && devices[i].check == DeviceCheck::kReady)
+      first_ready = &devices[i];
+  }
+  if (wanted < 2 || first_ready == nullptr) return;
+  Print(out,
+        "Note: %d Sorbel devices are attached; writing the one at %s "
+        "(--list lists them, -d PLACE picks one)\n",
+        wanted, first_ready->place.data());
+}
+
+// Lines of one device's run, each given its place in front and written
+// whole, so that the threads' lines do not mix.
+class PlaceOutput final : public Output {
+ public:
+  PlaceOutput(HidPlatform& hid, Output& out, const char* place)
+      : hid_(hid), out_(out), place_(place) {}
+
+  void Write(std::string_view text) override {
+    for (char c : text) {
+      if (c != '\n') {
+        if (length_ < line_.size() - 1) line_[length_++] = c;
+        continue;
+      }
+      line_[length_] = 0;
+      last_line_ = line_;
+      {
+        Locked locked(hid_);
+        Print(out_, "%s: %s\n", place_, line_.data());
+      }
+      length_ = 0;
+    }
+  }
+  const char* LastLine() const { return last_line_.data(); }
+
+ private:
+  HidPlatform& hid_;
+  Output& out_;
+  const char* place_;
+  std::array<char, 256> line_{};
+  size_t length_ = 0;
+  std::array<char, 256> last_line_{};
+};
+
+struct AllRun {
+  HidPlatform* hid;
+  Output* out;
+  const FirmwareImage* image;
+  int32_t start_address;
+  int32_t end_address;
+  const char* product;
+  std::span<const SurveyedDevice> devices;
+  std::array<bool, kMaxSurveyed> written;
+  std::array<std::array<char, 256>, kMaxSurveyed> last_error;
+};
+
+void WriteOne(void* context, unsigned index) {
+  auto& all = *static_cast<AllRun*>(context);
+  const char* place = all.devices[index].place.data();
+  DeviceRun run{.image = all.image,
+                .start_address = all.start_address,
+                .end_address = all.end_address,
+                .product = all.product,
+                .place = place,
+                .tenths = true};
+  PlaceOutput out(*all.hid, *all.out, place);
+  all.written[index] = RunAttempts(run, *all.hid, out);
+  std::copy_n(out.LastLine(), all.last_error[index].size(), all.last_error[index].begin());
+}
+
+// Every attached bootloader at once, one thread each, all from one image.
+int WriteAll(HidPlatform& hid, Output& out, const Upload& upload) {
+  std::array<SurveyedDevice, kMaxSurveyed> devices;
+  size_t surveyed = Survey(hid, upload.product, devices);
+  size_t count = 0;
+  for (size_t i = 0; i < surveyed; ++i) {
+    if (!IsWanted(devices[i].check)) continue;
+    // A place is a device; one listed twice is written once.
+    bool taken = false;
+    for (size_t j = 0; j < count; ++j)
+      taken = taken || std::strcmp(devices[j].place.data(), devices[i].place.data()) == 0;
+    if (!taken) devices[count++] = devices[i];
+  }
+  if (count == 0) {
+    out.Write("No Sorbel device is attached.\n");
+    return 1;
+  }
+  Print(out, "Writing %d Sorbel devices at once\n", static_cast<int>(count));
+  AllRun all{&hid,
+             &out,
+             &upload.image,
+             upload.start_address,
+             upload.end_address,
+             upload.product,
+             std::span<const SurveyedDevice>(devices.data(), count),
+             {},
+             {}};
+  hid.RunTogether(static_cast<unsigned>(count), WriteOne, &all);
+  int written = 0;
+  for (size_t i = 0; i < count; ++i) written += all.written[i];
+  Print(out, "Summary: %d of %d written\n", written, static_cast<int>(count));
+  for (size_t i = 0; i < count; ++i)
+    Print(out, "%s: %s\n", devices[i].place.data(),
+          all.written[i] ? "written" : all.last_error[i].data());
+  return written == static_cast<int>(count) ? 0 : 1;
 }
 
 void PrintUsage(Output& out, int argc, const char* const* argv) {
@@ -127,15 +338,74 @@ void PrintUsage(Output& out, int argc, const char* const* argv) {
   Print(out, "usage: %s [-r] <intel-hexfile>\n", program);
 }
 
-constexpr char kHelp[] =
-    "Options (before the file name, in any order):\n"
-    "  -r          accepted for compatibility; it has no effect\n"
-    "  -w          wait until the Sorbel device is present, then upload\n"
-    "  -h, --help  print this help (first argument only)\n"
+// Short: every byte counts in the Windows program.
+constexpr const char* kHelp =
+    "Options (before the file name, any order):\n"
+    "  -r          no effect\n"
+    "  -w          wait for the Sorbel device\n"
+    "  -d PLACE    only the device at USB port PLACE (--device)\n"
+    "  --all       all attached Sorbel devices at once\n"
+    "  --list      list place, path, product, state (tab-separated)\n"
+    "  --          the file name follows\n"
+    "  -h, --help  this text\n"
     "Exit codes:\n"
-    "  0  the firmware was written, or the file held no data\n"
-    "  1  usage, a file that cannot be read or has data outside the image,\n"
-    "     or 10 failed attempts\n";
+    "  0  written (every device with --all), no data, --list found one\n"
+    "  1  usage, a bad file, 10 failed attempts (any device), no device\n";
+
+struct Options {
+  bool help = false;
+  bool wait = false;
+  bool all = false;
+  bool list = false;
+  const char* place = nullptr;
+  const char* path = nullptr;
+};
+
+bool Is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
+
+// Options come before the file name, in any order; false for a bad one.
+bool ParseOptions(int argc, const char* const* argv, Options& options) {
+  int next = 1;
+  for (; next < argc; ++next) {
+    const char* argument = argv[next];
+    if (Is(argument, "-h") || Is(argument, "--help")) {
+      options.help = true;
+      return true;
+    }
+    if (Is(argument, "-w")) {
+      options.wait = true;
+    } else if (Is(argument, "--all")) {
+      options.all = true;
+    } else if (Is(argument, "--list")) {
+      options.list = true;
+    } else if (Is(argument, "-d") || Is(argument, "--device")) {
+      if (++next == argc || argv[next][0] == 0) return false;
+      options.place = argv[next];
+    } else if (Is(argument, "--")) {
+      ++next;
+      break;
+    } else if (argument[0] == '-' && argument[1] != 0 && !Is(argument, "-r")) {
+      return false;  // unknown option
+    } else if (!Is(argument, "-r")) {
+      break;
+    }
+  }
+  if (options.all && (options.place != nullptr || options.wait)) return false;
+  if (next < argc) options.path = argv[next];
+  return options.list || options.path != nullptr;
+}
+
+// The file read into a reset upload: -1 when there are data to write, else
+// the exit code.
+int Load(Upload& upload, const char* path, Output& out, OpenFileFn open_file) {
+  Reset(upload);
+  if (LoadHexImage(path, upload.image, upload.start_address, upload.end_address, out, open_file) !=
+      kHexRead)
+    return 1;
+  if (upload.start_address < upload.end_address) return -1;
+  out.Write("No data in input file, exiting.\n");
+  return 0;
+}
 
 }  // namespace
 
@@ -148,73 +418,82 @@ void Reset(Upload& upload) {
 }
 
 int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
-  HidHandle device = nullptr;
-  int result = OpenDevice(upload, hid, out, device);
-  if (result != kUsbSuccess) return result;
-  upload.device_seen = true;
-  result = UploadTo(upload, hid, out, device);
-  CloseBootDevice(hid, device);
+  DeviceRun run{.image = &upload.image,
+                .start_address = upload.start_address,
+                .end_address = upload.end_address,
+                .device_seen = upload.device_seen,
+                .info_shown = upload.info_shown,
+                .product = upload.product};
+  int result = Attempt(run, hid, out);
+  upload.start_address = run.start_address;
+  upload.device_seen = run.device_seen;
+  upload.info_shown = run.info_shown;
   return result;
 }
 
-int WaitForDevice(HidPlatform& hid, Output& out, const char* product) {
-  int result = SearchDevice(hid, product);
+int WaitForDevice(HidPlatform& hid, Output& out, const char* product, const char* place) {
+  int result = SearchDevice(hid, product, place);
   if (result != kUsbDeviceNotFound) return result;
   out.Write("Waiting for the Sorbel device (press Ctrl+C to stop) ...");
   // Any other answer than "not found" (access denied, say) ends the wait too,
   // so that the attempts report it instead of waiting in silence.
   while (result == kUsbDeviceNotFound) {
     hid.SleepMs(kWaitPollMs);
-    result = SearchDevice(hid, product);
+    result = SearchDevice(hid, product, place);
   }
   out.Write("\n");
   return result;
 }
 
+int ListDevices(HidPlatform& hid, Output& out, const char* product) {
+  std::array<SurveyedDevice, kMaxSurveyed> devices;
+  size_t count = Survey(hid, product, devices);
+  bool any = false;
+  for (size_t i = 0; i < count; ++i) {
+    const SurveyedDevice& device = devices[i];
+    Print(out, "%s\t%s\t%s\t%s\n", device.place[0] != 0 ? device.place.data() : "-",
+          device.path.data(), device.product[0] != 0 ? device.product.data() : "-",
+          kCheckTexts[static_cast<int>(device.check)]);
+    any = any || IsWanted(device.check);
+  }
+  if (any) return 0;
+  out.Write("No Sorbel device is attached.\n");
+  return 1;
+}
+
+int UploadFile(HidPlatform& hid, Output& out, const char* path, OpenFileFn open_file,
+               const char* product, const char* place, bool wait) {
+  Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
+  if (int exit_code = Load(upload, path, out, open_file); exit_code >= 0) return exit_code;
+  if (wait) WaitForDevice(hid, out, product, place);
+  if (place == nullptr) NoteSeveral(hid, out, product);
+  DeviceRun run{.image = &upload.image,
+                .start_address = upload.start_address,
+                .end_address = upload.end_address,
+                .product = product,
+                .place = place};
+  return RunAttempts(run, hid, out) ? 0 : 1;
+}
+
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
                  OpenFileFn open_file, const char* product) {
-  if (argc < 2) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
     PrintUsage(out, argc, argv);
     return 1;
   }
-  if (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0) {
+  if (options.help) {
     PrintUsage(out, argc, argv);
     out.Write(kHelp);
     return 1;
   }
-  // Options come before the file name, in any order.
-  bool wait = false;
-  int next = 1;
-  for (; next < argc; ++next) {
-    if (std::strcmp(argv[next], "-w") == 0)
-      wait = true;
-    else if (std::strcmp(argv[next], "-r") != 0)
-      break;
-  }
-  if (next == argc) {
-    PrintUsage(out, argc, argv);
-    return 1;
-  }
-  const char* path = argv[next];
-
-  Upload upload;  // 64 KiB on the stack: static storage would put its bytes in the .exe
-  Reset(upload);
+  if (options.list) return ListDevices(hid, out, product);
+  if (!options.all)
+    return UploadFile(hid, out, options.path, open_file, product, options.place, options.wait);
+  Upload upload;
+  if (int exit_code = Load(upload, options.path, out, open_file); exit_code >= 0) return exit_code;
   upload.product = product;
-  if (LoadHexImage(path, upload.image, upload.start_address, upload.end_address, out, open_file) !=
-      kHexRead)
-    return 1;
-  if (upload.start_address >= upload.end_address) {
-    out.Write("No data in input file, exiting.\n");
-    return 0;
-  }
-  if (wait) WaitForDevice(hid, out, product);
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    if (UploadAttempt(upload, hid, out) == kUsbSuccess) {
-      Print(out, "The firmware is written successfully after %i retries.\n", attempt);
-      return 0;
-    }
-  }
-  return 1;
+  return WriteAll(hid, out, upload);
 }
 
 }  // namespace hex_upload

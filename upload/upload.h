@@ -30,6 +30,7 @@ inline constexpr size_t kDataReportSize = 132;
 inline constexpr size_t kClosingReportSize = 7;
 inline constexpr size_t kMinInfoReportSize = 7;
 inline constexpr int kUploadRuledOut = -1;  // the device's answer rules the upload out
+inline constexpr int kProgressSteps = 10;   // progress lines per device when writing several
 
 // The run-wide state shared by the attempts.
 struct Upload {
@@ -48,10 +49,23 @@ void Reset(Upload& upload);
 // kUploadRuledOut.
 int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out);
 
-// Searches for the device every kWaitPollMs until the search gives anything
-// but "not found", opening nothing for longer than the search itself takes.
-// Returns the last search's result.
-int WaitForDevice(HidPlatform& hid, Output& out, const char* product = kProduct);
+// Searches for the device (only at the place, when one is given) every
+// kWaitPollMs until the search gives anything but "not found", opening
+// nothing for longer than the search itself takes. Returns the last search's
+// result.
+int WaitForDevice(HidPlatform& hid, Output& out, const char* product = kProduct,
+                  const char* place = nullptr);
+
+// One line per attached device with the bootloader's ids, columns separated
+// by tabs: place, path, product, what the checks found. Returns the exit code:
+// 0 when one of them is a Sorbel bootloader.
+int ListDevices(HidPlatform& hid, Output& out, const char* product = kProduct);
+
+// One file written into the first device found (only the one at the place,
+// when given; after waiting for it, with wait): the program without its
+// options. Returns the exit code.
+int UploadFile(HidPlatform& hid, Output& out, const char* path, OpenFileFn open_file = OpenTextFile,
+               const char* product = kProduct, const char* place = nullptr, bool wait = false);
 
 // The program: takes its arguments (UTF-8 where the system's names are
 // Unicode), opens the file they name with open_file, returns the exit code.

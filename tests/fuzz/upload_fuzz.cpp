@@ -81,7 +81,8 @@ class ScriptedHid final : public HidPlatform {
   bool BeginDeviceList() override {
     Check(open_now == 0, "a search began with a device still open");
     ++searches;
-    if (!after_pause_) {
+    // The first search is the look for further boards before the attempts.
+    if (!after_pause_ && searches > 1) {
       ++attempts;
       pauses_ = 0;
     }

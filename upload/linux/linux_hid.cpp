@@ -12,8 +12,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "upload/hid_device.h"
 
@@ -136,6 +139,13 @@ bool LinuxHid::ListDevice(unsigned index, HidListedDevice& device) {
   if (node == nullptr) return true;
   if (const char* devnode = udev_device_get_devnode(node)) devnode_ = devnode;
   device.path = devnode_.c_str();
+  // The USB device's name in sysfs is its port path: bus, then hub ports.
+  udev_device* port = udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device");
+  const char* port_path = port != nullptr ? udev_device_get_syspath(port) : nullptr;
+  if (port_path != nullptr) {
+    place_ = std::strrchr(port_path, '/') != nullptr ? std::strrchr(port_path, '/') + 1 : port_path;
+    device.place = place_.c_str();
+  }
   Identity identity;
   if (ReadIdentity(node, identity)) {
     device.identity_known = true;
@@ -214,6 +224,12 @@ bool LinuxHid::Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_r
 
 bool LinuxHid::Write(HidHandle handle, std::span<const uint8_t> report) {
   return ::write(AsFd(handle), report.data(), report.size()) >= 0;
+}
+
+void LinuxHid::RunTogether(unsigned count, Work work, void* context) {
+  std::vector<std::thread> threads;
+  for (unsigned i = 0; i < count; ++i) threads.emplace_back(work, context, i);
+  for (auto& thread : threads) thread.join();
 }
 
 void LinuxHid::SleepMs(unsigned milliseconds) {

@@ -3,6 +3,7 @@
 // from udev, and an opened node's requests as hidraw ioctls, read and write.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ class LinuxHid final : public HidPlatform {
   bool Write(HidHandle handle, std::span<const uint8_t> report) override;
 
   void SleepMs(unsigned milliseconds) override;
+  void RunTogether(unsigned count, Work work, void* context) override;
+  void Lock() override { lock_.lock(); }
+  void Unlock() override { lock_.unlock(); }
 
  private:
   udev* Context();
@@ -46,8 +50,10 @@ class LinuxHid final : public HidPlatform {
   std::vector<std::string> names_;  // hidraw0, hidraw1, ... of the current list
   // What the last listed device's entry points to.
   std::string devnode_;
+  std::string place_;
   std::u16string manufacturer_;
   std::u16string product_;
+  std::mutex lock_;
 };
 
 }  // namespace hex_upload

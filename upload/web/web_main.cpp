@@ -30,12 +30,11 @@ class PageOutput final : public hex_upload::Output {
 // Returns the program's exit code. product: the product string the device
 // must report (a maker's manifest may name its own).
 extern "C" EMSCRIPTEN_KEEPALIVE int RunWebUpload(const char* file_name, const char* product) {
-  // "-r" has no effect of its own; it keeps a file named like an option
-  // ("-h") a file name.
-  const char* const argv[] = {"hex-upload", "-r", file_name, nullptr};
+  // The program without its options: the page has no use for them, and a
+  // file named like one ("-h") stays a file name.
   hex_upload::WebHid hid(hex_upload::kManufacturer);
   PageOutput out;
-  return hex_upload::RunHexUpload(3, argv, hid, out, hex_upload::OpenTextFile, product);
+  return hex_upload::UploadFile(hid, out, file_name, hex_upload::OpenTextFile, product);
 }
 
 // The reader's verdict on a file before any device is asked for: 0 data to

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <cfgmgr32.h>
+
 extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
@@ -24,6 +26,38 @@ size_t FeatureReportLength(HANDLE device) {
   return known ? caps.FeatureReportByteLength : 0;
 }
 
+// The USB port of a device: the location path of the device above it (its
+// USB device, or the USB interface of a composite device, as Device Manager
+// shows it), which names the chain of ports from the host controller on.
+// Where the system tells none, the last part of the instance id of the device
+// above (or of the device itself, where there is none above), which for a
+// device without a serial number the system builds from its hub and port.
+void FindPlace(DEVINST device, char* place, ULONG size) {
+  DEVINST parent = 0;
+  ULONG length = size;
+  bool has_parent = CM_Get_Parent(&parent, device, 0) == CR_SUCCESS;
+  // A list of strings: the first is the full path.
+  if (has_parent && CM_Get_DevNode_Registry_PropertyA(parent, CM_DRP_LOCATION_PATHS, nullptr, place,
+                                                      &length, 0) == CR_SUCCESS)
+    return;
+  place[0] = 0;
+  if (CM_Get_Device_IDA(has_parent ? parent : device, place, size, 0) != CR_SUCCESS) return;
+  const char* last = std::strrchr(place, '\\');
+  if (last != nullptr) std::memmove(place, last + 1, std::strlen(last + 1) + 1);
+}
+
+struct ThreadStart {
+  HidPlatform::Work work;
+  void* context;
+  unsigned index;
+};
+
+DWORD WINAPI ThreadMain(void* parameter) {
+  auto* start = static_cast<ThreadStart*>(parameter);
+  start->work(start->context, start->index);
+  return 0;
+}
+
 bool SendFeature(HANDLE device, std::span<const uint8_t> report) {
   // The call does not write to the buffer; its declaration just lacks the const.
   return HidD_SetFeature(device, const_cast<uint8_t*>(report.data()),
@@ -32,7 +66,10 @@ bool SendFeature(HANDLE device, std::span<const uint8_t> report) {
 
 }  // namespace
 
-Win32Hid::~Win32Hid() { EndDeviceList(); }
+Win32Hid::~Win32Hid() {
+  EndDeviceList();
+  DeleteCriticalSection(&lock_);
+}
 
 bool Win32Hid::BeginDeviceList() {
   EndDeviceList();
@@ -57,9 +94,14 @@ bool Win32Hid::ListDevice(unsigned index, HidListedDevice& device) {
   if (detail_ == nullptr) return false;
   detail_->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
   // A path that cannot be had is left empty; opening it then fails.
-  SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, nullptr);
+  SP_DEVINFO_DATA info{};
+  info.cbSize = sizeof info;
+  place_[0] = 0;
+  if (SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, &info))
+    FindPlace(info.DevInst, place_, sizeof place_);
   device = HidListedDevice{};
   device.path = detail_->DevicePath;
+  device.place = place_[0] != 0 ? place_ : nullptr;
   return true;
 }
 
@@ -130,5 +172,24 @@ bool Win32Hid::Write(HidHandle handle, std::span<const uint8_t> report) {
 }
 
 void Win32Hid::SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+void Win32Hid::RunTogether(unsigned count, Work work, void* context) {
+  // The core never asks for more at once; any beyond run on this thread.
+  constexpr unsigned kMaxThreads = 32;
+  ThreadStart starts[kMaxThreads];
+  HANDLE threads[kMaxThreads] = {};
+  for (unsigned i = 0; i < count; ++i) {
+    if (i < kMaxThreads) {
+      starts[i] = ThreadStart{work, context, i};
+      threads[i] = CreateThread(nullptr, 0, ThreadMain, &starts[i], 0, nullptr);
+    }
+    if (i >= kMaxThreads || threads[i] == nullptr) work(context, i);
+  }
+  for (HANDLE thread : threads) {
+    if (thread == nullptr) continue;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+}
 
 }  // namespace hex_upload

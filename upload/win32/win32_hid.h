@@ -11,7 +11,10 @@ namespace hex_upload {
 
 class Win32Hid final : public HidPlatform {
  public:
+  Win32Hid() { InitializeCriticalSection(&lock_); }
   ~Win32Hid();
+  Win32Hid(const Win32Hid&) = delete;
+  Win32Hid& operator=(const Win32Hid&) = delete;
 
   bool BeginDeviceList() override;
   bool ListDevice(unsigned index, HidListedDevice& device) override;
@@ -31,11 +34,16 @@ class Win32Hid final : public HidPlatform {
   bool Write(HidHandle handle, std::span<const uint8_t> report) override;
 
   void SleepMs(unsigned milliseconds) override;
+  void RunTogether(unsigned count, Work work, void* context) override;
+  void Lock() override { EnterCriticalSection(&lock_); }
+  void Unlock() override { LeaveCriticalSection(&lock_); }
 
  private:
   GUID hid_class_{};
   HDEVINFO devices_ = INVALID_HANDLE_VALUE;
   SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail_ = nullptr;  // the path of the last listed interface
+  char place_[200] = {};                                 // the place of the last listed interface
+  CRITICAL_SECTION lock_;
 };
 
 }  // namespace hex_upload

@@ -1,7 +1,12 @@
-// sorbel-sim-ctl.exe: installs the simulated Sorbel bootloader (sorbel-sim.sys)
-// in the current Wine prefix and steers it through its control device.
-//   install                  device node and driver service (safe to repeat);
-//                            the device starts from its defaults
+// sorbel-sim-ctl.exe: installs the simulated Sorbel bootloaders (sorbel-sim.sys)
+// in the current Wine prefix and steers them through its control device.
+//   [--board K] <command>    the command concerns board K (1 to 4, default 1),
+//                            the HID device of device node K
+//   install                  four device nodes and the driver service (safe to
+//                            repeat); the boards start from their defaults
+//   lock on|off              opening the board's HID device refused, or not
+//   delay <ms>               each feature report takes this long
+//   unplug-after <n>         pulled out after the n-th accepted data block
 //   config <page> <flash>    page and flash size; erased flash, empty log
 //   fail-block <n>           the n-th data block from now on fails once
 //   product <text>           the product string from now on
@@ -11,8 +16,9 @@
 //                            pulled out and plugged in again would
 //   flash <file>             the flash contents to a file
 //   log <file>               the reports received and sent, one line each
-//   reset                    128, 32768, "Sorbel", erased flash, empty log,
-//                            strict length off, plugged in
+//   reset                    every board: 128, 32768, "Sorbel", erased flash,
+//                            empty log, strict length off, not locked, no
+//                            delay; board 1 plugged in, the others unplugged
 //   state | hid-list         a line of device state; every HID device listed
 //   hold <seconds>           keeps the Wine session, and the driver, loaded
 #include <windows.h>
@@ -40,8 +46,9 @@ int Fail(const char* what, DWORD error = GetLastError()) {
 
 int Usage() {
   std::fputs(
-      "usage: sorbel-sim-ctl install | config <page size> <flash size> | fail-block <n> |\n"
-      "       product <text> | strict-length on|off | unplug | plug | flash <file> | log <file> |\n"
+      "usage: sorbel-sim-ctl [--board 1-4] install | config <page size> <flash size> |\n"
+      "       fail-block <n> | product <text> | strict-length on|off | unplug | plug |\n"
+      "       unplug-after <n> | lock on|off | delay <ms> | flash <file> | log <file> |\n"
       "       reset | state | hid-list | hold <seconds>\n",
       stderr);
   return 2;
@@ -99,32 +106,9 @@ constexpr char kNodeName[] = "VirtualSorbel";
 constexpr char kNodePrefix[] = "ROOT\\VIRTUALSORBEL\\";
 constexpr char kHardwareId[] = "root\\virtualsorbel\0";
 
-// A root device node of the HID class whose service is ours, created once;
-// a node of ours under an older name is removed.
-bool EnsureDeviceNode() {
-  bool found = false;
-  HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_HIDCLASS, nullptr, nullptr, 0);
-  if (set != INVALID_HANDLE_VALUE) {
-    SP_DEVINFO_DATA info{};
-    info.cbSize = sizeof(info);
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
-      char service[64] = {};
-      char instance[256] = {};
-      if (!SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_SERVICE, nullptr,
-                                             reinterpret_cast<BYTE*>(service), sizeof(service) - 1,
-                                             nullptr) ||
-          lstrcmpiA(service, sorbel_ctl::kServiceName) != 0)
-        continue;
-      SetupDiGetDeviceInstanceIdA(set, &info, instance, sizeof(instance), nullptr);
-      if (_strnicmp(instance, kNodePrefix, sizeof(kNodePrefix) - 1) == 0)
-        found = true;
-      else
-        SetupDiRemoveDevice(set, &info);
-    }
-    SetupDiDestroyDeviceInfoList(set);
-  }
-  if (found) return true;
-  set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_HIDCLASS, nullptr);
+// One more root device node of ours (ROOT\VIRTUALSORBEL\000n).
+bool CreateDeviceNode() {
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_HIDCLASS, nullptr);
   if (set == INVALID_HANDLE_VALUE) return Fail("no device information list") == 0;
   SP_DEVINFO_DATA info{};
   info.cbSize = sizeof(info);
@@ -141,6 +125,35 @@ bool EnsureDeviceNode() {
   if (!ok) Fail("cannot create the device node");
   SetupDiDestroyDeviceInfoList(set);
   return ok;
+}
+
+// Root device nodes of the HID class whose service is ours, one per board,
+// created once; a node of ours under an older name is removed.
+bool EnsureDeviceNodes() {
+  uint32_t found = 0;
+  HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_HIDCLASS, nullptr, nullptr, 0);
+  if (set != INVALID_HANDLE_VALUE) {
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof(info);
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
+      char service[64] = {};
+      char instance[256] = {};
+      if (!SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_SERVICE, nullptr,
+                                             reinterpret_cast<BYTE*>(service), sizeof(service) - 1,
+                                             nullptr) ||
+          lstrcmpiA(service, sorbel_ctl::kServiceName) != 0)
+        continue;
+      SetupDiGetDeviceInstanceIdA(set, &info, instance, sizeof(instance), nullptr);
+      if (_strnicmp(instance, kNodePrefix, sizeof(kNodePrefix) - 1) == 0)
+        ++found;
+      else
+        SetupDiRemoveDevice(set, &info);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+  }
+  for (; found < sorbel_ctl::kBoards; ++found)
+    if (!CreateDeviceNode()) return false;
+  return true;
 }
 
 // The kernel driver service, pointing at the driver beside this program.
@@ -184,7 +197,7 @@ int Install() {
   std::string path = DriverPath();
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
     return Fail("the driver is not beside this program", ERROR_FILE_NOT_FOUND);
-  if (!EnsureDeviceNode()) return 1;
+  if (!EnsureDeviceNodes()) return 1;
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager == nullptr) return Fail("cannot open the service manager");
   SC_HANDLE service = EnsureService(manager, path);
@@ -259,7 +272,7 @@ int HidList() {
 
 // ---- requests to the running driver ----
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv, uint32_t board) {
   std::string_view command = argv[1];
   if (command == "install") return argc == 2 ? Install() : Usage();
   if (command == "hid-list") return argc == 2 ? HidList() : Usage();
@@ -278,20 +291,24 @@ int Run(int argc, char** argv) {
     return Fail("the simulated device is not running (sorbel-sim-ctl install)");
   int result = 0;
   sorbel_ctl::StateReply state{};
-  if (command == "config" && argc == 4) {
+  if (!Control(device, sorbel_ctl::kSelect, &board, sizeof(board), nullptr, 0)) {
+    result = Fail("no such board");
+  } else if (command == "config" && argc == 4) {
     sorbel_ctl::ConfigRequest request{};
     if (!ParseNumber(argv[2], request.page_size) || !ParseNumber(argv[3], request.flash_size))
       result = Usage();
     else if (!Control(device, sorbel_ctl::kConfig, &request, sizeof(request), nullptr, 0))
       result = Fail("config refused");
-  } else if (command == "fail-block" && argc == 3) {
+  } else if ((command == "fail-block" || command == "unplug-after" || command == "delay") &&
+             argc == 3) {
     uint32_t n = 0;
-    int32_t value = 0;
+    uint32_t code = command == "fail-block"     ? sorbel_ctl::kFailBlock
+                    : command == "unplug-after" ? sorbel_ctl::kUnplugAfter
+                                                : sorbel_ctl::kDelay;
     if (!ParseNumber(argv[2], n) || n > 0x7FFFFFFF)
       result = Usage();
-    else if (value = static_cast<int32_t>(n);
-             !Control(device, sorbel_ctl::kFailBlock, &value, sizeof(value), nullptr, 0))
-      result = Fail("fail-block refused");
+    else if (!Control(device, code, &n, sizeof(n), nullptr, 0))
+      result = Fail("request refused");
   } else if (command == "product" && argc == 3) {
     wchar_t text[sorbel_ctl::kMaxProductLength];
     int length = MultiByteToWideChar(CP_ACP, 0, argv[2], -1, text, sorbel_ctl::kMaxProductLength);
@@ -300,13 +317,14 @@ int Run(int argc, char** argv) {
     else if (!Control(device, sorbel_ctl::kProduct, text,
                       static_cast<DWORD>((length - 1) * sizeof(wchar_t)), nullptr, 0))
       result = Fail("product refused");
-  } else if (command == "strict-length" && argc == 3) {
+  } else if ((command == "strict-length" || command == "lock") && argc == 3) {
     std::string_view setting = argv[2];
     uint32_t on = setting == "on" ? 1 : 0;
+    uint32_t code = command == "lock" ? sorbel_ctl::kLock : sorbel_ctl::kStrictLength;
     if (setting != "on" && setting != "off")
       result = Usage();
-    else if (!Control(device, sorbel_ctl::kStrictLength, &on, sizeof(on), nullptr, 0))
-      result = Fail("strict-length refused");
+    else if (!Control(device, code, &on, sizeof(on), nullptr, 0))
+      result = Fail("request refused");
   } else if ((command == "plug" || command == "unplug") && argc == 2) {
     uint32_t plugged = command == "plug" ? 1 : 0;
     if (!Control(device, sorbel_ctl::kPlug, &plugged, sizeof(plugged), nullptr, 0))
@@ -340,11 +358,12 @@ int Run(int argc, char** argv) {
     else
       std::printf(
           "flash %lu, log %lu bytes (%lu dropped), bootloader %s, HID devices added %lu, "
-          "strict length %s, %s\n",
+          "strict length %s, %s%s, delay %lu ms\n",
           static_cast<unsigned long>(state.flash_size), static_cast<unsigned long>(state.log_size),
           static_cast<unsigned long>(state.log_lost), state.left_bootloader ? "left" : "active",
           static_cast<unsigned long>(state.hid_devices), state.strict_length ? "on" : "off",
-          state.unplugged ? "unplugged" : "plugged in");
+          state.unplugged ? "unplugged" : "plugged in", state.locked ? ", locked" : "",
+          static_cast<unsigned long>(state.delay_ms));
   } else if (command == "reset" && argc == 2) {
     if (!Control(device, sorbel_ctl::kReset, nullptr, 0, nullptr, 0))
       result = Fail("reset refused");
@@ -358,6 +377,12 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  uint32_t board = 1;
+  if (argc >= 3 && std::string_view(argv[1]) == "--board") {
+    if (!ParseNumber(argv[2], board) || board < 1 || board > sorbel_ctl::kBoards) return Usage();
+    argc -= 2;
+    argv += 2;
+  }
   if (argc < 2) return Usage();
-  return Run(argc, argv);
+  return Run(argc, argv, board - 1);
 }

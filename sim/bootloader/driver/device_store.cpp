@@ -7,10 +7,16 @@ namespace device_store {
 namespace {
 
 constexpr wchar_t kDirectory[] = L"\\??\\C:\\windows\\sorbel-sim";
-constexpr wchar_t kStatePath[] = L"\\??\\C:\\windows\\sorbel-sim\\state.bin";
-constexpr wchar_t kFlashPath[] = L"\\??\\C:\\windows\\sorbel-sim\\flash.bin";
-constexpr wchar_t kLogPath[] = L"\\??\\C:\\windows\\sorbel-sim\\log.txt";
-constexpr uint32_t kMagic = 0x32534253;  // "SBS2"
+constexpr const wchar_t* kStatePaths[sorbel_ctl::kBoards] = {
+    L"\\??\\C:\\windows\\sorbel-sim\\state.bin", L"\\??\\C:\\windows\\sorbel-sim\\state2.bin",
+    L"\\??\\C:\\windows\\sorbel-sim\\state3.bin", L"\\??\\C:\\windows\\sorbel-sim\\state4.bin"};
+constexpr const wchar_t* kFlashPaths[sorbel_ctl::kBoards] = {
+    L"\\??\\C:\\windows\\sorbel-sim\\flash.bin", L"\\??\\C:\\windows\\sorbel-sim\\flash2.bin",
+    L"\\??\\C:\\windows\\sorbel-sim\\flash3.bin", L"\\??\\C:\\windows\\sorbel-sim\\flash4.bin"};
+constexpr const wchar_t* kLogPaths[sorbel_ctl::kBoards] = {
+    L"\\??\\C:\\windows\\sorbel-sim\\log.txt", L"\\??\\C:\\windows\\sorbel-sim\\log2.txt",
+    L"\\??\\C:\\windows\\sorbel-sim\\log3.txt", L"\\??\\C:\\windows\\sorbel-sim\\log4.txt"};
+constexpr uint32_t kMagic = 0x33534253;  // "SBS3"
 
 struct Record {
   uint32_t magic;
@@ -20,12 +26,17 @@ struct Record {
   uint32_t closed;
   uint32_t strict_length;
   uint32_t unplugged;
+  uint32_t locked;
+  uint32_t delay_ms;
   uint32_t product_length;
   wchar_t product[sorbel_ctl::kMaxProductLength];
 };
 
-HANDLE state_file, flash_file, log_file;
-uint64_t log_end;
+struct Files {
+  HANDLE state, flash, log;
+  uint64_t log_end;
+};
+Files files[sorbel_ctl::kBoards];
 
 HANDLE OpenFile(const wchar_t* path, ULONG disposition, ULONG options) {
   UNICODE_STRING name;
@@ -77,18 +88,19 @@ uint64_t FileSize(HANDLE file) {
 
 }  // namespace
 
-bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capacity,
-          uint32_t& product_length, bool& strict_length, bool& unplugged) {
+bool Open(uint32_t board, sorbel_sim::Bootloader& model, uint32_t product_capacity,
+          Identity& identity, wchar_t* product) {
   HANDLE directory = OpenFile(kDirectory, FILE_OPEN_IF, FILE_DIRECTORY_FILE);
   if (directory == nullptr) return false;
   ZwClose(directory);
-  state_file = OpenFile(kStatePath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
-  flash_file = OpenFile(kFlashPath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
-  log_file = OpenFile(kLogPath, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
-  log_end = FileSize(log_file);
+  Files& f = files[board];
+  f.state = OpenFile(kStatePaths[board], FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
+  f.flash = OpenFile(kFlashPaths[board], FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
+  f.log = OpenFile(kLogPaths[board], FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE);
+  f.log_end = FileSize(f.log);
 
   Record record{};
-  if (ReadAt(state_file, 0, &record, sizeof(record)) != sizeof(record) || record.magic != kMagic ||
+  if (ReadAt(f.state, 0, &record, sizeof(record)) != sizeof(record) || record.magic != kMagic ||
       record.product_length > product_capacity)
     return false;
   auto log = model.log;
@@ -97,19 +109,23 @@ bool Open(sorbel_sim::Bootloader& model, wchar_t* product, uint32_t product_capa
   model.log = log;
   model.log_context = log_context;
   auto contents = sorbel_sim::Flash(model);
-  ReadAt(flash_file, 0, model.flash.data(), contents.size());
+  ReadAt(f.flash, 0, model.flash.data(), contents.size());
   model.blocks_until_failure = record.blocks_until_failure;
   model.closed = record.closed != 0;
-  strict_length = record.strict_length != 0;
-  unplugged = record.unplugged != 0;
-  product_length = record.product_length;
-  for (uint32_t i = 0; i < product_length; ++i) product[i] = record.product[i];
+  identity.strict_length = record.strict_length != 0;
+  identity.unplugged = record.unplugged != 0;
+  identity.locked = record.locked != 0;
+  identity.delay_ms = record.delay_ms;
+  identity.product_length = record.product_length;
+  for (uint32_t i = 0; i < record.product_length; ++i) product[i] = record.product[i];
   return true;
 }
 
-size_t ReadLog(char* buffer, size_t capacity) { return ReadAt(log_file, 0, buffer, capacity); }
+size_t ReadLog(uint32_t board, char* buffer, size_t capacity) {
+  return ReadAt(files[board].log, 0, buffer, capacity);
+}
 
-void SaveState(const sorbel_sim::Bootloader& model, Identity identity) {
+void SaveState(uint32_t board, const sorbel_sim::Bootloader& model, Identity identity) {
   Record record{};
   record.magic = kMagic;
   record.page_size = model.settings.page_size;
@@ -118,32 +134,36 @@ void SaveState(const sorbel_sim::Bootloader& model, Identity identity) {
   record.closed = model.closed ? 1 : 0;
   record.strict_length = identity.strict_length ? 1 : 0;
   record.unplugged = identity.unplugged ? 1 : 0;
+  record.locked = identity.locked ? 1 : 0;
+  record.delay_ms = identity.delay_ms;
   record.product_length = identity.product_length;
   for (uint32_t i = 0; i < identity.product_length && i < sorbel_ctl::kMaxProductLength; ++i)
     record.product[i] = identity.product[i];
-  WriteAt(state_file, 0, &record, sizeof(record));
+  WriteAt(files[board].state, 0, &record, sizeof(record));
 }
 
-void SaveAll(const sorbel_sim::Bootloader& model, Identity identity) {
-  if (state_file == nullptr) return;
-  ReopenEmpty(flash_file, kFlashPath);
-  ReopenEmpty(log_file, kLogPath);
-  log_end = 0;
+void SaveAll(uint32_t board, const sorbel_sim::Bootloader& model, Identity identity) {
+  Files& f = files[board];
+  if (f.state == nullptr) return;
+  ReopenEmpty(f.flash, kFlashPaths[board]);
+  ReopenEmpty(f.log, kLogPaths[board]);
+  f.log_end = 0;
   auto contents = sorbel_sim::Flash(model);
-  WriteAt(flash_file, 0, contents.data(), contents.size());
-  SaveState(model, identity);
+  WriteAt(f.flash, 0, contents.data(), contents.size());
+  SaveState(board, model, identity);
 }
 
-void SaveBlock(const sorbel_sim::Bootloader& model, uint32_t address) {
+void SaveBlock(uint32_t board, const sorbel_sim::Bootloader& model, uint32_t address) {
   auto contents = sorbel_sim::Flash(model);
   if (address < contents.size() && contents.size() - address >= sorbel_sim::kBlockSize)
-    WriteAt(flash_file, address, contents.data() + address, sorbel_sim::kBlockSize);
+    WriteAt(files[board].flash, address, contents.data() + address, sorbel_sim::kBlockSize);
 }
 
-void AppendLog(std::string_view line) {
-  WriteAt(log_file, log_end, line.data(), line.size());
-  WriteAt(log_file, log_end + line.size(), "\n", 1);
-  log_end += line.size() + 1;
+void AppendLog(uint32_t board, std::string_view line) {
+  Files& f = files[board];
+  WriteAt(f.log, f.log_end, line.data(), line.size());
+  WriteAt(f.log, f.log_end + line.size(), "\n", 1);
+  f.log_end += line.size() + 1;
 }
 
 }  // namespace device_store

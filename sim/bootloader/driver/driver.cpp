@@ -1,7 +1,9 @@
-// sorbel-sim.sys: a HID minidriver that makes the simulated Sorbel bootloader
-// a HID device of the system, so that the unchanged hex-upload.exe finds and
-// programs it through SetupAPI and hid.dll. A second, private device takes the
-// requests of sorbel-sim-ctl.exe (settings, injected failures, flash, log).
+// sorbel-sim.sys: a HID minidriver that makes simulated Sorbel bootloaders
+// HID devices of the system, so that the unchanged hex-upload.exe finds and
+// programs them through SetupAPI and hid.dll: one board per device node, in
+// the order the nodes are added. A second, private device takes the requests
+// of sorbel-sim-ctl.exe (settings, injected failures, flash, log), each about
+// the board it last selected.
 #include "sim/bootloader/driver/kernel_headers.h"
 
 #include <array>
@@ -73,10 +75,8 @@ union ModelSlot {
   sorbel_sim::Bootloader model;
 };
 
-// Everything the simulated device holds, guarded by one mutex: requests come
-// from hidclass and from the control device on different threads.
+// Everything one simulated board holds.
 struct DeviceState {
-  KMUTEX lock;
   ModelSlot slot;
   std::array<wchar_t, sorbel_ctl::kMaxProductLength> product;
   uint32_t product_length;
@@ -85,23 +85,33 @@ struct DeviceState {
   size_t log_lost;
   bool strict_length;
   bool unplugged;
+  bool locked;
+  uint32_t delay_ms;
 };
 
-DeviceState state;
+// Guarded by one mutex: requests come from hidclass and from the control
+// device on different threads.
+KMUTEX lock;
+DeviceState boards[sorbel_ctl::kBoards];
+PDEVICE_OBJECT board_devices[sorbel_ctl::kBoards];  // the FDO of each board, as added
+uint32_t selected;                                  // the board of the control requests
 PDEVICE_OBJECT control_device;
 uint32_t hid_devices;
 // hidclass's own handlers of the requests that the control device shares.
 PDRIVER_DISPATCH hidclass_dispatch[IRP_MJ_MAXIMUM_FUNCTION + 1];
 
 struct Locked {
-  Locked() { KeWaitForSingleObject(&state.lock, Executive, KernelMode, FALSE, nullptr); }
-  ~Locked() { KeReleaseMutex(&state.lock, FALSE); }
+  Locked() { KeWaitForSingleObject(&lock, Executive, KernelMode, FALSE, nullptr); }
+  ~Locked() { KeReleaseMutex(&lock, FALSE); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
 };
 
-void AppendLog(void*, std::string_view line) {
-  device_store::AppendLog(line);
+uint32_t BoardNumber(const DeviceState& state) { return static_cast<uint32_t>(&state - boards); }
+
+void AppendLog(void* context, std::string_view line) {
+  DeviceState& state = *static_cast<DeviceState*>(context);
+  device_store::AppendLog(BoardNumber(state), line);
   if (state.log.size() - state.log_size < line.size() + 1) {
     state.log_lost += line.size() + 1;
     return;
@@ -110,21 +120,61 @@ void AppendLog(void*, std::string_view line) {
   state.log[state.log_size++] = '\n';
 }
 
-device_store::Identity Identity() {
-  return {state.product.data(), state.product_length, state.strict_length, state.unplugged};
+device_store::Identity Identity(const DeviceState& state) {
+  return {state.product.data(), state.product_length, state.strict_length,
+          state.unplugged,      state.locked,         state.delay_ms};
+}
+
+void SaveAll(const DeviceState& state) {
+  device_store::SaveAll(BoardNumber(state), state.slot.model, Identity(state));
+}
+void SaveState(const DeviceState& state) {
+  device_store::SaveState(BoardNumber(state), state.slot.model, Identity(state));
 }
 
 // The callers hold the lock and save what they changed.
-void ResetDevice(const sorbel_sim::Settings& settings) {
+void ResetDevice(DeviceState& state, const sorbel_sim::Settings& settings) {
   sorbel_sim::Reset(state.slot.model, settings);
   state.log_size = 0;
   state.log_lost = 0;
 }
 
-void SetProduct(std::wstring_view text) {
+void SetProduct(DeviceState& state, std::wstring_view text) {
   size_t length = text.size() < state.product.size() ? text.size() : state.product.size();
   state.product_length = static_cast<uint32_t>(length);
   for (size_t i = 0; i < length; ++i) state.product[i] = text[i];
+}
+
+// The defaults: the first board plugged in, the others not, until a test
+// plugs them in.
+void ResetBoard(DeviceState& state) {
+  ResetDevice(state, {});
+  SetProduct(state, kDefaultProduct);
+  state.strict_length = false;
+  state.unplugged = BoardNumber(state) != 0;
+  state.locked = false;
+  state.delay_ms = 0;
+}
+
+// The board a device object belongs to: one of its FDOs, or the HID device
+// hidclass made on top of one, whose extension (hidclass's own, of a layout
+// no header gives) holds a pointer to its FDO among its first fields. The
+// first board for anything else.
+DeviceState& BoardOf(PDEVICE_OBJECT device) {
+  constexpr int kFieldsLooked = 32;
+  auto* fields = static_cast<PDEVICE_OBJECT*>(device->DeviceExtension);
+  for (uint32_t i = 0; i < sorbel_ctl::kBoards; ++i) {
+    PDEVICE_OBJECT fdo = board_devices[i];
+    if (fdo == nullptr) continue;
+    if (device == fdo) return boards[i];
+    for (int k = 0; fields != nullptr && k < kFieldsLooked; ++k)
+      if (fields[k] == fdo) return boards[i];
+  }
+  return boards[0];
+}
+
+bool Gone(const DeviceState& state) {
+  return state.unplugged || sorbel_sim::Unplugged(state.slot.model);
 }
 
 size_t CopyBytes(void* destination, size_t capacity, const void* source, size_t size) {
@@ -151,7 +201,7 @@ NTSTATUS Answer(PIRP irp, ULONG capacity, const void* data, size_t size) {
 
 // Wine's hidclass asks for manufacturer, product and serial with ids 1, 2, 3;
 // Windows with 14, 15, 16. The language sits in the upper 16 bits.
-NTSTATUS AnswerString(PIRP irp, ULONG capacity, ULONG_PTR request) {
+NTSTATUS AnswerString(DeviceState& state, PIRP irp, ULONG capacity, ULONG_PTR request) {
   std::array<wchar_t, sorbel_ctl::kMaxProductLength + 1> text{};
   size_t length = 0;
   auto take = [&](std::wstring_view source) {
@@ -183,10 +233,16 @@ NTSTATUS AnswerString(PIRP irp, ULONG capacity, ULONG_PTR request) {
   return Complete(irp, STATUS_SUCCESS, copied);
 }
 
-NTSTATUS TransferFeature(PIRP irp, bool get) {
+NTSTATUS TransferFeature(DeviceState& state, PIRP irp, bool get) {
   auto* packet = static_cast<hid::TransferPacket*>(irp->UserBuffer);
   if (packet == nullptr || packet->buffer == nullptr || packet->length == 0)
     return Complete(irp, STATUS_INVALID_PARAMETER);
+  if (uint32_t delay = state.delay_ms; delay > 0) {
+    // The time a real device takes for the report, outside the lock.
+    LARGE_INTEGER interval;
+    interval.QuadPart = -static_cast<LONGLONG>(delay) * 10000;
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
+  }
   bool ok;
   ULONG_PTR transferred;
   {
@@ -202,9 +258,9 @@ NTSTATUS TransferFeature(PIRP irp, bool get) {
       transferred = packet->length;
       if (ok && report[0] == sorbel_sim::kDataReportId &&
           report.size() == sorbel_sim::kDataReportSize)
-        device_store::SaveBlock(state.slot.model,
+        device_store::SaveBlock(BoardNumber(state), state.slot.model,
                                 report[1] | uint32_t{report[2]} << 8 | uint32_t{report[3]} << 16);
-      device_store::SaveState(state.slot.model, Identity());
+      SaveState(state);
     }
   }
   return ok ? Complete(irp, STATUS_SUCCESS, transferred) : Complete(irp, STATUS_UNSUCCESSFUL);
@@ -231,7 +287,8 @@ NTSTATUS HoldRead(PIRP irp) {
   return STATUS_PENDING;
 }
 
-NTSTATUS NTAPI HidRequest(PDEVICE_OBJECT, PIRP irp) {
+NTSTATUS NTAPI HidRequest(PDEVICE_OBJECT device, PIRP irp) {
+  DeviceState& state = BoardOf(device);
   auto* stack = IoGetCurrentIrpStackLocation(irp);
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   ULONG capacity = stack->Parameters.DeviceIoControl.OutputBufferLength;
@@ -250,12 +307,12 @@ NTSTATUS NTAPI HidRequest(PDEVICE_OBJECT, PIRP irp) {
       return Answer(irp, capacity, kReportDescriptor.data(), kReportDescriptor.size());
     case hid::kGetString:
       return AnswerString(
-          irp, capacity,
+          state, irp, capacity,
           reinterpret_cast<ULONG_PTR>(stack->Parameters.DeviceIoControl.Type3InputBuffer));
     case hid::kGetFeature:
-      return TransferFeature(irp, true);
+      return TransferFeature(state, irp, true);
     case hid::kSetFeature:
-      return TransferFeature(irp, false);
+      return TransferFeature(state, irp, false);
     case hid::kReadReport:
       return HoldRead(irp);
     case hid::kActivateDevice:
@@ -278,8 +335,15 @@ NTSTATUS NTAPI PassDown(PDEVICE_OBJECT device, PIRP irp) {
 NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT, PDEVICE_OBJECT device) {
   device->Flags &= ~DO_DEVICE_INITIALIZING;
   Locked locked;
+  if (hid_devices < sorbel_ctl::kBoards) board_devices[hid_devices] = device;
   ++hid_devices;
   return STATUS_SUCCESS;
+}
+
+bool ReadInput(const void* buffer, ULONG in_size, uint32_t& value) {
+  if (in_size != sizeof(value)) return false;
+  CopyBytes(&value, sizeof(value), buffer, sizeof(value));
+  return true;
 }
 
 NTSTATUS ControlRequest(PIRP irp) {
@@ -291,29 +355,40 @@ NTSTATUS ControlRequest(PIRP irp) {
   ULONG out_size = stack->Parameters.DeviceIoControl.OutputBufferLength;
   void* buffer = irp->AssociatedIrp.SystemBuffer;
   Locked locked;
+  DeviceState& state = boards[selected];
+  uint32_t value = 0;
   switch (code) {
+    case sorbel_ctl::kSelect:
+      if (!ReadInput(buffer, in_size, value) || value >= sorbel_ctl::kBoards)
+        return Complete(irp, STATUS_INVALID_PARAMETER);
+      selected = value;
+      return Complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kConfig: {
       sorbel_ctl::ConfigRequest request;
       if (in_size != sizeof(request)) return Complete(irp, STATUS_INVALID_PARAMETER);
       CopyBytes(&request, sizeof(request), buffer, sizeof(request));
-      ResetDevice({request.page_size, request.flash_size});
-      device_store::SaveAll(state.slot.model, Identity());
+      ResetDevice(state, {request.page_size, request.flash_size});
+      SaveAll(state);
       return Complete(irp, STATUS_SUCCESS);
     }
-    case sorbel_ctl::kFailBlock: {
-      int32_t n;
-      if (in_size != sizeof(n)) return Complete(irp, STATUS_INVALID_PARAMETER);
-      CopyBytes(&n, sizeof(n), buffer, sizeof(n));
-      sorbel_sim::FailBlock(state.slot.model, n);
-      device_store::SaveState(state.slot.model, Identity());
+    case sorbel_ctl::kFailBlock:
+    case sorbel_ctl::kUnplugAfter: {
+      if (!ReadInput(buffer, in_size, value)) return Complete(irp, STATUS_INVALID_PARAMETER);
+      auto n = static_cast<int32_t>(value);
+      if (code == sorbel_ctl::kFailBlock)
+        sorbel_sim::FailBlock(state.slot.model, n);
+      else
+        sorbel_sim::UnplugAfter(state.slot.model, n);
+      SaveState(state);
       return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kProduct: {
       if (in_size % sizeof(wchar_t) != 0 ||
           in_size / sizeof(wchar_t) > sorbel_ctl::kMaxProductLength)
         return Complete(irp, STATUS_INVALID_PARAMETER);
-      SetProduct(std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
-      device_store::SaveState(state.slot.model, Identity());
+      SetProduct(state,
+                 std::wstring_view(static_cast<const wchar_t*>(buffer), in_size / sizeof(wchar_t)));
+      SaveState(state);
       return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kFlash: {
@@ -327,23 +402,26 @@ NTSTATUS ControlRequest(PIRP irp) {
       return Complete(irp, STATUS_SUCCESS,
                       CopyBytes(buffer, out_size, state.log.data(), state.log_size));
     case sorbel_ctl::kStrictLength:
-    case sorbel_ctl::kPlug: {
-      uint32_t on;
-      if (in_size != sizeof(on)) return Complete(irp, STATUS_INVALID_PARAMETER);
-      CopyBytes(&on, sizeof(on), buffer, sizeof(on));
+    case sorbel_ctl::kPlug:
+    case sorbel_ctl::kLock:
+    case sorbel_ctl::kDelay: {
+      if (!ReadInput(buffer, in_size, value)) return Complete(irp, STATUS_INVALID_PARAMETER);
       if (code == sorbel_ctl::kStrictLength)
-        state.strict_length = on != 0;
+        state.strict_length = value != 0;
+      else if (code == sorbel_ctl::kPlug)
+        state.unplugged = value == 0;
+      else if (code == sorbel_ctl::kLock)
+        state.locked = value != 0;
       else
-        state.unplugged = on == 0;
-      device_store::SaveState(state.slot.model, Identity());
+        state.delay_ms = value;
+      SaveState(state);
       return Complete(irp, STATUS_SUCCESS);
     }
     case sorbel_ctl::kReset:
-      ResetDevice({});
-      SetProduct(kDefaultProduct);
-      state.strict_length = false;
-      state.unplugged = false;
-      device_store::SaveAll(state.slot.model, Identity());
+      for (DeviceState& board : boards) {
+        ResetBoard(board);
+        SaveAll(board);
+      }
       return Complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kState: {
       sorbel_ctl::StateReply reply{
@@ -353,7 +431,9 @@ NTSTATUS ControlRequest(PIRP irp) {
           sorbel_sim::LeftBootloader(state.slot.model) ? 1u : 0u,
           hid_devices,
           state.strict_length ? 1u : 0u,
-          state.unplugged ? 1u : 0u};
+          Gone(state) ? 1u : 0u,
+          state.locked ? 1u : 0u,
+          state.delay_ms};
       if (out_size < sizeof(reply)) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
       return Complete(irp, STATUS_SUCCESS, CopyBytes(buffer, out_size, &reply, sizeof(reply)));
     }
@@ -367,11 +447,16 @@ NTSTATUS ControlRequest(PIRP irp) {
 // driver says, so the requests after the open fail), and with strict length
 // on a feature report buffer must have the collection's length. Refusals are
 // completed here; STATUS_PENDING lets the request through.
-NTSTATUS Intercept(PIRP irp) {
+NTSTATUS Intercept(PDEVICE_OBJECT device, PIRP irp) {
   auto* stack = IoGetCurrentIrpStackLocation(irp);
-  if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) return STATUS_PENDING;
   Locked locked;
-  if (state.unplugged) return Complete(irp, STATUS_DEVICE_NOT_CONNECTED);
+  DeviceState& state = BoardOf(device);
+  if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) return STATUS_PENDING;
+  // A locked board is one that cannot be opened. Wine opens a device whatever
+  // the driver answers the open; every request after it is refused instead,
+  // which a program sees the same way: the device gives nothing.
+  if (state.locked) return Complete(irp, STATUS_ACCESS_DENIED);
+  if (Gone(state)) return Complete(irp, STATUS_DEVICE_NOT_CONNECTED);
   if (!state.strict_length) return STATUS_PENDING;
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   bool set = code == hid::kSetFeature;
@@ -384,7 +469,7 @@ NTSTATUS Intercept(PIRP irp) {
   size_t n = 8;
   for (char c : std::string_view(set ? "set 3 " : "get 3 ")) line[n++] = c;
   n += sorbel_sim::WriteDecimal(length, line + n);
-  AppendLog(nullptr, std::string_view(line, n));
+  AppendLog(&state, std::string_view(line, n));
   return Complete(irp, STATUS_INVALID_PARAMETER);
 }
 
@@ -392,7 +477,7 @@ NTSTATUS Intercept(PIRP irp) {
 // to the control device are taken out before they reach it.
 NTSTATUS NTAPI Route(PDEVICE_OBJECT device, PIRP irp) {
   if (device == control_device) return ControlRequest(irp);
-  if (NTSTATUS status = Intercept(irp); status != STATUS_PENDING) return status;
+  if (NTSTATUS status = Intercept(device, irp); status != STATUS_PENDING) return status;
   auto major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
   if (hidclass_dispatch[major] == nullptr) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);
   return hidclass_dispatch[major](device, irp);
@@ -428,17 +513,27 @@ NTSTATUS CreateControlDevice(PDRIVER_OBJECT driver) {
 }  // namespace
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path) {
-  KeInitializeMutex(&state.lock, 0);
-  new (&state.slot.model) sorbel_sim::Bootloader();
-  state.slot.model.log = AppendLog;
-  ResetDevice({});
-  SetProduct(kDefaultProduct);
-  if (device_store::Open(state.slot.model, state.product.data(),
-                         static_cast<uint32_t>(state.product.size()), state.product_length,
-                         state.strict_length, state.unplugged))
-    state.log_size = device_store::ReadLog(state.log.data(), state.log.size());
-  else
-    device_store::SaveAll(state.slot.model, Identity());
+  KeInitializeMutex(&lock, 0);
+  for (DeviceState& state : boards) {
+    new (&state.slot.model) sorbel_sim::Bootloader();
+    state.slot.model.log = AppendLog;
+    state.slot.model.log_context = &state;
+    ResetBoard(state);
+    device_store::Identity identity = Identity(state);
+    if (device_store::Open(BoardNumber(state), state.slot.model,
+                           static_cast<uint32_t>(state.product.size()), identity,
+                           state.product.data())) {
+      state.product_length = identity.product_length;
+      state.strict_length = identity.strict_length;
+      state.unplugged = identity.unplugged;
+      state.locked = identity.locked;
+      state.delay_ms = identity.delay_ms;
+      state.log_size =
+          device_store::ReadLog(BoardNumber(state), state.log.data(), state.log.size());
+    } else {
+      SaveAll(state);
+    }
+  }
 
   driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = HidRequest;
   driver->MajorFunction[IRP_MJ_PNP] = PassDown;

@@ -4,8 +4,16 @@
 //   SORBEL_SIM_ABSENT=1 (no device), SORBEL_SIM_APPEAR_AFTER=N (absent from
 //   the first N searches), SORBEL_SIM_FAIL_BLOCK=N (the N-th data
 //   block report fails once), SORBEL_SIM_FLASH_OUT=path (the flash at exit),
-//   SORBEL_SIM_LOG=path (one line per report received or sent).
+//   SORBEL_SIM_LOG=path (one line per report received or sent);
+//   several devices: SORBEL_SIM_DEVICES=N bootloaders at places 9-1.1 on,
+//   each with its own settings (see sim_environment.h), SORBEL_SIM_EXTRA=
+//   <product> (the same ids, another product string, at 9-3),
+//   SORBEL_SIM_LOCKED=1 (a bootloader at 9-4 that refuses to be opened),
+//   SORBEL_SIM_REPORT_DELAY=ms (the time each feature report takes).
+// Several devices are written one after the other here: the program has no
+// threads of its own.
 #include <cstdio>
+#include <memory>
 
 #include "sim/bootloader/model/bootloader.h"
 #include "sim/bootloader/hex-upload-sim/sim_environment.h"
@@ -15,33 +23,50 @@
 
 namespace {
 
-sorbel_sim::Bootloader device;
+constexpr char kProgram[] = "hex-upload-sim";
+
+struct SimBoard {
+  sorbel_sim::Bootloader device;
+  sorbel_sim::SimBootloader setup;
+  std::FILE* log = nullptr;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  sorbel_sim::SimEnvironment environment = sorbel_sim::ReadSimEnvironment("hex-upload-sim");
-  sorbel_sim::ApplySimEnvironment(device, environment);
-
-  std::FILE* log = nullptr;
-  if (environment.log_path != nullptr) {
-    log = sorbel_sim::StartReportLog(device, environment.log_path);
-    if (log == nullptr) {
-      std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", environment.log_path);
-      return 1;
+  sorbel_sim::SimEnvironment environment = sorbel_sim::ReadSimEnvironment(kProgram);
+  sorbel_sim::SimHid hid(hex_upload::Utf8ToUtf16(hex_upload::kManufacturer));
+  auto boards = std::make_unique<SimBoard[]>(static_cast<size_t>(environment.bootloaders));
+  for (int k = 1; k <= environment.bootloaders; ++k) {
+    SimBoard& board = boards[static_cast<size_t>(k - 1)];
+    board.setup = sorbel_sim::ReadSimBootloader(kProgram, environment, k);
+    sorbel_sim::ApplySimBootloader(board.device, board.setup);
+    if (!board.setup.log_path.empty()) {
+      board.log = sorbel_sim::StartReportLog(board.device, board.setup.log_path.c_str());
+      if (board.log == nullptr) {
+        std::fprintf(stderr, "%s: cannot write %s\n", kProgram, board.setup.log_path.c_str());
+        return 1;
+      }
     }
+    if (environment.present) hid.AddBootloader(board.device);
   }
-
-  sorbel_sim::SimHid hid(device, environment.present,
-                         hex_upload::Utf8ToUtf16(hex_upload::kManufacturer));
+  if (const char* extra = sorbel_sim::TextSetting("SORBEL_SIM_EXTRA"))
+    hid.AddExtra(hex_upload::Utf8ToUtf16(extra));
+  if (environment.locked) hid.AddLocked();
   hid.SetAbsentSearches(environment.appear_after);
+  hid.SetReportDelay(environment.report_delay_ms);
+
   hex_upload::StdoutOutput out;
   int exit_code = hex_upload::RunHexUpload(argc, argv, hid, out);
 
-  if (log != nullptr) std::fclose(log);
-  if (environment.flash_out != nullptr && !sorbel_sim::WriteFlash(device, environment.flash_out)) {
-    std::fprintf(stderr, "hex-upload-sim: cannot write %s\n", environment.flash_out);
-    return exit_code == 0 ? 1 : exit_code;
+  for (int k = 0; k < environment.bootloaders; ++k) {
+    SimBoard& board = boards[static_cast<size_t>(k)];
+    if (board.log != nullptr) std::fclose(board.log);
+    const std::string& flash_out = board.setup.flash_out;
+    if (!flash_out.empty() && !sorbel_sim::WriteFlash(board.device, flash_out.c_str())) {
+      std::fprintf(stderr, "%s: cannot write %s\n", kProgram, flash_out.c_str());
+      if (exit_code == 0) exit_code = 1;
+    }
   }
   return exit_code;
 }

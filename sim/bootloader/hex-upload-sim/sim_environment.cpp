@@ -49,12 +49,52 @@ SimEnvironment ReadSimEnvironment(const char* program) {
       static_cast<unsigned>(NumberSetting(program, "SORBEL_SIM_APPEAR_AFTER", 0));
   environment.log_path = TextSetting("SORBEL_SIM_LOG");
   environment.flash_out = TextSetting("SORBEL_SIM_FLASH_OUT");
+  unsigned long bootloaders = NumberSetting(program, "SORBEL_SIM_DEVICES", 1);
+  if (bootloaders < 1 || bootloaders > kMaxSimBootloaders) {
+    std::fprintf(stderr, "%s: ignoring SORBEL_SIM_DEVICES (1 to %d)\n", program,
+                 kMaxSimBootloaders);
+    bootloaders = 1;
+  }
+  environment.bootloaders = static_cast<int>(bootloaders);
+  environment.report_delay_ms =
+      static_cast<unsigned>(NumberSetting(program, "SORBEL_SIM_REPORT_DELAY", 0));
+  environment.locked = FlagSetting("SORBEL_SIM_LOCKED");
   return environment;
 }
 
-void ApplySimEnvironment(Bootloader& device, const SimEnvironment& environment) {
-  Reset(device, environment.settings);
-  FailBlock(device, environment.fail_block);
+SimBootloader ReadSimBootloader(const char* program, const SimEnvironment& environment, int k) {
+  auto own = [&](const char* name, unsigned long fallback) {
+    char numbered[64];
+    std::snprintf(numbered, sizeof numbered, "%s_%d", name, k);
+    return NumberSetting(program, numbered, fallback);
+  };
+  // Formatted, not appended: GCC 12 warns of overlaps in string appends.
+  auto file = [&](const char* path) {
+    char name[4096];
+    if (environment.bootloaders > 1)
+      std::snprintf(name, sizeof name, "%s.%d", path, k);
+    else
+      std::snprintf(name, sizeof name, "%s", path);
+    return std::string(name);
+  };
+  SimBootloader setup;
+  setup.settings.page_size =
+      static_cast<uint32_t>(own("SORBEL_SIM_PAGE_SIZE", environment.settings.page_size));
+  setup.settings.flash_size =
+      static_cast<uint32_t>(own("SORBEL_SIM_FLASH_SIZE", environment.settings.flash_size));
+  setup.fail_block = static_cast<int>(
+      own("SORBEL_SIM_FAIL_BLOCK", static_cast<unsigned long>(environment.fail_block)));
+  setup.unplug_after = static_cast<int>(
+      own("SORBEL_SIM_UNPLUG_AFTER", NumberSetting(program, "SORBEL_SIM_UNPLUG_AFTER", 0)));
+  if (environment.log_path != nullptr) setup.log_path = file(environment.log_path);
+  if (environment.flash_out != nullptr) setup.flash_out = file(environment.flash_out);
+  return setup;
+}
+
+void ApplySimBootloader(Bootloader& device, const SimBootloader& setup) {
+  Reset(device, setup.settings);
+  FailBlock(device, setup.fail_block);
+  UnplugAfter(device, setup.unplug_after);
 }
 
 std::FILE* StartReportLog(Bootloader& device, const char* path) {

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "sim/bootloader/model/bootloader.h"
 
 namespace sorbel_sim {
+
+inline constexpr int kMaxSimBootloaders = 8;
 
 struct SimEnvironment {
   Settings settings;                // SORBEL_SIM_PAGE_SIZE, SORBEL_SIM_FLASH_SIZE
@@ -16,6 +19,22 @@ struct SimEnvironment {
   unsigned appear_after = 0;        // SORBEL_SIM_APPEAR_AFTER: searches that find no device
   const char* log_path = nullptr;   // SORBEL_SIM_LOG
   const char* flash_out = nullptr;  // SORBEL_SIM_FLASH_OUT
+  int bootloaders = 1;              // SORBEL_SIM_DEVICES: bootloaders at once, 1 to 8
+  unsigned report_delay_ms = 0;     // SORBEL_SIM_REPORT_DELAY: each feature report takes this long
+  bool locked = false;  // SORBEL_SIM_LOCKED=1: one more bootloader, which refuses every open
+};
+
+// Bootloader k's (1 on) own settings: SORBEL_SIM_PAGE_SIZE_<k>,
+// SORBEL_SIM_FLASH_SIZE_<k>, SORBEL_SIM_FAIL_BLOCK_<k> and
+// SORBEL_SIM_UNPLUG_AFTER_<k> (pulled out after that many accepted blocks)
+// before the same names without the number. With several bootloaders, each
+// writes its log and flash to the named files with ".<k>" appended.
+struct SimBootloader {
+  Settings settings;
+  int fail_block = 0;
+  int unplug_after = 0;
+  std::string log_path;   // empty: no log
+  std::string flash_out;  // empty: no flash file
 };
 
 // An unusable number is reported on stderr after `program` and ignored.
@@ -27,8 +46,10 @@ bool FlagSetting(const char* name);
 
 SimEnvironment ReadSimEnvironment(const char* program);
 
-// Resets the device to the settings and arms the failing block.
-void ApplySimEnvironment(Bootloader& device, const SimEnvironment& environment);
+SimBootloader ReadSimBootloader(const char* program, const SimEnvironment& environment, int k);
+
+// Resets the device to the settings and arms the failing block and the unplugging.
+void ApplySimBootloader(Bootloader& device, const SimBootloader& setup);
 
 // Opens the report log and makes the device write one line per report to it;
 // null when the file cannot be written.

@@ -10,6 +10,9 @@
 namespace sorbel_sim {
 namespace {
 
+constexpr uint16_t kVendorId = 0x16C0;
+constexpr uint16_t kProductId = 0x05DF;
+
 bool CopyString(const std::u16string& from, std::span<char16_t> text) {
   size_t n = from.size() < text.size() ? from.size() : text.size() - 1;
   from.copy(text.data(), n);
@@ -19,33 +22,72 @@ bool CopyString(const std::u16string& from, std::span<char16_t> text) {
 
 }  // namespace
 
-SimHid::SimHid(Bootloader& device, bool present, std::u16string manufacturer)
-    : devices_{{"sim:keyboard", 0x046D, 0xC31C, u"Keyboard maker", u"Keyboard", nullptr},
-               {"sim:sorbel", 0x16C0, 0x05DF, std::move(manufacturer), u"Sorbel", &device}},
-      device_count_(present ? 2 : 1) {}
+SimHid::SimHid(std::u16string manufacturer) : manufacturer_(std::move(manufacturer)) {
+  devices_.reserve(16);  // entries are handles: they must not move
+  devices_.push_back(
+      {"sim:keyboard", "9-5", 0x046D, 0xC31C, u"Keyboard maker", u"Keyboard", nullptr, false});
+}
+
+// Bootloader k sits at port k of a hub on port 1 of bus 9, as "9-1.k".
+void SimHid::AddBootloader(Bootloader& device) {
+  int k = 1;
+  for (const SimDevice& entry : devices_) k += entry.bootloader != nullptr;
+  std::string number = std::to_string(k);
+  devices_.push_back({k == 1 ? "sim:sorbel" : "sim:sorbel" + number, "9-1." + number, kVendorId,
+                      kProductId, manufacturer_, u"Sorbel", &device, false});
+}
+
+void SimHid::AddExtra(std::u16string product) {
+  devices_.push_back({"sim:extra", "9-3", kVendorId, kProductId, manufacturer_, std::move(product),
+                      nullptr, false});
+}
+
+void SimHid::AddLocked() {
+  devices_.push_back(
+      {"sim:locked", "9-4", kVendorId, kProductId, manufacturer_, u"Sorbel", nullptr, true});
+}
+
+bool SimHid::Missing(const SimDevice& device) const {
+  if (device.vendor_id != kVendorId) return false;
+  return absent_now_ || (device.bootloader != nullptr && Unplugged(*device.bootloader));
+}
+
+void SimHid::Delay() {
+  if (report_delay_ms_ > 0) SleepMs(report_delay_ms_);
+}
 
 bool SimHid::BeginDeviceList() {
   absent_now_ = absent_searches_ > 0;
   if (absent_now_) --absent_searches_;
+  listed_.clear();
+  for (const SimDevice& device : devices_)
+    if (!Missing(device)) listed_.push_back(&device);
   return true;
 }
 
 bool SimHid::ListDevice(unsigned index, hex_upload::HidListedDevice& device) {
-  if (index >= Listed()) return false;
+  if (index >= listed_.size()) return false;
+  const SimDevice& entry = *listed_[index];
   device = hex_upload::HidListedDevice{};
-  device.path = devices_[index].path;
+  device.path = entry.path.c_str();
+  device.place = entry.place.c_str();
+  device.identity_known = true;
+  device.vendor_id = entry.vendor_id;
+  device.product_id = entry.product_id;
+  device.manufacturer = entry.manufacturer.c_str();
+  device.product = entry.product.c_str();
   return true;
 }
 
 void SimHid::EndDeviceList() {}
 
 hex_upload::HidOpenResult SimHid::Open(const char* path, hex_upload::HidHandle& handle) {
-  for (unsigned i = 0; i < Listed(); ++i) {
-    if (std::string_view(devices_[i].path) == path) {
-      handle = &devices_[i];
-      ++open_count_;
-      return hex_upload::HidOpenResult::kOpened;
-    }
+  for (SimDevice& device : devices_) {
+    if (device.path != path || Missing(device)) continue;
+    if (device.locked) return hex_upload::HidOpenResult::kAccessDenied;
+    handle = &device;
+    ++open_count_;
+    return hex_upload::HidOpenResult::kOpened;
   }
   return hex_upload::HidOpenResult::kFailed;
 }
@@ -68,11 +110,13 @@ bool SimHid::GetProductString(hex_upload::HidHandle handle, std::span<char16_t> 
 }
 
 bool SimHid::GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) {
+  Delay();
   Bootloader* bootloader = Of(handle).bootloader;
   return bootloader != nullptr && sorbel_sim::GetFeature(*bootloader, report);
 }
 
 bool SimHid::SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) {
+  Delay();
   Bootloader* bootloader = Of(handle).bootloader;
   return bootloader != nullptr && sorbel_sim::SetFeature(*bootloader, report);
 }

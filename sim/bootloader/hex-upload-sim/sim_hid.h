@@ -1,9 +1,11 @@
-// The HID platform of hex-upload-sim: the bootloader model as the only
-// bootloader device, listed after a device of another kind that the search
-// must pass over.
+// The HID platform of hex-upload-sim: bootloader models as the bootloader
+// devices, listed after a device of another kind that the search must pass
+// over, and, when asked for, beside a device with the same ids and another
+// product string and a bootloader that refuses to be opened.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "sim/bootloader/model/bootloader.h"
 #include "upload/hid_platform.h"
@@ -12,8 +14,14 @@ namespace sorbel_sim {
 
 class SimHid final : public hex_upload::HidPlatform {
  public:
-  // present = false: only the other device is there.
-  SimHid(Bootloader& device, bool present, std::u16string manufacturer);
+  explicit SimHid(std::u16string manufacturer);
+
+  // Listed after those already there, at a place of its own.
+  void AddBootloader(Bootloader& device);
+  void AddExtra(std::u16string product);
+  void AddLocked();
+  // Every feature report takes this long, as on a real device.
+  void SetReportDelay(unsigned milliseconds) { report_delay_ms_ = milliseconds; }
 
   bool BeginDeviceList() override;
   bool ListDevice(unsigned index, hex_upload::HidListedDevice& device) override;
@@ -35,27 +43,32 @@ class SimHid final : public hex_upload::HidPlatform {
   void SleepMs(unsigned milliseconds) override;
 
   int OpenCount() const { return open_count_; }
-  // The device is missing from the next searches, as if plugged in later.
+  // The Sorbel devices are missing from the next searches, as if plugged in later.
   void SetAbsentSearches(unsigned searches) { absent_searches_ = searches; }
 
  private:
   struct SimDevice {
-    const char* path;
+    std::string path;
+    std::string place;
     uint16_t vendor_id;
     uint16_t product_id;
     std::u16string manufacturer;
     std::u16string product;
     Bootloader* bootloader;
+    bool locked;
   };
   SimDevice& Of(hex_upload::HidHandle handle) { return *static_cast<SimDevice*>(handle); }
+  // Not there: unplugged, or all of ours while they are absent.
+  bool Missing(const SimDevice& device) const;
+  void Delay();
 
-  unsigned Listed() const { return absent_now_ ? 1 : device_count_; }
-
-  SimDevice devices_[2];
-  unsigned device_count_;
+  std::vector<SimDevice> devices_;
+  std::vector<const SimDevice*> listed_;  // of the current list
+  std::u16string manufacturer_;
   unsigned absent_searches_ = 0;
   bool absent_now_ = false;
   int open_count_ = 0;
+  unsigned report_delay_ms_ = 0;
 };
 
 }  // namespace sorbel_sim

@@ -55,49 +55,61 @@ int Refuse(int& error, int code) {
 
 }  // namespace
 
-bool AddNode(NodeTable& table, std::string_view manufacturer, std::string_view product,
-             Bootloader* bootloader) {
-  if (table.count == kMaxNodes) return false;
+bool AddNode(NodeTable& table, std::string_view port, std::string_view manufacturer,
+             std::string_view product, Bootloader* bootloader) {
+  if (table.count == kMaxNodes || port.size() >= sizeof(Node::port)) return false;
   int index = table.count++;
   Node& node = table.nodes[index];
   unsigned minor_number = kFirstMinor + static_cast<unsigned>(index);
-  unsigned port = static_cast<unsigned>(index) + 1;
+  unsigned number = static_cast<unsigned>(index) + 1;
+  int port_size = static_cast<int>(port.size());
+  const char* port_text = port.data();
   int manufacturer_size = static_cast<int>(manufacturer.size());
   int product_size = static_cast<int>(product.size());
   // Each text from the arguments alone: the compiler cannot tell the node's
   // arrays apart as sources and destinations.
   auto& paths = node.syspaths;
   Format(node.devnode, "/dev/hidraw%u", minor_number);
+  Format(node.port, "%.*s", port_size, port_text);
   Format(node.manufacturer, "%.*s", manufacturer_size, manufacturer.data());
   Format(node.product, "%.*s", product_size, product.data());
-  Format(paths[static_cast<int>(Level::kUsbDevice)], "/sys/devices/sorbel-sim/usb9/9-%u", port);
+  Format(paths[static_cast<int>(Level::kUsbDevice)], "/sys/devices/sorbel-sim/usb9/%.*s", port_size,
+         port_text);
   Format(paths[static_cast<int>(Level::kUsbInterface)],
-         "/sys/devices/sorbel-sim/usb9/9-%u/9-%u:1.0", port, port);
+         "/sys/devices/sorbel-sim/usb9/%.*s/%.*s:1.0", port_size, port_text, port_size, port_text);
   Format(paths[static_cast<int>(Level::kHid)],
-         "/sys/devices/sorbel-sim/usb9/9-%u/9-%u:1.0/0003:%04X:%04X.%04X", port, port, kVendorId,
-         kProductId, port);
+         "/sys/devices/sorbel-sim/usb9/%.*s/%.*s:1.0/0003:%04X:%04X.%04X", port_size, port_text,
+         port_size, port_text, kVendorId, kProductId, number);
   Format(paths[static_cast<int>(Level::kHidraw)],
-         "/sys/devices/sorbel-sim/usb9/9-%u/9-%u:1.0/0003:%04X:%04X.%04X/hidraw/hidraw%u", port,
-         port, kVendorId, kProductId, port, minor_number);
+         "/sys/devices/sorbel-sim/usb9/%.*s/%.*s:1.0/0003:%04X:%04X.%04X/hidraw/hidraw%u",
+         port_size, port_text, port_size, port_text, kVendorId, kProductId, number, minor_number);
   Format(
       node.uevent,
-      "DRIVER=hid-generic\nHID_ID=0003:%08X:%08X\nHID_NAME=%.*s %.*s\nHID_PHYS=usb-sorbel-sim-%u/"
+      "DRIVER=hid-generic\nHID_ID=0003:%08X:%08X\nHID_NAME=%.*s %.*s\nHID_PHYS=usb-sorbel-sim-%.*s/"
       "input0\nHID_UNIQ=\nMODALIAS=hid:b0003g0001v%08Xp%08X\n",
       kVendorId, kProductId, manufacturer_size, manufacturer.data(), product_size, product.data(),
-      port, kVendorId, kProductId);
+      port_size, port_text, kVendorId, kProductId);
   node.bootloader = bootloader;
+  node.locked = false;
   node.fault = Fault::kNone;
   node.gone = false;
   return true;
 }
 
+bool Present(const Node& node) {
+  return !node.gone && (node.bootloader == nullptr || !Unplugged(*node.bootloader));
+}
+
 bool AddFaultyNodes(NodeTable& table, std::string_view manufacturer, std::string_view product,
                     std::string_view faults) {
-  while (!faults.empty()) {
+  for (unsigned port = 5; !faults.empty(); ++port) {
     std::string_view name = faults.substr(0, faults.find(','));
     faults.remove_prefix(std::min(name.size() + 1, faults.size()));
     auto known = std::ranges::find(kFaultNames, name, &FaultName::name);
-    if (known == std::end(kFaultNames) || !AddNode(table, manufacturer, product, nullptr))
+    std::array<char, 16> path;
+    Format(path, "9-%u", port);
+    if (known == std::end(kFaultNames) ||
+        !AddNode(table, path.data(), manufacturer, product, nullptr))
       return false;
     table.nodes[table.count - 1].fault = known->fault;
   }
@@ -114,13 +126,13 @@ std::string_view NodeName(const Node& node) { return std::strrchr(node.devnode.d
 
 int NodeOfDevnode(const NodeTable& table, const char* path) {
   for (int i = 0; path != nullptr && i < table.count; ++i)
-    if (!table.nodes[i].gone && std::strcmp(table.nodes[i].devnode.data(), path) == 0) return i;
+    if (Present(table.nodes[i]) && std::strcmp(table.nodes[i].devnode.data(), path) == 0) return i;
   return -1;
 }
 
 int NodeOfDeviceNumber(const NodeTable& table, dev_t number) {
   for (int i = 0; i < table.count; ++i)
-    if (!table.nodes[i].gone && DeviceNumber(i) == number) return i;
+    if (Present(table.nodes[i]) && DeviceNumber(i) == number) return i;
   return -1;
 }
 
@@ -128,8 +140,8 @@ int NodeOfSyspath(const NodeTable& table, const char* path) {
   constexpr std::string_view kClass = "/sys/class/hidraw/";
   for (int i = 0; path != nullptr && i < table.count; ++i) {
     const Node& node = table.nodes[i];
+    if (!Present(node)) continue;
     std::string_view wanted = path;
-    if (node.gone) continue;
     if (wanted == node.syspaths[static_cast<int>(Level::kHidraw)].data() ||
         (wanted.starts_with(kClass) && wanted.substr(kClass.size()) == NodeName(node)))
       return i;

@@ -1,8 +1,9 @@
 // The simulated hidraw nodes: what udev tells about them (paths, device
 // numbers, the attributes of their HID and USB parents) and how their ioctls
-// are answered. The bootloader node is the model; the extra node has the same
-// ids and another product string and answers no reports; a faulty node looks
-// like the bootloader but fails as a real system may once it is open.
+// are answered. A bootloader node is a model; the extra node has the same
+// ids and another product string and answers no reports; a locked node
+// refuses to be opened; a faulty node looks like the bootloader but fails as
+// a real system may once it is open.
 #pragma once
 
 #include <sys/types.h>
@@ -16,7 +17,8 @@
 
 namespace sorbel_sim::hidraw {
 
-inline constexpr int kMaxNodes = 6;
+// The extra node, eight bootloaders, the locked one, three faulty ones.
+inline constexpr int kMaxNodes = 13;
 inline constexpr unsigned kFirstMinor = 100;  // /dev/hidraw100 on
 inline constexpr unsigned kMajor = 4000;      // no real driver has it
 
@@ -44,11 +46,13 @@ inline constexpr FaultName kFaultNames[] = {
 
 struct Node {
   std::array<char, 24> devnode;
+  std::array<char, 16> port;  // the USB port path, as "9-1.2"
   std::array<char, 128> manufacturer;
   std::array<char, 128> product;
   std::array<char, 128> syspaths[kLevelCount];
   std::array<char, 512> uevent;  // of the HID parent
   Bootloader* bootloader;        // null: answers no reports
+  bool locked;                   // every open is refused
   Fault fault;
   bool gone;  // no longer listed nor found; its open files refuse every request
 };
@@ -58,12 +62,17 @@ struct NodeTable {
   int count = 0;
 };
 
-// Adds a node listed after those already there; false when the table is full.
-bool AddNode(NodeTable& table, std::string_view manufacturer, std::string_view product,
-             Bootloader* bootloader);
+// Adds a node listed after those already there, its USB device at the port
+// path (such as "9-1.2"); false when the table is full.
+bool AddNode(NodeTable& table, std::string_view port, std::string_view manufacturer,
+             std::string_view product, Bootloader* bootloader);
+
+// Still there: not gone, and its bootloader not pulled out.
+bool Present(const Node& node);
 
 // One node per fault in a comma-separated list of fault names, each with the
-// given strings; false when a name is unknown or the table is full.
+// given strings, at the ports 9-5, 9-6 and on; false when a name is unknown
+// or the table is full.
 bool AddFaultyNodes(NodeTable& table, std::string_view manufacturer, std::string_view product,
                     std::string_view faults);
 
@@ -75,8 +84,8 @@ dev_t DeviceNumber(int node);
 // hidraw100 for /dev/hidraw100: its name in the hidraw class folder.
 std::string_view NodeName(const Node& node);
 
-// The node with this path, device number or hidraw syspath (its own or the
-// class folder's link); -1 for none or a gone one.
+// The present node with this path, device number or hidraw syspath (its own
+// or the class folder's link); -1 for none or a gone one.
 int NodeOfDevnode(const NodeTable& table, const char* path);
 int NodeOfDeviceNumber(const NodeTable& table, dev_t number);
 int NodeOfSyspath(const NodeTable& table, const char* path);

@@ -7,16 +7,22 @@
 //   SORBEL_SIM_FLASH_OUT, SORBEL_SIM_LOG, SORBEL_SIM_ABSENT=1 as for
 //   hex-upload-sim; SORBEL_SIM_DENY=1 (opening a node fails with EACCES);
 //   SORBEL_SIM_EXTRA=<product> (a device with the same ids and this product
-//   string, listed before the bootloader); SORBEL_SIM_FAULTS=<fault>,... (a
-//   node that looks like the bootloader for each of silent, vanishing and
-//   not-hidraw, listed after the extra device and before the bootloader).
-// The program is single-threaded, and so is this library.
+//   string, at 9-3, listed before the bootloaders); SORBEL_SIM_FAULTS=
+//   <fault>,... (a node that looks like the bootloader for each of silent,
+//   vanishing and not-hidraw, at 9-5 and on, listed after the extra device
+//   and before the bootloaders); SORBEL_SIM_DEVICES, SORBEL_SIM_LOCKED (at
+//   9-4), SORBEL_SIM_REPORT_DELAY and each bootloader's own settings as for
+//   hex-upload-sim. Bootloader k sits at 9-1.k.
+// The program's threads may write several devices at once: the tables are
+// guarded by one lock, each model by its own, and a report's delay holds
+// neither.
 #undef _FORTIFY_SOURCE  // the checked inline variants of open would clash with ours
 
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <libudev.h>
+#include <linux/hidraw.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +30,10 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include "sim/bootloader/hidraw/hidraw_nodes.h"
 #include "sim/bootloader/hex-upload-sim/sim_environment.h"
@@ -36,7 +45,7 @@ namespace sorbel_sim::hidraw {
 namespace {
 
 constexpr char kProgram[] = "libsorbel-hidraw-sim";
-constexpr int kMaxOpenFiles = 8;
+constexpr int kMaxOpenFiles = 16;
 constexpr int kMaxListings = 4;
 constexpr char kHidrawClass[] = "/sys/class/hidraw";
 
@@ -62,16 +71,24 @@ struct OpenFile {
   int node = -1;
 };
 
+struct Board {
+  Bootloader device;
+  SimBootloader setup;
+  std::FILE* log = nullptr;
+  std::mutex lock;
+};
+
 struct Simulation {
   bool ready = false;
   bool deny = false;
   SimEnvironment environment;
-  Bootloader device;
+  Board boards[kMaxSimBootloaders];
+  std::mutex node_locks[kMaxNodes];
+  std::mutex lock;  // the tables of open files and listings
   NodeTable table;
   FakeDevice devices[kMaxNodes][kLevelCount];
   Listing listings[kMaxListings];
   OpenFile files[kMaxOpenFiles];
-  std::FILE* log = nullptr;
 };
 
 Simulation simulation;
@@ -105,49 +122,77 @@ Listing* AsListing(DIR* folder) {
   return nullptr;
 }
 
-// Null before the simulation starts: until then the table holds only zeros.
-OpenFile* FileOf(int fd) {
-  if (!simulation.ready) return nullptr;
+// -1 before the simulation starts: until then the table holds only zeros.
+int NodeOfFile(int fd) {
+  if (!simulation.ready || fd < 0) return -1;
+  std::lock_guard<std::mutex> locked(simulation.lock);
   for (auto& file : simulation.files)
-    if (file.fd == fd && fd >= 0) return &file;
-  return nullptr;
+    if (file.fd == fd) return file.node;
+  return -1;
 }
 
-// The file of a node that answers as hidraw; a node that is not hidraw leaves
+// The time a real device needs for a report, then the model under its lock.
+int DeviceIoctl(int node, unsigned long request, void* argument) {
+  constexpr unsigned long kFeatureRequests[] = {HIDIOCGFEATURE(0), HIDIOCSFEATURE(0)};
+  constexpr unsigned long kSizeBits = static_cast<unsigned long>(_IOC_SIZEMASK) << _IOC_SIZESHIFT;
+  unsigned delay = simulation.environment.report_delay_ms;
+  for (unsigned long feature : kFeatureRequests) {
+    if (delay > 0 && (request & ~kSizeBits) == (feature & ~kSizeBits)) {
+      timespec pause{static_cast<time_t>(delay / 1000), static_cast<long>(delay % 1000) * 1000000L};
+      while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  int error = 0;
+  std::lock_guard<std::mutex> locked(simulation.node_locks[node]);
+  int result = Ioctl(simulation.table.nodes[node], request, argument, error);
+  if (result < 0) errno = error;
+  return result;
+}
+
+// The node of a file that answers as hidraw; a node that is not hidraw leaves
 // its requests to the real file it opened.
-OpenFile* HidrawFileOf(int fd) {
-  OpenFile* file = FileOf(fd);
-  if (file == nullptr || simulation.table.nodes[file->node].fault == Fault::kNotHidraw)
-    return nullptr;
-  return file;
+int HidrawNodeOf(int fd) {
+  int node = NodeOfFile(fd);
+  if (node < 0 || simulation.table.nodes[node].fault == Fault::kNotHidraw) return -1;
+  return node;
 }
 
 void Start() {
   Simulation& s = simulation;
   s.environment = ReadSimEnvironment(kProgram);
-  ApplySimEnvironment(s.device, s.environment);
   s.deny = FlagSetting("SORBEL_SIM_DENY");
-  if (s.environment.log_path != nullptr) {
-    s.log = StartReportLog(s.device, s.environment.log_path);
-    if (s.log == nullptr) {
-      std::fprintf(stderr, "%s: cannot write %s\n", kProgram, s.environment.log_path);
-      _exit(1);
-    }
-  }
   std::string_view manufacturer = hex_upload::kManufacturer;
   if (const char* extra = TextSetting("SORBEL_SIM_EXTRA")) {
     if (std::strlen(extra) >= sizeof(Node::product)) {
       std::fprintf(stderr, "%s: ignoring SORBEL_SIM_EXTRA (at most %zu bytes)\n", kProgram,
                    sizeof(Node::product) - 1);
     } else {
-      AddNode(s.table, manufacturer, extra, nullptr);
+      AddNode(s.table, "9-3", manufacturer, extra, nullptr);
     }
   }
   if (const char* faults = TextSetting("SORBEL_SIM_FAULTS")) {
     if (!AddFaultyNodes(s.table, manufacturer, hex_upload::kProduct, faults))
       std::fprintf(stderr, "%s: ignoring part of SORBEL_SIM_FAULTS=%s\n", kProgram, faults);
   }
-  if (s.environment.present) AddNode(s.table, manufacturer, hex_upload::kProduct, &s.device);
+  for (int k = 1; k <= s.environment.bootloaders; ++k) {
+    Board& board = s.boards[k - 1];
+    board.setup = ReadSimBootloader(kProgram, s.environment, k);
+    ApplySimBootloader(board.device, board.setup);
+    if (!board.setup.log_path.empty()) {
+      board.log = StartReportLog(board.device, board.setup.log_path.c_str());
+      if (board.log == nullptr) {
+        std::fprintf(stderr, "%s: cannot write %s\n", kProgram, board.setup.log_path.c_str());
+        _exit(1);
+      }
+    }
+    char port[16];
+    std::snprintf(port, sizeof port, "9-1.%d", k);
+    if (s.environment.present)
+      AddNode(s.table, port, manufacturer, hex_upload::kProduct, &board.device);
+  }
+  if (s.environment.locked && AddNode(s.table, "9-4", manufacturer, hex_upload::kProduct, nullptr))
+    s.table.nodes[s.table.count - 1].locked = true;
   for (int node = 0; node < kMaxNodes; ++node)
     for (int level = 0; level < kLevelCount; ++level)
       s.devices[node][level] = FakeDevice{node, static_cast<Level>(level)};
@@ -166,10 +211,14 @@ void Finish() {
       failed = true;
     }
   }
-  if (s.log != nullptr) std::fclose(s.log);
-  if (s.environment.flash_out != nullptr && !WriteFlash(s.device, s.environment.flash_out)) {
-    std::fprintf(stderr, "%s: cannot write %s\n", kProgram, s.environment.flash_out);
-    failed = true;
+  for (int k = 0; k < s.environment.bootloaders; ++k) {
+    Board& board = s.boards[k];
+    if (board.log != nullptr) std::fclose(board.log);
+    const std::string& flash_out = board.setup.flash_out;
+    if (!flash_out.empty() && !WriteFlash(board.device, flash_out.c_str())) {
+      std::fprintf(stderr, "%s: cannot write %s\n", kProgram, flash_out.c_str());
+      failed = true;
+    }
   }
   if (failed) _exit(1);
 }
@@ -183,10 +232,11 @@ struct Lifetime {
 } lifetime;
 
 int OpenNode(int node) {
-  if (simulation.deny) {
+  if (simulation.deny || simulation.table.nodes[node].locked) {
     errno = EACCES;
     return -1;
   }
+  std::lock_guard<std::mutex> locked(simulation.lock);
   OpenFile* slot = nullptr;
   for (auto& file : simulation.files) {
     if (file.fd < 0) {
@@ -237,16 +287,20 @@ SORBEL_EXPORT int open64(const char* path, int flags, ...) {
 }
 
 SORBEL_EXPORT int close(int fd) {
-  if (OpenFile* file = FileOf(fd)) *file = OpenFile{};
+  if (simulation.ready && fd >= 0) {
+    std::lock_guard<std::mutex> locked(simulation.lock);
+    for (auto& file : simulation.files)
+      if (file.fd == fd) file = OpenFile{};
+  }
   return REAL(close)(fd);
 }
 
 SORBEL_EXPORT int fstat(int fd, struct stat* status) __THROW {
-  OpenFile* file = HidrawFileOf(fd);
-  if (file == nullptr) return REAL(fstat)(fd, status);
+  int node = HidrawNodeOf(fd);
+  if (node < 0) return REAL(fstat)(fd, status);
   *status = {};
   status->st_mode = S_IFCHR | 0660;
-  status->st_rdev = DeviceNumber(file->node);
+  status->st_rdev = DeviceNumber(node);
   status->st_blksize = 4096;
   return 0;
 }
@@ -256,12 +310,9 @@ SORBEL_EXPORT int ioctl(int fd, unsigned long request, ...) __THROW {
   va_start(arguments, request);
   void* argument = va_arg(arguments, void*);
   va_end(arguments);
-  OpenFile* file = HidrawFileOf(fd);
-  if (file == nullptr) return REAL(ioctl)(fd, request, argument);
-  int error = 0;
-  int result = Ioctl(simulation.table.nodes[file->node], request, argument, error);
-  if (result < 0) errno = error;
-  return result;
+  int node = HidrawNodeOf(fd);
+  if (node < 0) return REAL(ioctl)(fd, request, argument);
+  return DeviceIoctl(node, request, argument);
 }
 
 SORBEL_EXPORT DIR* opendir(const char* path) {
@@ -283,7 +334,7 @@ SORBEL_EXPORT dirent* readdir(DIR* folder) {
   Listing* listing = AsListing(folder);
   if (listing == nullptr) return REAL(readdir)(folder);
   while (listing->next_node < simulation.table.count &&
-         simulation.table.nodes[listing->next_node].gone)
+         !Present(simulation.table.nodes[listing->next_node]))
     ++listing->next_node;
   if (listing->next_node == simulation.table.count)
     return listing->real != nullptr ? REAL(readdir)(listing->real) : nullptr;

@@ -58,12 +58,18 @@ void Reset(Bootloader& device, const Settings& settings) {
   device.flash.fill(0xFF);
   device.blocks_until_failure = 0;
   device.closed = false;
+  device.blocks_until_unplug = 0;
+  device.unplugged = false;
 }
 
 void FailBlock(Bootloader& device, int n) { device.blocks_until_failure = n > 0 ? n : 0; }
 
+void UnplugAfter(Bootloader& device, int n) { device.blocks_until_unplug = n > 0 ? n : 0; }
+
 bool GetFeature(Bootloader& device, std::span<uint8_t> buffer) {
-  if (device.closed || buffer.size() < kInfoReportSize || buffer[0] != kInfoReportId) return false;
+  if (device.closed || device.unplugged || buffer.size() < kInfoReportSize ||
+      buffer[0] != kInfoReportId)
+    return false;
   uint32_t page = device.settings.page_size;
   uint32_t size = device.settings.flash_size;
   buffer[1] = static_cast<uint8_t>(page);
@@ -74,12 +80,14 @@ bool GetFeature(Bootloader& device, std::span<uint8_t> buffer) {
 }
 
 bool SetFeature(Bootloader& device, std::span<const uint8_t> report) {
-  if (report.empty()) return false;
+  if (report.empty() || device.unplugged) return false;
   LogReport(device, "set", report);
   if (device.closed || report.size() > kMaxLoggedBytes) return false;
   if (report[0] == kDataReportId && report.size() == kDataReportSize) {
-    if (InjectedFailure(device)) return false;
-    return StoreBlock(device, report);
+    if (InjectedFailure(device) || !StoreBlock(device, report)) return false;
+    if (device.blocks_until_unplug > 0 && --device.blocks_until_unplug == 0)
+      device.unplugged = true;
+    return true;
   }
   if (report[0] == kInfoReportId && report.size() == kClosingReportSize) {
     device.closed = true;
@@ -93,5 +101,7 @@ std::span<const uint8_t> Flash(const Bootloader& device) {
 }
 
 bool LeftBootloader(const Bootloader& device) { return device.closed; }
+
+bool Unplugged(const Bootloader& device) { return device.unplugged; }
 
 }  // namespace sorbel_sim

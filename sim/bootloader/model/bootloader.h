@@ -36,6 +36,8 @@ struct Bootloader {
   std::array<uint8_t, kMaxFlashSize> flash;
   int blocks_until_failure = 0;  // counts data block reports down; 0 = no failure pending
   bool closed = false;           // the closing report arrived: the bootloader is left
+  int blocks_until_unplug = 0;   // counts accepted data blocks down; 0 = stays plugged in
+  bool unplugged = false;        // gone: no transfer reaches it, hosts no longer list it
   LogSink log = nullptr;         // kept by Reset(); set it directly
   void* log_context = nullptr;
   std::array<char, 16 + kMaxLoggedBytes * 3> line;  // scratch for one log line
@@ -46,6 +48,9 @@ void Reset(Bootloader& device, const Settings& settings);
 
 // The n-th data block report from now on (1 = the next one) fails once; 0 = none.
 void FailBlock(Bootloader& device, int n);
+
+// After the n-th accepted data block from now on the device is pulled out; 0 = never.
+void UnplugAfter(Bootloader& device, int n);
 
 // buffer[0] is the report id on entry. Id 1 gives the device info report in
 // the first 7 bytes (the rest of the buffer is left as it is). Returns false
@@ -62,5 +67,6 @@ std::span<const uint8_t> Flash(const Bootloader& device);
 // `value` in decimal at `out` (room for 20 characters); returns the count.
 size_t WriteDecimal(size_t value, char* out);
 bool LeftBootloader(const Bootloader& device);
+bool Unplugged(const Bootloader& device);
 
 }  // namespace sorbel_sim

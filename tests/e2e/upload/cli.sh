@@ -11,17 +11,19 @@ hex_upload() {
   OUT=$(run_wine 60 hex-upload.exe "$@" | tr -d '\r') || RC=$?
 }
 
-# The usage line alone, or (-h, --help) followed by the options and exit codes.
-for args in "" "-h" "--help" "-r" "-h file.hex"; do
+# The usage line alone, or (-h, --help) followed by the options and exit
+# codes; bad options get the usage line.
+for args in "" "-h" "--help" "-r" "-h file.hex" "-d" "--all -d 1 file.hex" "--all -w file.hex" \
+  "-x file.hex"; do
   # shellcheck disable=SC2086
   hex_upload $args
   expect_equal "exit code of usage for «$args»" 1 "$RC"
   usage=${OUT%%$'\n'*}
   [[ "$usage" =~ ^usage:\ .*hex-upload(\.exe)?\ \[-r\]\ \<intel-hexfile\>$ ]] || fail "usage for «$args»: $OUT"
   lines=1
-  [[ "$args" == -h* || "$args" == --help ]] && lines=9
+  [[ "$args" == -h* || "$args" == --help ]] && lines=12
   expect_equal "lines of usage for «$args»" "$lines" "$(wc -l <<<"$OUT")"
-  [ "$lines" = 1 ] || expect_contains "help for «$args»" $'Exit codes:\n  0  the firmware was written' "$OUT"
+  [ "$lines" = 1 ] || expect_contains "help for «$args»" $'Exit codes:\n  0  written' "$OUT"
 done
 
 printf ':020000040000FA\r\n:00000001FF\r\n' > "$work/empty.hex"

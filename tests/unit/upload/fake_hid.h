@@ -17,6 +17,7 @@ namespace fake {
 
 struct Device {
   std::string path;
+  std::string place;  // empty: the list does not tell
   uint16_t vendor_id = 0x16C0;
   uint16_t product_id = 0x05DF;
   std::u16string manufacturer;
@@ -55,6 +56,7 @@ class Hid final : public hex_upload::HidPlatform {
     if (hidden_ || index >= devices.size()) return false;
     const Device& device = devices[index];
     listed.path = device.path.c_str();
+    listed.place = device.place.empty() ? nullptr : device.place.c_str();
     listed.identity_known = device.listed_identity;
     listed.vendor_id = device.vendor_id;
     listed.product_id = device.product_id;
@@ -68,6 +70,9 @@ class Hid final : public hex_upload::HidPlatform {
     for (Device& device : devices) {
       if (device.path != path) continue;
       if (device.open_result != hex_upload::HidOpenResult::kOpened) return device.open_result;
+      // Pulled out: gone as soon as the system notices.
+      if (device.bootloader != nullptr && sorbel_sim::Unplugged(*device.bootloader))
+        return hex_upload::HidOpenResult::kFailed;
       events.push_back("open " + device.path);
       handle = &device;
       return hex_upload::HidOpenResult::kOpened;

@@ -94,16 +94,25 @@ TEST(CommandLine, UsageWithoutTouchingFileOrDevice) {
                {{"-h", "file.hex"}, true},
                {{"-w"}, false},
                {{"-r", "-w"}, false},
-               {{"-w", "-r"}, false}};
+               {{"-w", "-r"}, false},
+               {{"-w", "--"}, false},
+               {{"-d"}, false},
+               {{"-d", "", "file.hex"}, false},
+               {{"--device"}, false},
+               {{"--all", "-d", "9-1", "file.hex"}, false},
+               {{"-w", "--all", "file.hex"}, false},
+               {{"-x", "file.hex"}, false},
+               {{"--lis", "file.hex"}, false},
+               {{"-r", "--help"}, true}};
   for (const auto& c : cases) {
     Session run;
     EXPECT_EQ(1, run.Run(c.args));
     const std::string& text = run.out.text;
     if (c.help) {
       EXPECT_TRUE(text.starts_with(usage + "Options")) << text;
-      for (const char* part : {"\n  -r  ", "\n  -w  ", "\nExit codes:\n  0  ", "\n  1  "})
+      for (const char* part : {"\n  -r  ", "\n  -w  ", "\n  -d PLACE  ", "\n  --all  ",
+                               "\n  --list  ", "\nExit codes:\n  0  ", "\n  1  "})
         EXPECT_NE(std::string::npos, text.find(part)) << part;
-      EXPECT_EQ(9, std::count(text.begin(), text.end(), '\n'));
     } else {
       EXPECT_EQ(usage, text);
     }
@@ -204,9 +213,10 @@ TEST(CommandLine, DashWWaitsForTheDeviceWithoutTouchingIt) {
                                   "Page size   = 128 (0x80)\n"));
   EXPECT_EQ(3, run.hid.Count("sleep 250"));
   EXPECT_EQ(0, run.hid.Count("sleep 2000"));
-  // The search that found it opened and closed it; the attempt read its sizes once.
-  EXPECT_EQ(2, run.hid.Count("open "));
-  EXPECT_EQ(2, run.hid.Count("close "));
+  // The search that found it, the look for other boards and the attempt each
+  // opened and closed it; only the attempt read its sizes.
+  EXPECT_EQ(3, run.hid.Count("open "));
+  EXPECT_EQ(3, run.hid.Count("close "));
   EXPECT_EQ(1, std::count_if(run.bootloader.log.begin(), run.bootloader.log.end(),
                              [](const std::string& line) { return line.starts_with("get "); }));
 }
@@ -471,3 +481,173 @@ TEST(Upload, BlocksPastTheImageCarryErasedBytes) {
 }
 
 }  // namespace
+
+namespace several {
+
+using namespace hex_upload;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
+}
+
+// Three bootloaders at 9-1.1 to 9-1.3, listed after a device with the same
+// ids and another product string.
+struct Bench {
+  fake::Hid hid;
+  std::vector<fake::LoggedBootloader> boards = std::vector<fake::LoggedBootloader>(3);
+  fake::CapturedOutput out;
+  unsigned size = 0;
+
+  Bench() {
+    fake::Device other = fake::SorbelDevice(nullptr, "other");
+    other.product = u"Other";
+    other.place = "9-3";
+    hid.devices.push_back(other);
+    for (size_t i = 0; i < boards.size(); ++i) {
+      std::string place = "9-1." + std::to_string(i + 1);
+      hid.devices.push_back(fake::SorbelDevice(boards[i].model.get(), "board" + place));
+      hid.devices.back().place = place;
+    }
+    for (auto& device : hid.devices) device.listed_identity = true;
+  }
+  int Run(std::vector<const char*> args, unsigned bytes) {
+    size = bytes;
+    TempFile file(HexFile(0, bytes));
+    args.insert(args.begin(), "hex-upload");
+    args.push_back(file.path.c_str());
+    return RunHexUpload(static_cast<int>(args.size()), args.data(), hid, out);
+  }
+  // Per board: "w" holds the whole file, "-" was never sent a report, "?" else.
+  std::string Boards() const {
+    std::string state;
+    for (const auto& board : boards) {
+      auto flash = sorbel_sim::Flash(*board.model);
+      // The last byte but one: the last of 0x500 bytes would read as erased.
+      state += board.log.empty() ? '-' : flash[size - 2] == ((size - 2) & 0xFF) ? 'w' : '?';
+    }
+    return state;
+  }
+};
+
+TEST(SeveralDevices, ChosenBoardWrittenOthersUntouched) {
+  const struct {
+    std::vector<const char*> args;
+    int exit_code;
+    std::string boards;
+    std::string first_line;
+  } cases[] = {
+      {{},
+       0,
+       "w--",
+       "Note: 3 Sorbel devices are attached; writing the one at 9-1.1 (--list lists them, "
+       "-d PLACE picks one)"},
+      {{"-d", "9-1.2"}, 0, "-w-", "Page size   = 128 (0x80)"},
+      {{"--device", "9-1.3", "-r"}, 0, "--w", "Page size   = 128 (0x80)"},
+      {{"-w", "-d", "9-1.3"}, 0, "--w", "Page size   = 128 (0x80)"},
+      // Another device, or nothing, at the place: as if no device were there.
+      {{"-d", "9-3"}, 1, "---", "Error opening Sorbel device: The specified device was not found"},
+      {{"-d", "9-9"}, 1, "---", "Error opening Sorbel device: The specified device was not found"},
+  };
+  for (const auto& c : cases) {
+    Bench bench;
+    EXPECT_EQ(c.exit_code, bench.Run(c.args, 300));
+    EXPECT_EQ(c.boards, bench.Boards()) << bench.out.text;
+    auto lines = Lines(bench.out.text);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(c.first_line, lines.front());
+    EXPECT_EQ(
+        c.exit_code == 0 ? "The firmware is written successfully after 0 retries." : c.first_line,
+        lines.back());
+    if (c.exit_code == 1) {
+      EXPECT_EQ(10u, lines.size());
+    }
+  }
+  // One board alone: not a byte more than before.
+  Session one;
+  one.hid.devices[0].place = "9-1.1";
+  EXPECT_EQ(0, one.Upload(HexFile(0, 300)));
+  EXPECT_TRUE(one.out.text.starts_with("Page size")) << one.out.text;
+}
+
+TEST(SeveralDevices, ListShowsPlacePathProductAndStateAndSendsNothing) {
+  Bench bench;
+  fake::Device locked = fake::SorbelDevice(nullptr, "locked");
+  locked.place = "9-4";
+  locked.listed_identity = true;
+  locked.open_result = HidOpenResult::kAccessDenied;
+  bench.hid.devices.push_back(locked);
+  fake::Device unreadable = fake::SorbelDevice(nullptr, "mute");
+  unreadable.manufacturer_fails = true;
+  bench.hid.devices.push_back(unreadable);
+  std::vector<const char*> args = {"hex-upload", "--list"};
+  EXPECT_EQ(0, RunHexUpload(2, args.data(), bench.hid, bench.out));
+  EXPECT_EQ(
+      "9-3\tother\tOther\tother product\n"
+      "9-1.1\tboard9-1.1\tSorbel\tready\n"
+      "9-1.2\tboard9-1.2\tSorbel\tready\n"
+      "9-1.3\tboard9-1.3\tSorbel\tready\n"
+      "9-4\tlocked\tSorbel\tno access: the udev rule 70-sorbel-bootloader.rules is missing (see "
+      "the README)\n"
+      "-\tmute\t-\tstrings unreadable\n",
+      bench.out.text);
+  EXPECT_EQ("---", bench.Boards());
+  EXPECT_EQ(bench.hid.Count("open "), bench.hid.Count("close "));
+  // Only a device of other strings: listed, and none of ours.
+  bench.hid.devices.resize(1);
+  bench.out.text.clear();
+  EXPECT_EQ(1, RunHexUpload(2, args.data(), bench.hid, bench.out));
+  EXPECT_EQ("9-3\tother\tOther\tother product\nNo Sorbel device is attached.\n", bench.out.text);
+}
+
+TEST(SeveralDevices, AllWritesEveryBoardAndNamesEachOneThatFailed) {
+  const struct {
+    const char* what;
+    int failing_board;    // its 2nd block fails once; -1: none
+    int unplugged_board;  // pulled out after 3 blocks; -1: none
+    int exit_code;
+    std::string boards;
+    std::string summary;
+  } cases[] = {
+      {"all well", -1, -1, 0, "www",
+       "Summary: 3 of 3 written\n9-1.1: written\n9-1.2: written\n9-1.3: written\n"},
+      {"a failed block resumes, a board pulled out", 1, 2, 1, "ww?",
+       "Summary: 2 of 3 written\n9-1.1: written\n9-1.2: written\n"
+       "9-1.3: Error opening Sorbel device: The specified device was not found\n"},
+  };
+  for (const auto& c : cases) {
+    Bench bench;
+    if (c.failing_board >= 0) sorbel_sim::FailBlock(*bench.boards[c.failing_board].model, 2);
+    if (c.unplugged_board >= 0) sorbel_sim::UnplugAfter(*bench.boards[c.unplugged_board].model, 3);
+    EXPECT_EQ(c.exit_code, bench.Run({"--all"}, 0x500)) << c.what;
+    EXPECT_EQ(c.boards, bench.Boards()) << c.what;
+    const std::string& text = bench.out.text;
+    EXPECT_TRUE(text.starts_with("Writing 3 Sorbel devices at once\n")) << text;
+    EXPECT_TRUE(text.ends_with(c.summary)) << text;
+    // Every line of a board names it, progress as whole lines by tenths.
+    auto lines = Lines(text);
+    size_t summary_lines = Lines(c.summary).size();
+    for (size_t i = 1; i + summary_lines < lines.size(); ++i)
+      EXPECT_TRUE(lines[i].starts_with("9-1.")) << lines[i];
+    EXPECT_EQ(std::string::npos, text.find('\r'));
+    EXPECT_EQ(10, std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                return line.starts_with("9-1.1: ") && line.find("% written, up to") != line.npos;
+              }));
+    EXPECT_NE(std::string::npos, text.find("9-1.1: 100% written, up to 0x00500\n"));
+    if (c.failing_board >= 0) {
+      EXPECT_NE(std::string::npos,
+                text.find("9-1.2: Error uploading data block 0x00080: Communication error with "
+                          "device\n"));
+      EXPECT_NE(std::string::npos,
+                text.find("9-1.2: The firmware is written successfully after 1 retries.\n"));
+    }
+  }
+  Bench empty;
+  empty.hid.devices.resize(1);
+  EXPECT_EQ(1, empty.Run({"--all"}, 16));
+  EXPECT_EQ("No Sorbel device is attached.\n", empty.out.text);
+}
+
+}  // namespace several
