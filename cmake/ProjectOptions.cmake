@@ -1,5 +1,18 @@
 # Warnings, sanitizers and the Windows program conventions shared by every target.
 
+# A library or tool that a preset's products need is required: configure stops
+# with one line naming the Debian package that brings it, never builds less in
+# silence. For another architecture's library the package carries its :arch.
+#   require_debian_package(<found> <package> <what needs it>)
+function(require_debian_package found package what)
+  if(NOT found)
+    if(CMAKE_CROSSCOMPILING AND HEX_UPLOAD_DEB_ARCHITECTURE AND package MATCHES "-dev$")
+      set(package "${package}:${HEX_UPLOAD_DEB_ARCHITECTURE}")
+    endif()
+    message(FATAL_ERROR "${what} needs the Debian package ${package}: install it (scripts/install-deps does)")
+  endif()
+endfunction()
+
 # Warnings are errors on both compilers.
 function(project_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)

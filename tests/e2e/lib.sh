@@ -55,6 +55,24 @@ wait_until() {
   done
 }
 
+# One persistent wineserver serves the whole ctest run: wine-setup starts it,
+# wine-cleanup ends it. A server that ends by itself a few seconds after its
+# last client races the next program that connects in that moment ("wine
+# client error: recvmsg: Connection reset by peer"). A test that needs a new
+# server (device state across sessions) calls wine_server_start again: it ends
+# the running server, waits until it is gone and starts a persistent one.
+# Wine's system processes (services, the simulated drivers' hosts) then live
+# as long as the server and keep the output streams they were started with:
+# they are started here, writing to a log, so that no test's pipe (ctest's,
+# a command substitution's) stays open after the test.
+wine_server_start() {
+  local log="$E2E_STATE/wineserver.log"
+  wineserver -k 2>/dev/null || true
+  timeout 60 wineserver -w || fail "the wineserver did not end"
+  wineserver -p </dev/null >>"$log" 2>&1 || fail "no wineserver could be started"
+  timeout 300 wine wineboot </dev/null >>"$log" 2>&1 || fail "Wine's system processes did not start (see $log)"
+}
+
 # win_path FILE: the Windows name of a Unix file, for program arguments.
 win_path() { wine winepath -w "$1" 2>/dev/null; }
 

@@ -7,19 +7,18 @@ ERASE_POWER_ON_REGISTERS="00 00 00 00 00 00 00 00 00 00 01 00 00 00 00 00"
 
 erase_cleanup() {
   tmux -L "$ERASE_TMUX" kill-server 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  # The next test finds a fresh, persistent server.
+  wine_server_start
 }
 trap erase_cleanup EXIT
 
 # sim ARGS...: tarnel-sim-ctl.exe with line ends stripped.
 sim() { (cd "$E2E_BIN" && run_wine 120 tarnel-sim-ctl.exe "$@") | tr -d '\r'; }
 
-# The driver's state lives as long as the wineserver: keep one running for
-# the whole test, then start the simulated adapter in it.
+# The driver's state lives as long as the wineserver: a new server for the
+# test, then the simulated adapter in it.
 sim_start() {
-  wineserver -k 2>/dev/null || true
-  wineserver -w
-  wineserver -p
+  wine_server_start
   sim install >/dev/null || fail "tarnel-sim-ctl install"
   sim fail none
 }

@@ -29,9 +29,8 @@ sim_install() {
   local attempt
   for attempt in 1 2 3; do
     sim install >/dev/null && sim get >/dev/null 2>&1 && return 0
-    # A wineserver that was shutting down (no Wine process left) took the
-    # driver with it: wait until it is gone, then start again.
-    timeout 30 wineserver -w || true
+    # A driver host that did not come up: start again in a new server.
+    wine_server_start
   done
   fail "the simulated adapter does not start"
 }

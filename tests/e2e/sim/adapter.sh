@@ -100,9 +100,8 @@ ctl lpt 3
 
 note "the state survives a restart of the wineserver"
 before=$(ctl get)
-# Wine ends the driver's host with the wineserver, a few seconds after the
-# last program; the next program starts both again.
-timeout 60 wineserver -w || fail "the wineserver did not stop by itself"
+# The driver's host ends with the wineserver; the next program starts it again.
+wine_server_start
 expect_equal "state after the restart" "$before" "$(ctl get)"
 expect_equal "LPT3 after the restart" "LPT3 yes" "$(client open LPT3)"
 

@@ -3,7 +3,7 @@
 # written in one session are there in the next.
 . "$E2E_SRC/tests/e2e/sorbel/common.sh"
 
-end_session() { wineserver -k 2>/dev/null || true; wineserver -w; }
+end_session() { wine_server_start; }
 trap 'ctl reset >/dev/null 2>&1 || true' EXIT
 
 end_session
