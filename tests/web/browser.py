@@ -28,10 +28,19 @@ class Cors(Quiet):
 
 class Site:
     """The folder on http://localhost:<free port>/; with cors, readable from
-    pages of other origins (another port is another origin)."""
+    pages of other origins (another port is another origin); headers: sent
+    with every answer."""
 
-    def __init__(self, folder, page='index.html', cors=False):
-        handler = functools.partial(Cors if cors else Quiet, directory=folder)
+    def __init__(self, folder, page='index.html', cors=False, headers=None):
+        plain = Cors if cors else Quiet
+        kind = plain
+        if headers:
+            def end_headers(handler):
+                for name, value in headers.items():
+                    handler.send_header(name, value)
+                plain.end_headers(handler)
+            kind = type('WithHeaders', (plain,), {'end_headers': end_headers})
+        handler = functools.partial(kind, directory=folder)
         self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.root = 'http://localhost:%d/' % self.server.server_address[1]

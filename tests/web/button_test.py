@@ -546,8 +546,9 @@ class ButtonTest(unittest.TestCase):
         stanza = copyright.split('\n\n')[1]
         self.assertIn('Copyright: 2026 The hex-upload, port-monitor and firmware-erase developers',
                       stanza)
-        debian = '\n'.join(line[1:] if line != ' .' else ''
-                           for line in stanza.split('License: Expat\n')[1].split('\n'))
+        body = stanza.split('License: Expat\n')[1].split('\n')
+        body = body[:next((i for i, line in enumerate(body) if not line.startswith(' ')), len(body))]
+        debian = '\n'.join(line[1:] if line != ' .' else '' for line in body)
         self.assertEqual(debian.strip(), tree.split('\n\n', 2)[2].strip())
         with open(os.path.join(ROOT, 'cmake', 'Dist.cmake')) as f:
             self.assertIn('${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .', f.read())

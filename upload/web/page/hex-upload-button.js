@@ -235,26 +235,21 @@ function FileName(name) {
   return base && base !== '.' && base !== '..' ? base : 'firmware.hex';
 }
 
-// Runs fn with the file alone in a fresh working directory and the core's
-// texts going to write.
+// Runs fn with the file's bytes in the core's memory (a pointer and the
+// size after its name) and the core's texts going to write.
 async function WithFile(name, bytes, write, fn) {
   if (busy) throw new Error('busy');
   busy = true;
+  let program = null;
+  let pointer = 0;
   try {
-    const program = await LoadCore();
-    const fs = program.FS;
-    if (fs.analyzePath('/upload').exists) {
-      for (const entry of fs.readdir('/upload')) {
-        if (entry !== '.' && entry !== '..') fs.unlink('/upload/' + entry);
-      }
-    } else {
-      fs.mkdir('/upload');
-    }
-    fs.chdir('/upload');
-    fs.writeFile(FileName(name), bytes);
+    program = await LoadCore();
+    pointer = program._malloc(Math.max(bytes.length, 1));
+    program.HEAPU8.set(bytes, pointer);
     sink = write;
-    return await fn(program, FileName(name));
+    return await fn(program, FileName(name), pointer, bytes.length);
   } finally {
+    if (pointer) program._free(pointer);
     sink = () => {};
     busy = false;
   }
@@ -263,8 +258,8 @@ async function WithFile(name, bytes, write, fn) {
 // The reader's verdict: {verdict: 'ok' | 'refused' | 'empty', reason}.
 export async function CheckHex(name, bytes) {
   let said = '';
-  const verdict = await WithFile(name, bytes, (text) => (said += text), async (program, file) =>
-    program.ccall('CheckWebHex', 'number', ['string'], [file]));
+  const verdict = await WithFile(name, bytes, (text) => (said += text), async (program, ...file) =>
+    program.ccall('CheckWebHex', 'number', ['string', 'number', 'number'], file));
   const lines = said.split('\n').filter((line) => line.trim() !== '');
   return {verdict: ['ok', 'refused', 'empty'][verdict], reason: lines.pop() || ''};
 }
@@ -318,13 +313,13 @@ export async function WriteHex(name, bytes, device, on, product = 'Sorbel') {
   navigator.hid.addEventListener('disconnect', Unplugged);
   let exitCode = 1;
   try {
-    exitCode = await WithFile(name, bytes, Write, async (program, file) => {
+    exitCode = await WithFile(name, bytes, Write, async (program, file, pointer, size) => {
       program.hidDevices = async () => {
         const allowed = await navigator.hid.getDevices();
         return allowed.includes(device) ? [device, ...allowed.filter((d) => d !== device)] : allowed;
       };
-      return program.ccall('RunWebUpload', 'number', ['string', 'string'], [file, product],
-                           {async: true});
+      return program.ccall('RunWebUpload', 'number', ['string', 'string', 'number', 'number'],
+                           [file, product, pointer, size], {async: true});
     });
   } catch (error) {
     Write(`\n${error}\n`);
@@ -456,7 +451,7 @@ function BuildShadow(root) {
                 Make('div', {id: 'progress-text'})),
            Make('details', {id: 'log-box', hidden: true},
                 Make('summary', {id: 'log-label'}),
-                Make('pre', {part: 'log', id: 'log', tabindex: '0', 'aria-labelledby': 'log-label'})),
+                Make('pre', {part: 'log', id: 'log', tabindex: '0', role: 'region', 'aria-labelledby': 'log-label'})),
            Make('div', {class: 'buttons'},
                 Make('button', {part: 'secondary-button', id: 'save', hidden: true}),
                 Make('button', {part: 'secondary-button', id: 'cancel'}),
