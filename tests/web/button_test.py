@@ -475,6 +475,55 @@ class ButtonTest(unittest.TestCase):
         self.assertEqual((out['defined'], out['element'], out['keys']), (False, 'function', []))
         self.assertEqual(out['lines'], lines)
 
+    def test_typescript_declarations(self):
+        """A maker's TypeScript against the package's declarations: the element, its
+        properties and its events typed; a misuse of each is an error."""
+        tsc = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'node_modules', 'typescript',
+                           'bin', 'tsc')
+        self.assertTrue(os.path.exists(tsc), '%s is missing: run scripts/install-deps' % tsc)
+        project = os.path.join(self.work.name, 'typescript')
+        os.makedirs(os.path.join(project, 'node_modules'), exist_ok=True)
+        link = os.path.join(project, 'node_modules', 'hex-upload-button')
+        if not os.path.exists(link):
+            os.symlink(os.path.join(self.work.name, 'cdn', 'package'), link)
+        with open(os.path.join(project, 'package.json'), 'w') as f:
+            f.write('{"type": "module"}')
+        with open(os.path.join(project, 'tsconfig.json'), 'w') as f:
+            json.dump({'compilerOptions': {'strict': True, 'noEmit': True, 'module': 'nodenext',
+                                           'moduleResolution': 'nodenext', 'target': 'es2022',
+                                           'lib': ['es2022', 'dom'], 'types': []},
+                       'files': ['page.ts']}, f)
+        good = '''import {HexUploadButton, type HexUploadDetail} from 'hex-upload-button';
+const element: HexUploadButton | null = document.querySelector('hex-upload-button');
+if (element) {
+  element.texts = {confirm: 'Install {name} {version} on {device}?'};
+  element.manifest = 'firmware/manifest.json';
+  element.addEventListener('hex-upload-done', (event) => {
+    const detail: HexUploadDetail = event.detail;
+    const code: number | null = detail.exitCode;
+    console.log(detail.version, code);
+  });
+}
+'''
+        # (what, the misuse, words of the error)
+        cases = [('correct use', '', None),
+                 ('a property of the wrong type', 'if (element) element.texts = 3;\n', 'is not assignable'),
+                 ("an event's detail misread", "document.addEventListener('hex-upload-failed', "
+                  "(e) => { const v: number = e.detail.version; });\n", 'is not assignable'),
+                 ('another element', "const other: HexUploadButton | null = "
+                  "document.querySelector('div');\n", 'is not assignable')]
+        for what, misuse, error in cases:
+            with self.subTest(what):
+                with open(os.path.join(project, 'page.ts'), 'w') as f:
+                    f.write(good + misuse)
+                run = subprocess.run(['node', tsc, '-p', project], capture_output=True, text=True,
+                                     timeout=120)
+                if error is None:
+                    self.assertEqual((run.returncode, run.stdout), (0, ''))
+                else:
+                    self.assertNotEqual(run.returncode, 0)
+                    self.assertIn(error, run.stdout)
+
     # ------------------------------------------------------------ texts
 
     def test_german_log_and_reasons_and_a_language_that_changes(self):

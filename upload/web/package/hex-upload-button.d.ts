@@ -36,8 +36,11 @@ declare global {
   interface HTMLElementTagNameMap {
     'hex-upload-button': HexUploadButton;
   }
-  interface HTMLElementEventMap {
+  interface HexUploadEventMap {
     'hex-upload-done': CustomEvent<HexUploadDetail>;
     'hex-upload-failed': CustomEvent<HexUploadDetail>;
   }
+  // The events bubble out of the element and out of shadow roots.
+  interface HTMLElementEventMap extends HexUploadEventMap {}
+  interface DocumentEventMap extends HexUploadEventMap {}
 }
