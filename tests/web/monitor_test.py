@@ -603,6 +603,9 @@ class MonitorPage(unittest.TestCase):
         self.assertEqual(self.js('return document.querySelector(".dialog [data-id=\\"102\\"] '
                                  '[aria-selected=true]").textContent'), MODE_NAMES[7])
         self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'configuration mode')
+        self.glide(*self.client_point(*monitor_picture.pin_centre(1)))
+        self.wait_for(lambda: self.js('return !document.querySelector(".tooltip").hidden'), 5)
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'a tooltip shown')
 
     def test_site_size_and_links(self):
         root = os.path.join(ARGS.site, 'port-monitor')
