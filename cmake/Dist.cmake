@@ -1,11 +1,11 @@
-# "dist": a ZIP with the Windows programs, the README and SHA256SUMS.
+# "dist": a ZIP with the Windows programs, the README, the LICENSE and SHA256SUMS.
 set(DIST_PROGRAMS "" CACHE INTERNAL "")
 function(add_dist_program target)
   install(TARGETS ${target} RUNTIME DESTINATION .)
   set(DIST_PROGRAMS ${DIST_PROGRAMS} ${target} CACHE INTERNAL "")
 endfunction()
 
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
 install(FILES ${CMAKE_BINARY_DIR}/SHA256SUMS DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)

@@ -193,10 +193,44 @@ def read_template(rc_path, definitions, name):
     raise TemplateError('dialog %s has no END' % name)
 
 
+# Controls that carry no text of their own are named by a label of the
+# dialog: a static text beside them on the same line (at most this many
+# dialog units away), else the group box around them.
+LABEL_GAP = 8
+UNNAMED_KINDS = {'edit', 'combobox'}
+
+
+def name_controls(controls):
+    """Gives each control without a text of its own "label": the index of
+    the static or group box that names it. A control that nothing names
+    stops the build: the page would show a field without a name."""
+    def beside(label, control):
+        same_line = label['y'] < control['y'] + min(control['h'], 14) and control['y'] < label['y'] + label['h']
+        gap = max(control['x'] - (label['x'] + label['w']), label['x'] - (control['x'] + control['w']))
+        return same_line and 0 <= gap <= LABEL_GAP
+
+    def around(box, control):
+        return (box['x'] <= control['x'] and control['x'] + control['w'] <= box['x'] + box['w'] and
+                box['y'] <= control['y'] and control['y'] + min(control['h'], 14) <= box['y'] + box['h'])
+
+    for control in controls:
+        if control['kind'] not in UNNAMED_KINDS:
+            continue
+        statics = [i for i, c in enumerate(controls) if c['kind'] == 'static' and beside(c, control)]
+        boxes = [i for i, c in enumerate(controls) if c['kind'] == 'groupbox' and around(c, control)]
+        boxes.sort(key=lambda i: controls[i]['w'] * controls[i]['h'])
+        named = statics or boxes
+        if not named:
+            raise TemplateError('control %d has no label beside it and no group box around it'
+                                % control['id'])
+        control['label'] = named[0]
+
+
 def main():
     rc_path, header_path, name, output = sys.argv[1:]
     try:
         template = read_template(rc_path, read_definitions(header_path), name)
+        name_controls(template['controls'])
     except (TemplateError, ValueError, IndexError, AttributeError) as error:
         sys.exit('dialog_table.py: %s: %s' % (rc_path, error))
     definitions = read_definitions(header_path)

@@ -3,6 +3,7 @@ serves it, and Debian's headless Chromium with init scripts put into every page
 before the page's own scripts."""
 import functools
 import http.server
+import os
 import threading
 
 from selenium import webdriver
@@ -27,10 +28,19 @@ class Cors(Quiet):
 
 class Site:
     """The folder on http://localhost:<free port>/; with cors, readable from
-    pages of other origins (another port is another origin)."""
+    pages of other origins (another port is another origin); headers: sent
+    with every answer."""
 
-    def __init__(self, folder, page='index.html', cors=False):
-        handler = functools.partial(Cors if cors else Quiet, directory=folder)
+    def __init__(self, folder, page='index.html', cors=False, headers=None):
+        plain = Cors if cors else Quiet
+        kind = plain
+        if headers:
+            def end_headers(handler):
+                for name, value in headers.items():
+                    handler.send_header(name, value)
+                plain.end_headers(handler)
+            kind = type('WithHeaders', (plain,), {'end_headers': end_headers})
+        handler = functools.partial(kind, directory=folder)
         self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.root = 'http://localhost:%d/' % self.server.server_address[1]
@@ -62,3 +72,31 @@ def start_chromium(profile, init_scripts, window=None):
     driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument',
                            {'source': '(function () {\n%s\n})();' % source})
     return driver
+
+
+AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'node_modules', 'axe-core', 'axe.min.js')
+SERIOUS = ('serious', 'critical')
+WITH_MODERATE = ('moderate', 'serious', 'critical')
+
+
+def axe_faults(driver, impacts=SERIOUS, rules=None):
+    """axe-core's violations on the page as it is now (open shadow roots
+    included), of the given impacts: 'rule (impact): element: why' lines.
+    rules: only these rules (e.g. ['color-contrast'])."""
+    if not os.path.exists(AXE):
+        raise RuntimeError('%s is missing: run scripts/install-deps' % AXE)
+    if not driver.execute_script('return !!window.axe'):
+        with open(AXE) as f:
+            driver.execute_script(f.read())
+    driver.set_script_timeout(60)
+    options = {'resultTypes': ['violations']}
+    if rules:
+        options['runOnly'] = {'type': 'rule', 'values': rules}
+    found = driver.execute_async_script('''
+        const done = arguments[arguments.length - 1];
+        axe.run(document, arguments[0]).then((result) => done(result.violations.map((v) => ({
+          id: v.id, impact: v.impact,
+          nodes: v.nodes.map((n) => n.target.join(' > ') + ': ' + n.failureSummary.replace(/\\s+/g, ' '))}))),
+          (error) => done([{id: 'axe', impact: 'critical', nodes: [String(error)]}]));''', options)
+    return ['%s (%s): %s' % (v['id'], v['impact'], node)
+            for v in found if v['impact'] in impacts for node in v['nodes']]

@@ -18,7 +18,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from browser import Site, start_chromium
+from browser import Site, WITH_MODERATE, axe_faults, start_chromium
 
 ARGS = None
 
@@ -168,6 +168,33 @@ class BrowserTest(unittest.TestCase):
                                  'index.html', 'page.js'])
         size = sum(os.path.getsize(os.path.join(ARGS.site, name)) for name in files)
         self.assertLessEqual(size, 300 * 1024)
+
+    def test_accessible_at_every_step(self):
+        self.open_page('')
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'the page')
+        # The status line is announced; the log, rewritten with every block, is not.
+        self.assertEqual(self.driver.execute_script(
+            'return [document.getElementById("status").getAttribute("role"), '
+            'document.querySelectorAll("[aria-live]").length]'), ['status', 0])
+        page = self.upload_in_page('a11y.hex', hex_file(bytes(range(200)), 0), '')
+        self.assertEqual(page['exit'], 0)
+        self.assertEqual(self.driver.find_element(By.ID, 'progress-text').text, '')
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'after the upload')
+        self.upload_in_page('a11y.hex', hex_file(b'\x01', 0), '?absent=1')
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'after a failed upload')
+
+    def test_page_that_allows_no_webassembly(self):
+        strict = Site(ARGS.site, headers={'Content-Security-Policy': "script-src 'self'"})
+        try:
+            self.driver.get(strict.url)
+            WebDriverWait(self.driver, 30).until(
+                lambda d: d.find_element(By.ID, 'status').text != '')
+            self.assertEqual(self.driver.find_element(By.ID, 'status').text,
+                             "This page is served with a Content-Security-Policy that does not allow "
+                             "WebAssembly (it lacks 'wasm-unsafe-eval'), and the uploader is a "
+                             "WebAssembly program: it cannot run here.")
+        finally:
+            strict.close()
 
     def test_browser_without_webhid(self):
         self.open_page('?webhid=none')

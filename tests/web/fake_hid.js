@@ -9,6 +9,7 @@
 //   &unplug_block=N         the device is unplugged when block N comes
 //   &strict=1               feature reports must have the collection's longest
 //                           length, as the HID class on Windows demands
+//   &delay=N                each feature report sent takes N ms
 (() => {
   const params = new URLSearchParams(location.search);
   if (params.get('webhid') === 'none') {
@@ -74,6 +75,7 @@
     }
     async sendFeatureReport(report_id, data) {
       const module = await ready;
+      if (number('delay', 0) > 0) await new Promise((resolve) => setTimeout(resolve, number('delay', 0)));
       if (report_id === 2 && ++sim.blocks === number('unplug_block', 0)) Unplug();
       if (!this.opened) throw new DOMException('The device must be opened first.', 'InvalidStateError');
       const bytes = ArrayBuffer.isView(data)

@@ -21,7 +21,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
-from browser import Site, start_chromium
+from browser import Site, WITH_MODERATE, axe_faults, start_chromium
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'shared'))
 import monitor_picture  # noqa: E402  (the samples the Wine test takes as well)
@@ -573,6 +573,39 @@ class MonitorPage(unittest.TestCase):
             self.assertTrue(note.is_displayed())
             self.assertIn('ihm fehlt WebUSB', note.text)
             self.assertFalse(self.driver.find_element(By.ID, 'choose').is_enabled())
+
+    def test_accessible_with_the_dialog_running(self):
+        self.open_page()
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'before the choice')
+        self.choose_adapter()
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'the dialog running')
+        # Each field carries the name of its label in the dialog.
+        names = self.js('''
+            const out = {};
+            for (const e of document.querySelectorAll('.dialog input[type=text], .dialog [role=combobox]')) {
+              const id = e.closest('[data-id]').dataset.id;
+              out[id] = e.getAttribute('aria-labelledby').split(' ')
+                  .map((l) => document.getElementById(l).textContent).join(' ');
+            }
+            return out;''')
+        self.assertEqual(names, {
+            '100': 'Emulierte Portadresse:', '160': 'Datenport (+0)', '176': 'Datenport (+0)',
+            '161': 'Statusport (+1)', '177': 'Statusport (+1)', '162': 'Steuerport (+2)',
+            '178': 'Steuerport (+2)', '170': 'ECR (+402h)', '102': 'ECR (+402h)',
+            '186': 'ECR (+402h)', '168': 'cfgA (+400h)', '169': 'cfgB (+401h)'})
+        # The list open, a mode chosen, a tooltip shown.
+        self.click_element('.dialog [data-id="102"]')
+        self.wait_for(lambda: self.js('return document.querySelector(".dialog [data-id=\\"102\\"]")'
+                                      '.getAttribute("aria-expanded") === "true"'))
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'the list open')
+        self.click_element('.dialog [data-id="102"] .item:nth-child(8)')
+        self.wait_for(lambda: self.page()['mode'] == MODE_NAMES[7])
+        self.assertEqual(self.js('return document.querySelector(".dialog [data-id=\\"102\\"] '
+                                 '[aria-selected=true]").textContent'), MODE_NAMES[7])
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'configuration mode')
+        self.glide(*self.client_point(*monitor_picture.pin_centre(1)))
+        self.wait_for(lambda: self.js('return !document.querySelector(".tooltip").hidden'), 5)
+        self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'a tooltip shown')
 
     def test_site_size_and_links(self):
         root = os.path.join(ARGS.site, 'port-monitor')

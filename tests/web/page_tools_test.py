@@ -41,6 +41,12 @@ class DialogTable(unittest.TestCase):
                          '"styles": ["BS_RADIOBUTTON", "WS_DISABLED"], "kind": "radio"',
                          '"EN_CHANGE": 768'):
             self.assertIn(expected, table)
+        # Fields are named by the label beside them (index 0: the port address's), else by
+        # the group box around them (index 2: the data port's).
+        self.assertIn('"id": 100, "x": 142, "y": 6, "w": 100, "h": 100, "styles": ["CBS_DROPDOWN", '
+                      '"WS_VSCROLL", "WS_TABSTOP"], "kind": "combobox", "label": 0}', table)
+        self.assertIn('"id": 176, "x": 24, "y": 34, "w": 18, "h": 12, "styles": ["ES_CENTER", '
+                      '"ES_READONLY"], "kind": "edit", "label": 2}', table)
 
     def test_refuses_what_the_page_cannot_show(self):
         with open(RC) as f:
@@ -56,6 +62,8 @@ class DialogTable(unittest.TestCase):
              'arguments'),
             ('no END', ('\nEND', '\n'), 'no END'),
             ('no dialog', ('IDD_EMULATION DIALOG', 'IDD_OTHER DIALOG'), 'no dialog IDD_EMULATION'),
+            ('a field nothing names', ('IDC_CFGA, 24, 150', 'IDC_CFGA, 2, 196'),
+             'control 168 has no label'),
         ]
         for what, (old, new), words in cases:
             with self.subTest(what):

@@ -251,15 +251,27 @@ class MonitorShell {
     this.client.style.width = `${px(template.width, 'x')}px`;
     this.client.style.height = `${px(template.height, 'y')}px`;
     this.canvas = document.createElement('canvas');
+    this.canvas.setAttribute('role', 'img');
+    this.canvas.setAttribute('aria-label', 'Der 25-polige Anschluss mit dem Pegel jedes Pins und die ' +
+                             'Register als Reihen von Bits, geschrieben und zurückgelesen');
     this.context = this.canvas.getContext('2d');
     this.size = {width: px(template.width, 'x'), height: px(template.height, 'y')};
     [this.canvas.width, this.canvas.height, this.sx, this.sy] = [this.size.width, this.size.height, 1, 1];
     this.client.append(this.canvas);
     let group = 0;
-    for (const control of template.controls) {
+    template.controls.forEach((control, index) => {
       const styles = new Set(control.styles);
       if (styles.has('WS_GROUP')) ++group;
       const element = this.MakeControl(control, styles, `group-${group}`);
+      // A label's text names the control that the table gives it to.
+      if (control.kind === 'static' || control.kind === 'groupbox') {
+        element.querySelector('.text').id = `dialog-label-${index}`;
+      }
+      if (control.label !== undefined) {
+        const entry = this.Control(control.id);
+        (entry.items ? entry.element : entry.input).setAttribute('aria-labelledby',
+                                                                  `dialog-label-${control.label}`);
+      }
       element.classList.add('control');
       element.style.left = `${px(control.x, 'x')}px`;
       element.style.top = `${px(control.y, 'y')}px`;
@@ -269,7 +281,7 @@ class MonitorShell {
       if (control.kind === 'combobox') element.style.setProperty('--list-height', `${px(control.h, 'y') - units.y - 8}px`);
       if (control.id >= 0) element.dataset.id = control.id;
       this.client.append(element);
-    }
+    });
     this.dialog.append(caption, this.client);
     this.host.append(this.dialog);
     this.FollowPixelRatio();
@@ -413,18 +425,28 @@ class MonitorShell {
     return element;
   }
 
-  // The drop-down list: the selected entry, and the list while it is open.
+  // The drop-down list: the selected entry, and the list while it is open;
+  // to assistive technology a combo box with its list box.
   MakeDropList(control, entry) {
     const element = document.createElement('div');
     element.className = 'droplist';
     element.tabIndex = 0;
+    element.setAttribute('role', 'combobox');
+    element.setAttribute('aria-haspopup', 'listbox');
+    element.setAttribute('aria-expanded', 'false');
+    element.setAttribute('aria-controls', `dialog-list-${control.id}`);
     entry.value = document.createElement('span');
     entry.value.className = 'value';
     const arrow = document.createElement('span');
     arrow.className = 'arrow';
     entry.list = document.createElement('div');
     entry.list.className = 'items';
+    entry.list.id = `dialog-list-${control.id}`;
+    entry.list.setAttribute('role', 'listbox');
     entry.list.hidden = true;
+    // aria-expanded follows the list, whoever opens or closes it.
+    new MutationObserver(() => element.setAttribute('aria-expanded', String(!entry.list.hidden)))
+        .observe(entry.list, {attributes: true, attributeFilter: ['hidden']});
     entry.items = [];
     entry.selection = -1;
     element.append(entry.value, arrow, entry.list);
@@ -463,7 +485,10 @@ class MonitorShell {
 
   SelectIndex(entry, index) {
     entry.selection = index >= 0 && index < entry.items.length ? index : -1;
-    entry.items.forEach((item, i) => item.classList.toggle('selected', i === entry.selection));
+    entry.items.forEach((item, i) => {
+      item.classList.toggle('selected', i === entry.selection);
+      item.setAttribute('aria-selected', String(i === entry.selection));
+    });
     entry.value.textContent = entry.selection >= 0 ? entry.items[entry.selection].textContent : '';
   }
 
@@ -548,6 +573,8 @@ class MonitorShell {
     if (!entry || !entry.items) return;
     const item = document.createElement('div');
     item.className = 'item';
+    item.setAttribute('role', 'option');
+    item.setAttribute('aria-selected', 'false');
     item.textContent = kAnsi.decode(bytes);
     entry.items.push(item);
     entry.list.append(item);
@@ -632,7 +659,9 @@ class MonitorShell {
     const element = document.createElement('div');
     element.className = 'tooltip';
     element.hidden = true;
-    document.body.append(element);
+    element.setAttribute('role', 'tooltip');
+    // Beside the dialog, in the page's main part (absolute to the page all the same).
+    this.host.append(element);
     this.tooltip.element = element;
   }
 

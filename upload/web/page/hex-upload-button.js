@@ -1,8 +1,10 @@
 // hex-upload's write flow, shared by its page and by <hex-upload-button>, the
 // element device makers put on their own pages: a manifest of releases, each
 // file fetched and checked before any device is asked for, then written by
-// the same WebAssembly core as the page's. Loads nothing but files beside it.
-import CreateHexUpload from './hex-upload.js';
+// the same WebAssembly core as the page's. Loads nothing but files beside it,
+// and the core only when a file is to be checked or written: imported where
+// there is no DOM (a server rendering the maker's page), the module defines
+// nothing and touches nothing.
 
 export const kFilters = [{vendorId: 0x16c0, productId: 0x05df}];
 
@@ -46,6 +48,32 @@ export const kTexts = {
     'no-program': 'The program could not be loaded: {error}',
     'busy': 'Another write is running on this page.',
     'no-webhid': 'This browser cannot talk to USB HID devices: it has no WebHID. Open this page in Chrome, Edge, Opera or another Chromium-based browser on Windows, macOS, Linux or ChromeOS. Firefox and Safari do not offer WebHID. WebHID also needs the page to come from https:// or from localhost.',
+    'no-wasm': 'This page does not allow WebAssembly, and the firmware is written by a WebAssembly program: nothing was written. (The page\'s Content-Security-Policy lacks \'wasm-unsafe-eval\'.)',
+    'progress-name': 'Write progress',
+    // The core's console lines as it writes them, {name} a value; the log
+    // shows each in the page's language.
+    'log-open-error': 'Error opening Sorbel device: {reason}',
+    'log-block-error': 'Error uploading data block {address}: {reason}',
+    'log-block-error-short': '{range} Error uploading data block: {reason}',
+    'log-page-size-error': 'Error reading page size: {reason}',
+    'log-short-info': 'Not enough bytes in device info report ({got} instead of {want})',
+    'log-page-size': 'Page size   = {size} ({hex})',
+    'log-device-size': 'Device size = {size} ({hex}); {left} bytes remaining',
+    'log-too-big': 'Data ({size} bytes) exceeds remaining flash size!',
+    'log-page-not-power': 'Page size ({size} bytes) is not a power of two!',
+    'log-uploading': 'Uploading {size} ({hex}) bytes starting at {start} ({hexstart})',
+    'log-written': 'The firmware is written successfully after {count} retries.',
+    'log-no-data': 'No data in input file, exiting.',
+    'log-outside': 'Error: data record at address {address} lies outside the firmware image (0x0 to {last}), exiting.',
+    'log-checksum': 'Warning: Checksum error between address {first} and {last}',
+    'log-file-open': 'error opening {file}: {reason}',
+    'log-file-read': 'error reading {file}: {reason}',
+    'log-several': 'Note: {count} Sorbel devices are attached; writing the one at {place} (--list lists them, -d PLACE picks one)',
+    'usb-denied': 'Access to device denied',
+    'usb-not-found': 'The specified device was not found',
+    'usb-communication': 'Communication error with device',
+    'usb-busy': 'The device is used by another application',
+    'usb-unknown': 'Unknown USB error {code}',
   },
   de: {
     'button': 'Firmware aktualisieren',
@@ -84,11 +112,60 @@ export const kTexts = {
     'no-program': 'Das Programm konnte nicht geladen werden: {error}',
     'busy': 'Auf dieser Seite läuft schon ein Schreibvorgang.',
     'no-webhid': 'Dieser Browser kann nicht mit USB-HID-Geräten sprechen: Er hat kein WebHID. Öffnen Sie diese Seite in Chrome, Edge, Opera oder einem anderen Chromium-basierten Browser unter Windows, macOS, Linux oder ChromeOS. Firefox und Safari bieten kein WebHID. WebHID braucht außerdem eine Seite von https:// oder von localhost.',
+    'no-wasm': 'Diese Seite erlaubt kein WebAssembly, und die Firmware schreibt ein WebAssembly-Programm: Es wurde nichts geschrieben. (Der Content-Security-Policy der Seite fehlt \'wasm-unsafe-eval\'.)',
+    'progress-name': 'Schreibfortschritt',
+    'log-open-error': 'Fehler beim Öffnen des Sorbel-Geräts: {reason}',
+    'log-block-error': 'Fehler beim Schreiben des Datenblocks {address}: {reason}',
+    'log-block-error-short': '{range} Fehler beim Schreiben des Datenblocks: {reason}',
+    'log-page-size-error': 'Fehler beim Lesen der Seitengröße: {reason}',
+    'log-short-info': 'Zu wenige Bytes im Geräteinfo-Bericht ({got} statt {want})',
+    'log-page-size': 'Seitengröße = {size} ({hex})',
+    'log-device-size': 'Gerätegröße = {size} ({hex}); {left} Bytes frei',
+    'log-too-big': 'Die Daten ({size} Bytes) passen nicht in den freien Flash-Speicher!',
+    'log-page-not-power': 'Die Seitengröße ({size} Bytes) ist keine Zweierpotenz!',
+    'log-uploading': '{size} ({hex}) Bytes werden ab {start} ({hexstart}) geschrieben',
+    'log-written': 'Die Firmware ist geschrieben, nach {count} Wiederholungen.',
+    'log-no-data': 'Die Eingabedatei enthält keine Daten; Ende.',
+    'log-outside': 'Fehler: Der Datensatz an Adresse {address} liegt außerhalb des Firmware-Abbilds (0x0 bis {last}); Ende.',
+    'log-checksum': 'Warnung: Prüfsummenfehler zwischen Adresse {first} und {last}',
+    'log-file-open': 'Fehler beim Öffnen von {file}: {reason}',
+    'log-file-read': 'Fehler beim Lesen von {file}: {reason}',
+    'log-several': 'Hinweis: {count} Sorbel-Geräte sind angeschlossen; geschrieben wird das an {place} (--list zeigt sie, -d ORT wählt eines)',
+    'usb-denied': 'Zugriff auf das Gerät verweigert',
+    'usb-not-found': 'Das angegebene Gerät wurde nicht gefunden',
+    'usb-communication': 'Kommunikationsfehler mit dem Gerät',
+    'usb-busy': 'Das Gerät wird von einer anderen Anwendung benutzt',
+    'usb-unknown': 'Unbekannter USB-Fehler {code}',
   },
 };
 
 export function Format(template, values = {}) {
   return template.replace(/\{(\w+)\}/g, (all, key) => (key in values ? String(values[key]) : all));
+}
+
+// The core's lines that the log shows in the page's language: each English
+// text of kTexts as a pattern of its line, its values taken from the line.
+const kCoreLines = Object.keys(kTexts.en).filter((key) => /^(log|usb)-/.test(key)).map((key) => {
+  const names = [];
+  const source = kTexts.en[key].split(/\{(\w+)\}/).map((part, i) => {
+    if (i % 2 === 0) return part.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+    names.push(part);
+    return '(.*?)';
+  }).join('');
+  return {key, names, pattern: new RegExp(`^${source}$`)};
+});
+
+// One line of the core's console in the texts of text(key, values); a line
+// of no known kind stays as it is.
+export function CoreLine(line, text) {
+  for (const {key, names, pattern} of kCoreLines) {
+    const match = pattern.exec(line);
+    if (!match) continue;
+    const values = {};
+    names.forEach((name, i) => (values[name] = CoreLine(match[i + 1], text)));
+    return text(key, values);
+  }
+  return line;
 }
 
 // What a console shows: a carriage return moves back to the start of the
@@ -124,9 +201,29 @@ let core = null;
 let sink = () => {};
 let busy = false;
 
+// A page whose Content-Security-Policy lacks 'wasm-unsafe-eval' refuses to
+// compile any WebAssembly: the smallest module tells before the core loads.
+export function WebAssemblyAllowed() {
+  try {
+    new WebAssembly.Module(new Uint8Array([0, 0x61, 0x73, 0x6d, 1, 0, 0, 0]));
+    return true;
+  } catch (error) {
+    return false;
+  }
+}
+
+export class NoWebAssembly extends Error {
+  constructor() {
+    super('this page does not allow WebAssembly');
+    this.name = 'NoWebAssembly';
+  }
+}
+
 export function LoadCore() {
   if (!core) {
-    core = CreateHexUpload({pageWrite: (text) => sink(text)});
+    core = WebAssemblyAllowed()
+        ? import('./hex-upload.js').then((module) => module.default({pageWrite: (text) => sink(text)}))
+        : Promise.reject(new NoWebAssembly());
     core.catch(() => (core = null));  // a later try loads it afresh
   }
   return core;
@@ -138,26 +235,21 @@ function FileName(name) {
   return base && base !== '.' && base !== '..' ? base : 'firmware.hex';
 }
 
-// Runs fn with the file alone in a fresh working directory and the core's
-// texts going to write.
+// Runs fn with the file's bytes in the core's memory (a pointer and the
+// size after its name) and the core's texts going to write.
 async function WithFile(name, bytes, write, fn) {
   if (busy) throw new Error('busy');
   busy = true;
+  let program = null;
+  let pointer = 0;
   try {
-    const program = await LoadCore();
-    const fs = program.FS;
-    if (fs.analyzePath('/upload').exists) {
-      for (const entry of fs.readdir('/upload')) {
-        if (entry !== '.' && entry !== '..') fs.unlink('/upload/' + entry);
-      }
-    } else {
-      fs.mkdir('/upload');
-    }
-    fs.chdir('/upload');
-    fs.writeFile(FileName(name), bytes);
+    program = await LoadCore();
+    pointer = program._malloc(Math.max(bytes.length, 1));
+    program.HEAPU8.set(bytes, pointer);
     sink = write;
-    return await fn(program, FileName(name));
+    return await fn(program, FileName(name), pointer, bytes.length);
   } finally {
+    if (pointer) program._free(pointer);
     sink = () => {};
     busy = false;
   }
@@ -166,8 +258,8 @@ async function WithFile(name, bytes, write, fn) {
 // The reader's verdict: {verdict: 'ok' | 'refused' | 'empty', reason}.
 export async function CheckHex(name, bytes) {
   let said = '';
-  const verdict = await WithFile(name, bytes, (text) => (said += text), async (program, file) =>
-    program.ccall('CheckWebHex', 'number', ['string'], [file]));
+  const verdict = await WithFile(name, bytes, (text) => (said += text), async (program, ...file) =>
+    program.ccall('CheckWebHex', 'number', ['string', 'number', 'number'], file));
   const lines = said.split('\n').filter((line) => line.trim() !== '');
   return {verdict: ['ok', 'refused', 'empty'][verdict], reason: lines.pop() || ''};
 }
@@ -221,13 +313,13 @@ export async function WriteHex(name, bytes, device, on, product = 'Sorbel') {
   navigator.hid.addEventListener('disconnect', Unplugged);
   let exitCode = 1;
   try {
-    exitCode = await WithFile(name, bytes, Write, async (program, file) => {
+    exitCode = await WithFile(name, bytes, Write, async (program, file, pointer, size) => {
       program.hidDevices = async () => {
         const allowed = await navigator.hid.getDevices();
         return allowed.includes(device) ? [device, ...allowed.filter((d) => d !== device)] : allowed;
       };
-      return program.ccall('RunWebUpload', 'number', ['string', 'string'], [file, product],
-                           {async: true});
+      return program.ccall('RunWebUpload', 'number', ['string', 'string', 'number', 'number'],
+                           [file, product, pointer, size], {async: true});
     });
   } catch (error) {
     Write(`\n${error}\n`);
@@ -280,111 +372,244 @@ async function Fetch(url) {
   return response;
 }
 
+// The element's own look. It sets its own colour scheme, and every text has
+// a colour of its own, so that a dark page neither darkens its controls nor
+// takes its texts' contrast; a maker sets `color-scheme: dark` on the element
+// or the custom properties. Long words (a SHA-256) wrap: the dialog fits a
+// phone's screen.
 const kStyle = `
-:host { display: inline-block; font: inherit; color: inherit;
-  --_accent: var(--hex-upload-accent, #1f5fa8); --_radius: var(--hex-upload-radius, 6px); }
+:host { display: inline-block; max-width: 100%; font: inherit; color-scheme: light;
+  --_accent: var(--hex-upload-accent, light-dark(#1f5fa8, #8ab4f8));
+  --_accent-text: var(--hex-upload-accent-text, light-dark(#fff, #000));
+  --_text: var(--hex-upload-text, light-dark(#222, #eee));
+  --_background: var(--hex-upload-background, light-dark(#fff, #1e1e1e));
+  --_radius: var(--hex-upload-radius, 6px); }
 button { font: inherit; padding: 0.4em 1em; border-radius: var(--_radius); border: 1px solid var(--_accent);
-  background: #fff; color: var(--_accent); cursor: pointer; }
-button.primary { background: var(--_accent); color: var(--hex-upload-accent-text, #fff); }
+  background: var(--_background); color: var(--_text); cursor: pointer; white-space: normal; max-width: 100%; }
+button.primary { background: var(--_accent); color: var(--_accent-text); }
 button:disabled { opacity: 0.5; cursor: default; }
-dialog { border: none; border-radius: var(--_radius); padding: 1.2em 1.4em; max-width: min(36em, 92vw);
-  box-shadow: 0 8px 32px rgba(0, 0, 0, 0.3); font: inherit; color: #222; background: var(--hex-upload-background, #fff); }
+dialog { box-sizing: border-box; border: none; border-radius: var(--_radius); padding: 1.2em 1.4em;
+  max-width: min(36em, calc(100vw - 1em)); max-height: calc(100dvh - 1em); overflow: auto;
+  box-shadow: 0 8px 32px rgba(0, 0, 0, 0.3); font: inherit; color: var(--_text);
+  background: var(--_background); overflow-wrap: anywhere; }
 dialog::backdrop { background: rgba(0, 0, 0, 0.35); }
-h2 { font-size: 1.2em; margin: 0 0 0.8em; }
+h2 { font-size: 1.2em; margin: 0 0 0.8em; color: inherit; outline: none; }
+a { color: inherit; }
 .row { display: flex; gap: 0.8em; align-items: center; flex-wrap: wrap; margin: 0.6em 0; }
-select { font: inherit; padding: 0.2em; }
-#status.failed { color: #b22; } #status.ok { color: #171; }
+select { font: inherit; padding: 0.2em; max-width: 100%; }
+#status:empty, #question:empty { display: none; }
+#status.failed, #status.ok { border-left: 4px solid #b22; padding-left: 0.5em; }
+#status.ok { border-color: #171; }
 #question { font-weight: 600; }
 progress { width: 100%; height: 1.1em; accent-color: var(--_accent); }
-pre { background: #111; color: #ddd; padding: 0.6em; max-height: 14em; overflow: auto; white-space: pre-wrap; font-size: 0.85em; }
-.buttons { display: flex; gap: 0.6em; justify-content: flex-end; margin-top: 1em; }
-.note { border-left: 4px solid #c33; background: #fdecec; padding: 0.5em 0.8em; max-width: 40em; }
+pre { background: #111; color: #ddd; padding: 0.6em; max-height: 14em; overflow: auto; white-space: pre-wrap;
+  overflow-wrap: anywhere; font-size: 0.85em; }
+.buttons { display: flex; gap: 0.6em; justify-content: flex-end; flex-wrap: wrap; margin-top: 1em; }
+.note { border-left: 4px solid #c33; background: #fdecec; color: #222; padding: 0.5em 0.8em; max-width: 40em;
+  overflow-wrap: anywhere; }
 [hidden] { display: none !important; }
 `;
 
-const kMarkup = `
-<button part="button" id="open" class="primary"></button>
-<p part="note" class="note" id="note" hidden></p>
-<dialog part="dialog" id="dialog">
-  <h2 id="title"></h2>
-  <div class="row" id="releases" hidden><label><span id="release-label"></span>
-    <select part="select" id="release"></select></label><a id="notes" target="_blank" rel="noopener" hidden></a></div>
-  <p id="question" hidden></p>
-  <p id="status" role="status"></p>
-  <div id="progress-box" hidden><progress part="progress" id="progress" max="1" value="0"></progress>
-    <div id="progress-text"></div></div>
-  <details id="log-box" hidden><summary id="log-label"></summary><pre part="log" id="log"></pre></details>
-  <div class="buttons">
-    <button part="secondary-button" id="save" hidden></button>
-    <button part="secondary-button" id="cancel"></button>
-    <button part="action-button" id="choose" class="primary" hidden></button>
-    <button part="action-button" id="continue" class="primary" hidden></button>
-    <button part="action-button" id="write" class="primary" hidden></button>
-  </div>
-</dialog>`;
+// One stylesheet for every element of the document, adopted by each shadow
+// root: a page whose Content-Security-Policy forbids inline styles allows it.
+let sheet = null;
+function StyleSheet() {
+  if (!sheet) {
+    sheet = new CSSStyleSheet();
+    sheet.replaceSync(kStyle);
+  }
+  return sheet;
+}
 
-export class HexUploadButton extends HTMLElement {
+// An element with attributes (true: present) and children, made with DOM
+// calls only: a page that requires Trusted Types allows them.
+function Make(tag, attributes = {}, ...children) {
+  const element = document.createElement(tag);
+  for (const [name, value] of Object.entries(attributes)) {
+    if (value !== false) element.setAttribute(name, value === true ? '' : value);
+  }
+  element.append(...children);
+  return element;
+}
+
+function BuildShadow(root) {
+  const action = (id) => Make('button', {part: 'action-button', id, class: 'primary', hidden: true});
+  root.append(
+      Make('button', {part: 'button', id: 'open', class: 'primary'}),
+      Make('p', {part: 'note', class: 'note', id: 'note', hidden: true}),
+      Make('dialog', {part: 'dialog', id: 'dialog', 'aria-labelledby': 'title', closedby: 'closerequest'},
+           Make('h2', {id: 'title', tabindex: '-1'}),
+           Make('div', {class: 'row', id: 'releases', hidden: true},
+                Make('label', {}, Make('span', {id: 'release-label'}), ' ',
+                     Make('select', {part: 'select', id: 'release'})),
+                Make('a', {id: 'notes', target: '_blank', rel: 'noopener', hidden: true})),
+           // The question and the status are announced as they change.
+           Make('div', {id: 'live', role: 'status'},
+                Make('p', {id: 'question'}), Make('p', {id: 'status'})),
+           Make('div', {id: 'progress-box', hidden: true},
+                Make('progress', {part: 'progress', id: 'progress', max: '1', value: '0'}),
+                Make('div', {id: 'progress-text'})),
+           Make('details', {id: 'log-box', hidden: true},
+                Make('summary', {id: 'log-label'}),
+                Make('pre', {part: 'log', id: 'log', tabindex: '0', role: 'region', 'aria-labelledby': 'log-label'})),
+           Make('div', {class: 'buttons'},
+                Make('button', {part: 'secondary-button', id: 'save', hidden: true}),
+                Make('button', {part: 'secondary-button', id: 'cancel'}),
+                action('choose'), action('continue'), action('write'))));
+}
+
+// Where there is no DOM (a server rendering the page) the class still
+// exists, and nothing is defined.
+const Base = globalThis.HTMLElement ?? class {};
+
+export class HexUploadButton extends Base {
   static get observedAttributes() {
-    return ['lang', 'text-button', 'text-no-webhid'];
+    return ['lang', 'manifest', 'text-button', 'text-no-webhid'];
   }
 
   constructor() {
     super();
     this.texts_ = {};
     this.root_ = this.attachShadow({mode: 'open'});
-    this.root_.innerHTML = `<style>${kStyle}</style>${kMarkup}`;
+    this.root_.adoptedStyleSheets = [StyleSheet()];
+    BuildShadow(this.root_);
     this.$ = (id) => this.root_.getElementById(id);
     this.state_ = {};
+    this.view_ = {};
     this.$('open').addEventListener('click', () => this.Open());
-    this.$('cancel').addEventListener('click', () => this.$('dialog').close());
+    this.$('cancel').addEventListener('click', () => {
+      if (!this.state_.writing) this.$('dialog').close();
+    });
     this.$('continue').addEventListener('click', () => this.Check());
     this.$('choose').addEventListener('click', () => this.Choose());
     this.$('write').addEventListener('click', () => this.Write());
     this.$('save').addEventListener('click', () =>
-      SaveLog(this.state_.log || '', `hex-upload-${this.Release().version}.log`));
+      SaveLog(this.$('log').textContent, `hex-upload-${this.Release().version}.log`));
     this.$('release').addEventListener('change', () => this.ShowRelease());
-    // Escape must not close the dialog while the device is being written.
-    this.$('dialog').addEventListener('cancel', (event) => {
+    // While the device is written nothing closes the dialog: closedby="none"
+    // keeps Escape out, the cancel is refused where the browser still sends
+    // one, and a dialog closed anyway opens again at once.
+    const dialog = this.$('dialog');
+    dialog.addEventListener('cancel', (event) => {
       if (this.state_.writing) event.preventDefault();
     });
+    dialog.addEventListener('close', () => {
+      if (this.state_.writing && this.isConnected) dialog.showModal();
+    });
+    this.language_ = new MutationObserver(() => this.Render());
+    // Properties a page set before the element was defined are taken now.
+    for (const name of ['texts', 'manifest']) {
+      if (Object.prototype.hasOwnProperty.call(this, name)) {
+        const value = this[name];
+        delete this[name];
+        this[name] = value;
+      }
+    }
   }
 
-  // The maker's texts by key; the dialog takes them when it opens.
+  // The maker's texts by key.
   get texts() {
     return this.texts_;
   }
   set texts(texts) {
     this.texts_ = texts || {};
-    this.connectedCallback();
+    this.Render();
+  }
+
+  get manifest() {
+    return this.getAttribute('manifest');
+  }
+  set manifest(url) {
+    this.setAttribute('manifest', url);
   }
 
   attributeChangedCallback() {
-    this.connectedCallback();
+    this.Render();
   }
 
   connectedCallback() {
-    this.$('open').textContent = this.Text('button');
+    // The page's language may change after the element is made.
+    this.language_.observe(document.documentElement, {attributes: true, attributeFilter: ['lang']});
+    this.Render();
+  }
+
+  disconnectedCallback() {
+    this.language_.disconnect();
+  }
+
+  Language() {
+    return (this.closest('[lang]')?.lang || document.documentElement.lang || 'en').toLowerCase().split('-')[0];
+  }
+
+  // A value may be a function: a text that is itself translated.
+  Text(key, values = {}) {
+    const lang = this.Language();
+    const text = this.texts_[key] ?? this.getAttribute('text-' + key) ??
+        (kTexts[lang] || kTexts.en)[key] ?? kTexts.en[key];
+    const resolved = {};
+    for (const [name, value] of Object.entries(values)) {
+      resolved[name] = typeof value === 'function' ? value() : value;
+    }
+    return Format(text, resolved);
+  }
+
+  // Every text the element shows, from the state of the view, in the
+  // language of now.
+  Render() {
+    const view = this.view_;
     const hid = 'hid' in navigator;
+    const lang = kTexts[this.Language()] ? this.Language() : 'en';
+    this.$('open').textContent = this.Text('button');
     this.$('open').hidden = !hid;
     this.$('note').hidden = hid;
     this.$('note').textContent = this.Text('no-webhid');
+    this.$('note').lang = this.$('dialog').lang = lang;
+    for (const [id, key] of [['continue', 'continue'], ['write', 'write'], ['save', 'save-log'],
+                             ['log-label', 'log'], ['release-label', 'release'], ['notes', 'notes']])
+      this.$(id).textContent = this.Text(key);
+    this.$('cancel').textContent = this.Text(view.ended ? 'close' : 'cancel');
+    this.$('choose').textContent = this.Text(view.chooser || 'choose');
+    const manifest = this.state_.manifest;
+    this.$('title').textContent = manifest ? this.Text('title', {name: manifest.name}) : this.Text('button');
+    if (manifest) {
+      Array.from(this.$('release').options).forEach((option, i) => {
+        option.textContent = i === 0 ? this.Text('newest', manifest.releases[0]) : manifest.releases[i].version;
+      });
+    }
+    const status = (view.status || []).map(([key, values]) => this.Text(key, values)).join(' ');
+    this.$('status').textContent = status;
+    this.$('status').className = view.kind || '';
+    this.$('question').textContent = view.question ? this.Text('confirm', view.question) : '';
+    this.$('progress').setAttribute('aria-label', this.Text('progress-name'));
+    this.$('progress-text').textContent = view.progress ? this.Text('progress', view.progress) : '';
+    if (view.console !== undefined) {
+      const text = (key, values) => this.Text(key, values);
+      const log = view.console.split('\n').map((line) => CoreLine(line, text)).join('\n');
+      if (this.$('log').textContent !== log) {
+        this.$('log').textContent = log;
+        this.$('log').scrollTop = this.$('log').scrollHeight;
+      }
+    }
   }
 
-  Text(key, values) {
-    const lang = (this.closest('[lang]')?.lang || document.documentElement.lang || 'en')
-                     .toLowerCase().split('-')[0];
-    const text = this.texts_[key] ?? this.getAttribute('text-' + key) ??
-        (kTexts[lang] || kTexts.en)[key] ?? kTexts.en[key];
-    return Format(text, values);
-  }
-
+  // The buttons of a step. Focus that was on a button now hidden (or put
+  // on the step's button by the element) goes to the next step's button.
   Show(buttons) {
     for (const id of ['continue', 'choose', 'write', 'save']) this.$(id).hidden = !buttons.includes(id);
+    if (!this.$('dialog').open) return;
+    const focused = this.root_.activeElement;
+    const usable = (e) => e && !e.hidden && !e.disabled;
+    if (usable(focused) && focused !== this.focused_) return;
+    const next = ['write', 'choose', 'continue', 'cancel', 'save'].map(this.$).find(usable) ||
+        this.$('title');
+    next.focus();
+    this.focused_ = next;
   }
 
   Status(key, values, kind) {
-    this.$('status').textContent = key ? this.Text(key, values) : '';
-    this.$('status').className = kind || '';
+    this.view_.status = key ? [[key, values]] : [];
+    this.view_.kind = kind;
+    this.Render();
   }
 
   Release() {
@@ -406,17 +631,17 @@ export class HexUploadButton extends HTMLElement {
 
   async Open() {
     const dialog = this.$('dialog');
+    // A write goes on: the dialog shows it, nothing starts anew.
+    if (this.state_.writing) {
+      if (!dialog.open) dialog.showModal();
+      return;
+    }
     this.state_ = {};
-    this.Chooser('choose');
-    for (const [id, key] of [['cancel', 'cancel'], ['continue', 'continue'],
-                             ['write', 'write'], ['save', 'save-log'], ['log-label', 'log'],
-                             ['release-label', 'release'], ['notes', 'notes']])
-      this.$(id).textContent = this.Text(key);
-    this.$('title').textContent = this.Text('button');
-    for (const id of ['releases', 'question', 'progress-box', 'log-box']) this.$(id).hidden = true;
-    this.Show([]);
+    this.view_ = {};
+    for (const id of ['releases', 'progress-box', 'log-box']) this.$(id).hidden = true;
     this.Status('loading');
     dialog.showModal();
+    this.Show([]);
     const url = new URL(this.getAttribute('manifest') || '', document.baseURI).href;
     let manifest;
     try {
@@ -430,16 +655,13 @@ export class HexUploadButton extends HTMLElement {
       manifest = CheckManifest(json);
     } catch (fault) {
       if (fault.key) return this.Refuse(fault.key, fault);
-      return this.Refuse('bad-field', {url, field: fault.field, kind: this.Text(fault.kind)});
+      return this.Refuse('bad-field', {url, field: fault.field, kind: () => this.Text(fault.kind)});
     }
     this.state_.manifest = manifest;
     this.state_.url = url;
-    this.$('title').textContent = this.Text('title', {name: manifest.name});
     const select = this.$('release');
     select.textContent = '';
-    manifest.releases.forEach((release, i) => {
-      select.add(new Option(i === 0 ? this.Text('newest', release) : release.version, String(i)));
-    });
+    manifest.releases.forEach((release, i) => select.add(new Option(release.version, String(i))));
     this.$('releases').hidden = false;
     this.ShowRelease();
   }
@@ -452,7 +674,7 @@ export class HexUploadButton extends HTMLElement {
     notes.hidden = !href || !/^https?:$/.test(href.protocol);
     if (!notes.hidden) notes.href = href.href;
     this.state_.bytes = null;
-    this.$('question').hidden = true;
+    this.view_.question = null;
     this.Status();
     this.Show(['continue']);
   }
@@ -462,9 +684,9 @@ export class HexUploadButton extends HTMLElement {
     const release = this.Release();
     const url = new URL(release.file, this.state_.url).href;
     const file = FileName(decodeURIComponent(new URL(url).pathname));
-    this.Show([]);
     this.$('release').disabled = true;
     this.Status('checking', {file});
+    this.Show([]);
     try {
       const bytes = new Uint8Array(await (await Fetch(url)).arrayBuffer());
       const actual = await Sha256Hex(bytes);
@@ -474,9 +696,11 @@ export class HexUploadButton extends HTMLElement {
       try {
         check = await CheckHex(file, bytes);
       } catch (error) {
-        return this.Refuse(error.message === 'busy' ? 'busy' : 'no-program', {error});
+        const key = error.message === 'busy' ? 'busy' : error.name === 'NoWebAssembly' ? 'no-wasm' : 'no-program';
+        return this.Refuse(key, {error});
       }
-      if (check.verdict === 'refused') return this.Refuse('hex-refused', {file, reason: check.reason});
+      const reason = () => CoreLine(check.reason, (key, values) => this.Text(key, values));
+      if (check.verdict === 'refused') return this.Refuse('hex-refused', {file, reason});
       if (check.verdict === 'empty') return this.Refuse('hex-empty', {file});
       this.state_.file = file;
       this.state_.bytes = bytes;
@@ -489,16 +713,17 @@ export class HexUploadButton extends HTMLElement {
     const allowed = (await navigator.hid.getDevices()).filter(
         (d) => kFilters.some((f) => d.vendorId === f.vendorId && d.productId === f.productId));
     if (allowed.length > 0) return this.TakeDevice(allowed[0]);
+    this.Chooser('choose');
     this.Status();
     this.Show(['choose']);
-    this.Chooser('choose');
   }
 
   // The chooser's button: the step's own, or a way to another device.
   Chooser(key) {
-    this.$('choose').textContent = this.Text(key);
+    this.view_.chooser = key;
     this.$('choose').className = key === 'choose' ? 'primary' : '';
     this.$('choose').part = key === 'choose' ? 'action-button' : 'secondary-button';
+    this.Render();
   }
 
   async Choose() {
@@ -518,61 +743,68 @@ export class HexUploadButton extends HTMLElement {
   TakeDevice(device) {
     const product = this.state_.manifest.product;
     if (device.productName !== product) {
+      this.view_.question = null;
+      this.Chooser('choose');
       this.Status('wrong-product', {device: DeviceName(device), product}, 'failed');
       this.Show(['choose']);
-      this.Chooser('choose');
       this.Fire('hex-upload-failed', null, this.$('status').textContent);
       return;
     }
     this.state_.device = device;
-    const values = {name: this.state_.manifest.name, version: this.Release().version,
-                    device: DeviceName(device)};
-    this.$('question').textContent = this.Text('confirm', values);
-    this.$('question').hidden = false;
+    // The maker's product and the device as the browser names it.
+    this.view_.question = {name: this.state_.manifest.name, version: this.Release().version,
+                           device: DeviceName(device)};
+    this.Chooser('choose-other');
     this.Status();
     this.Show(['write', 'choose']);
-    this.Chooser('choose-other');
   }
 
   async Write() {
+    if (this.state_.writing) return;
     const {manifest, device, file, bytes} = this.state_;
     const release = this.Release();
     const values = {name: manifest.name, version: release.version};
-    this.Show([]);
+    const dialog = this.$('dialog');
+    this.state_.writing = true;
+    dialog.setAttribute('closedby', 'none');
     this.$('release').disabled = this.$('cancel').disabled = true;
-    this.$('question').hidden = true;
+    this.view_.question = null;
+    this.view_.console = '';
     this.$('progress-box').hidden = this.$('log-box').hidden = false;
     this.$('progress').value = 0;
-    this.$('progress-text').textContent = '';
     this.Status('writing', values);
-    this.state_.writing = true;
+    this.Show([]);
     const result = await WriteHex(file, bytes, device, {
       log: (text) => {
-        this.$('log').textContent = text;
-        this.$('log').scrollTop = this.$('log').scrollHeight;
+        this.view_.console = text;
+        this.Render();
       },
       progress: ({done, total, left}) => {
         this.$('progress').max = Math.max(total, 1);
         this.$('progress').value = done;
-        this.$('progress-text').textContent =
-            this.Text('progress', {done, total, left: left === null ? '…' : left});
+        this.view_.progress = {done, total, left: left === null ? '…' : left};
+        this.Render();
       },
     }, manifest.product);
     this.state_.writing = false;
-    this.state_.log = result.log;
+    dialog.setAttribute('closedby', 'closerequest');
     this.$('release').disabled = this.$('cancel').disabled = false;
-    this.$('cancel').textContent = this.Text('close');
-    this.Show(['save']);
+    this.view_.ended = true;
+    this.view_.progress = null;
+    this.view_.console = result.log;
     if (result.exitCode === 0) {
       this.Status('done', values, 'ok');
     } else {
-      this.$('status').textContent = (result.unplugged ? this.Text('unplugged') + ' ' : '') +
-          this.Text('failed', {code: result.exitCode});
-      this.$('status').className = 'failed';
+      this.view_.status = [...(result.unplugged ? [['unplugged', {}]] : []),
+                           ['failed', {code: result.exitCode}]];
+      this.view_.kind = 'failed';
+      this.Render();
     }
+    this.Show(['save']);
     this.Fire(result.exitCode === 0 ? 'hex-upload-done' : 'hex-upload-failed', result.exitCode,
               result.log);
   }
 }
 
-if (!customElements.get('hex-upload-button')) customElements.define('hex-upload-button', HexUploadButton);
+if (globalThis.customElements && !customElements.get('hex-upload-button'))
+  customElements.define('hex-upload-button', HexUploadButton);

@@ -83,6 +83,7 @@ async function Upload() {
   const result = await WriteHex(page.file.name, page.file.bytes, page.device,
                                 {log: ShowLog, progress: ShowProgress});
   page.log = result.log;
+  $('progress-text').textContent = '';
   const unplugged = result.unplugged ? 'The device was unplugged during the upload. ' : '';
   SetStatus(unplugged + (result.exitCode === 0 ? 'Done (exit code 0).'
                                                : `Failed (exit code ${result.exitCode}).`),
@@ -120,14 +121,18 @@ async function Start() {
     const file = event.dataTransfer.files[0];
     if (!file) return;
     TakeFile(file);
-    drop.firstChild.textContent = `${file.name}: drop another, or `;
+    $('file-label').textContent = `${file.name}: drop another, or choose one:`;
   });
   UpdateButtons();
   try {
     page.program = await LoadCore();
   } catch (error) {
     // Opened as a file, for instance: the browser will not load the .wasm then.
-    SetStatus(`The program could not be loaded (${error}); serve the folder over http(s).`,
+    SetStatus(error.name === 'NoWebAssembly'
+                  ? 'This page is served with a Content-Security-Policy that does not allow ' +
+                    'WebAssembly (it lacks \'wasm-unsafe-eval\'), and the uploader is a WebAssembly ' +
+                    'program: it cannot run here.'
+                  : `The program could not be loaded (${error}); serve the folder over http(s).`,
               'failed');
     return;
   }
