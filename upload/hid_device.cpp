@@ -99,6 +99,9 @@ DeviceCheck Inspect(HidPlatform& hid, const HidListedDevice& listed, const Wante
                     HidHandle& device, DeviceString& product_text) {
   bool listed_ours = listed.identity_known && listed.vendor_id == wanted.vendor_id &&
                      listed.product_id == wanted.product_id;
+  // A device that the list tells is another is never opened: the first open
+  // of a keyboard or a mouse may power it up and start it.
+  if (listed.identity_known && !listed_ours) return DeviceCheck::kNotOurs;
   HidOpenResult opened = hid.Open(listed.path, device);
   if (opened != HidOpenResult::kOpened) {
     bool ids_decide = wanted.manufacturer == nullptr || wanted.product == nullptr;
@@ -161,7 +164,7 @@ bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
 
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
                    const char* manufacturer, uint16_t product_id, const char* product,
-                   const char* place) {
+                   const char* place, std::span<char> found_place) {
   int result = kUsbDeviceNotFound;
   if (!hid.BeginDeviceList()) return result;
   const Wanted wanted{vendor_id, manufacturer, product_id, product};
@@ -175,6 +178,8 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
     switch (Inspect(hid, listed, wanted, device, product_text)) {
       case DeviceCheck::kReady:
         found = true;
+        if (!found_place.empty())
+          FormatText(found_place.data(), found_place.size(), "%s", PlaceOf(listed));
         break;
       case DeviceCheck::kNoAccess:
         result = kUsbAccessDenied;
@@ -197,6 +202,32 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
 }
 
 void CloseBootDevice(HidPlatform& hid, HidHandle handle) { hid.Close(handle); }
+
+bool IdsFromHardwareId(std::string_view id, uint16_t& vendor_id, uint16_t& product_id) {
+  // "HID\VID_16C0&PID_05DF&REV_0100": the ids follow their keys as exactly
+  // four hex digits each.
+  auto field = [&id](std::string_view key, uint16_t& value) {
+    size_t at = id.find(key);
+    if (at == std::string_view::npos || id.size() - at - key.size() < 4) return false;
+    unsigned number = 0;
+    for (char c : id.substr(at + key.size(), 4)) {
+      unsigned digit = c >= '0' && c <= '9'   ? static_cast<unsigned>(c - '0')
+                       : c >= 'A' && c <= 'F' ? static_cast<unsigned>(c - 'A' + 10)
+                       : c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
+                                              : 16u;
+      if (digit == 16) return false;
+      number = number << 4 | digit;
+    }
+    value = static_cast<uint16_t>(number);
+    return true;
+  };
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  if (!field("VID_", vendor) || !field("PID_", product)) return false;
+  vendor_id = vendor;
+  product_id = product;
+  return true;
+}
 
 size_t SurveyDevices(HidPlatform& hid, uint16_t vendor_id, const char* manufacturer,
                      uint16_t product_id, const char* product, std::span<SurveyedDevice> devices) {
@@ -253,8 +284,13 @@ int ReceiveReport(HidPlatform& hid, HidHandle handle, int report_type, uint8_t r
   if (length == 0) return kUsbCommunicationError;
   auto report = buffer.first(length);
   report[0] = report_id;
-  if (report_type == kFeatureReport)
-    return hid.GetFeature(handle, report) ? kUsbSuccess : kUsbCommunicationError;
+  if (report_type == kFeatureReport) {
+    size_t received = report.size();
+    if (!hid.GetFeature(handle, report, received)) return kUsbCommunicationError;
+    // Only where the system tells the count; it never grows the report.
+    length = std::min(received, length);
+    return kUsbSuccess;
+  }
   size_t bytes_read = 0;
   if (!hid.Read(handle, report, bytes_read)) return kUsbCommunicationError;
   length = bytes_read;

@@ -31,7 +31,8 @@ class LinuxHid final : public HidPlatform {
   bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
   bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
 
-  bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
+  HidClaimResult Claim(HidHandle handle, const char* key) override;
+  bool GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) override;
   bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
   bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
   bool Write(HidHandle handle, std::span<const uint8_t> report) override;

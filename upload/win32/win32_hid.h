@@ -27,7 +27,8 @@ class Win32Hid final : public HidPlatform {
   bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
   bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
 
-  bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
+  HidClaimResult Claim(HidHandle handle, const char* key) override;
+  bool GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) override;
   bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
   size_t LongestFeatureReport(HidHandle handle) override;
   bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
@@ -43,6 +44,10 @@ class Win32Hid final : public HidPlatform {
   HDEVINFO devices_ = INVALID_HANDLE_VALUE;
   SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail_ = nullptr;  // the path of the last listed interface
   char place_[200] = {};                                 // the place of the last listed interface
+  // The named lock that each claimed device holds until its close.
+  static constexpr unsigned kMaxClaims = 32;
+  HANDLE claimed_[kMaxClaims] = {};
+  HANDLE claims_[kMaxClaims] = {};
   CRITICAL_SECTION lock_;
 };
 

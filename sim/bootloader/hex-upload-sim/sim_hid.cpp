@@ -109,10 +109,13 @@ bool SimHid::GetProductString(hex_upload::HidHandle handle, std::span<char16_t> 
   return CopyString(Of(handle).product, text);
 }
 
-bool SimHid::GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) {
+// As hidraw does, the count of bytes received goes back.
+bool SimHid::GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& received) {
   Delay();
   Bootloader* bootloader = Of(handle).bootloader;
-  return bootloader != nullptr && sorbel_sim::GetFeature(*bootloader, report);
+  if (bootloader == nullptr || !sorbel_sim::GetFeature(*bootloader, report)) return false;
+  received = InfoReportLength(*bootloader);
+  return true;
 }
 
 bool SimHid::SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) {

@@ -35,7 +35,11 @@ class SimHid final : public hex_upload::HidPlatform {
   bool GetManufacturerString(hex_upload::HidHandle handle, std::span<char16_t> text) override;
   bool GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) override;
 
-  bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) override;
+  hex_upload::HidClaimResult Claim(hex_upload::HidHandle, const char*) override {
+    return hex_upload::HidClaimResult::kClaimed;
+  }
+  bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report,
+                  size_t& received) override;
   bool SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override;
   bool Read(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
   bool Write(hex_upload::HidHandle handle, std::span<const uint8_t> report) override;

@@ -216,7 +216,7 @@ int Ioctl(Node& node, unsigned long request, void* argument, int& error) {
   if (WithoutSize(request) == WithoutSize(HIDIOCGFEATURE(0))) {
     if (node.bootloader == nullptr || length == 0 || !GetFeature(*node.bootloader, buffer))
       return Refuse(error, EIO);
-    return static_cast<int>(kInfoReportSize);
+    return static_cast<int>(InfoReportLength(*node.bootloader));
   }
   if (WithoutSize(request) == WithoutSize(HIDIOCSFEATURE(0))) {
     if (node.bootloader == nullptr || length == 0 || !SetFeature(*node.bootloader, buffer))
