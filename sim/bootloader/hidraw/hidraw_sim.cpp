@@ -10,7 +10,9 @@
 //   string, at 9-3, listed before the bootloaders); SORBEL_SIM_FAULTS=
 //   <fault>,... (a node that looks like the bootloader for each of silent,
 //   vanishing and not-hidraw, at 9-5 and on, listed after the extra device
-//   and before the bootloaders); SORBEL_SIM_DEVICES, SORBEL_SIM_LOCKED (at
+//   and before the bootloaders); SORBEL_SIM_KEYBOARD=1 (a keyboard at 9-2,
+//   listed first, that complains on stderr whenever it is opened);
+//   SORBEL_SIM_DEVICES, SORBEL_SIM_LOCKED (at
 //   9-4), SORBEL_SIM_REPORT_DELAY and each bootloader's own settings as for
 //   hex-upload-sim. Bootloader k sits at 9-1.k. flock on a node's file locks
 //   the node within the process, or, with SORBEL_SIM_LOCK_DIR=<folder>,
@@ -173,6 +175,8 @@ void Start() {
   s.lock_dir = TextSetting("SORBEL_SIM_LOCK_DIR");
   for (int& holder : s.lock_holders) holder = -1;
   std::string_view manufacturer = hex_upload::kManufacturer;
+  if (FlagSetting("SORBEL_SIM_KEYBOARD"))
+    AddNode(s.table, "9-2", "Keyboard maker", "Keyboard", nullptr, 0x046D, 0xC31C);
   if (const char* extra = TextSetting("SORBEL_SIM_EXTRA")) {
     if (std::strlen(extra) >= sizeof(Node::product)) {
       std::fprintf(stderr, "%s: ignoring SORBEL_SIM_EXTRA (at most %zu bytes)\n", kProgram,
@@ -242,6 +246,10 @@ struct Lifetime {
 } lifetime;
 
 int OpenNode(int node) {
+  const Node& opened = simulation.table.nodes[node];
+  // Its first open would power a real keyboard up and start it.
+  if (opened.vendor_id != kBootloaderVendorId || opened.product_id != kBootloaderProductId)
+    std::fprintf(stderr, "%s: %s, a keyboard, opened\n", kProgram, opened.devnode.data());
   if (simulation.deny || simulation.table.nodes[node].locked) {
     errno = EACCES;
     return -1;
