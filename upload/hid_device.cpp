@@ -1,43 +1,13 @@
 #include "upload/hid_device.h"
 
 #include "upload/output.h"
+#include "upload/wide_text.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace hex_upload {
 namespace {
-
-// Appends one code point; false when it and the terminating zero do not fit.
-bool AppendUtf8(DeviceString& utf8, size_t& length, char32_t c) {
-  uint8_t bytes[4];
-  size_t n;
-  if (c < 0x80) {
-    bytes[0] = static_cast<uint8_t>(c);
-    n = 1;
-  } else if (c < 0x800) {
-    bytes[0] = static_cast<uint8_t>(0xC0 | c >> 6);
-    bytes[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    n = 2;
-  } else if (c < 0x10000) {
-    bytes[0] = static_cast<uint8_t>(0xE0 | c >> 12);
-    bytes[1] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-    bytes[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    n = 3;
-  } else {
-    bytes[0] = static_cast<uint8_t>(0xF0 | c >> 18);
-    bytes[1] = static_cast<uint8_t>(0x80 | (c >> 12 & 0x3F));
-    bytes[2] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-    bytes[3] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    n = 4;
-  }
-  if (length + n >= utf8.size()) return false;
-  for (size_t i = 0; i < n; ++i) utf8[length++] = static_cast<char>(bytes[i]);
-  return true;
-}
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // The device string query as the device gives it, converted; false when the
 // query fails. A string that does not fit matches nothing: it comes back empty
@@ -143,22 +113,15 @@ const char* UsbErrorText(int code) {
 }
 
 bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
-  size_t length = 0;
   utf8[0] = 0;
-  for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
-    char32_t c = text[i];
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
-      c = 0xFFFD;
-    }
-    if (!AppendUtf8(utf8, length, c)) {
-      utf8[0] = 0;
-      return false;
-    }
-  }
-  utf8[length] = 0;
+  size_t units = 0;
+  while (units < text.size() && text[units] != 0) ++units;
+  // Every unit gives at least one byte: more than 63 cannot fit.
+  if (units >= utf8.size()) return false;
+  std::array<char, Utf8Capacity(kDeviceStringBytes - 1)> converted;
+  size_t length = WideToUtf8(text.first(units), converted, LoneSurrogate::kReplace);
+  if (length >= utf8.size()) return false;
+  std::copy_n(converted.begin(), length + 1, utf8.begin());
   return true;
 }
 
@@ -204,28 +167,25 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
 void CloseBootDevice(HidPlatform& hid, HidHandle handle) { hid.Close(handle); }
 
 bool IdsFromHardwareId(std::string_view id, uint16_t& vendor_id, uint16_t& product_id) {
-  // "HID\VID_16C0&PID_05DF&REV_0100": the ids follow their keys as exactly
-  // four hex digits each.
-  auto field = [&id](std::string_view key, uint16_t& value) {
-    size_t at = id.find(key);
-    if (at == std::string_view::npos || id.size() - at - key.size() < 4) return false;
-    unsigned number = 0;
-    for (char c : id.substr(at + key.size(), 4)) {
-      unsigned digit = c >= '0' && c <= '9'   ? static_cast<unsigned>(c - '0')
-                       : c >= 'A' && c <= 'F' ? static_cast<unsigned>(c - 'A' + 10)
-                       : c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
-                                              : 16u;
+  // "HID\\VID_16C0&PID_05DF&REV_0100": each id follows its key as exactly
+  // four hex digits, the product's after the vendor's.
+  constexpr char kKeys[] = "VID_PID_";
+  unsigned ids[2] = {};
+  int found = 0;
+  for (size_t at = 0; found < 2 && at + 8 <= id.size(); ++at) {
+    if (std::memcmp(id.data() + at, kKeys + 4 * found, 4) != 0) continue;
+    for (size_t i = at + 4; i < at + 8; ++i) {
+      unsigned c = static_cast<unsigned char>(id[i]);
+      unsigned digit = c - '0' < 10 ? c - '0' : (c | 0x20) - 'a' < 6 ? (c | 0x20) - 'a' + 10 : 16;
       if (digit == 16) return false;
-      number = number << 4 | digit;
+      ids[found] = ids[found] << 4 | digit;
     }
-    value = static_cast<uint16_t>(number);
-    return true;
-  };
-  uint16_t vendor = 0;
-  uint16_t product = 0;
-  if (!field("VID_", vendor) || !field("PID_", product)) return false;
-  vendor_id = vendor;
-  product_id = product;
+    ++found;
+    at += 7;
+  }
+  if (found < 2) return false;
+  vendor_id = static_cast<uint16_t>(ids[0]);
+  product_id = static_cast<uint16_t>(ids[1]);
   return true;
 }
 

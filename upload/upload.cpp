@@ -60,19 +60,17 @@ void Close(HidPlatform& hid, HidHandle device) {
 // The opened device for this run alone: another program's writes would mix
 // with ours in the bootloader.
 int ClaimDevice(DeviceRun& run, HidPlatform& hid, Output& out, HidHandle device) {
-  const char* place = run.found_place.data();
+  const char* place = run.found_place[0] != 0 ? run.found_place.data() : nullptr;
   HidClaimResult claim;
   {
     Locked locked(hid);
-    claim = hid.Claim(device, place[0] != 0 ? place : nullptr);
+    claim = hid.Claim(device, place);
   }
   // A system that cannot lock at all leaves the device as it always was.
   if (claim != HidClaimResult::kBusy) return kUsbSuccess;
   Close(hid, device);
-  if (place[0] != 0)
-    Print(out, "The Sorbel device at %s is in use by another program\n", place);
-  else
-    out.Write("The Sorbel device is in use by another program\n");
+  Print(out, "The Sorbel device at %s is in use by another program\n",
+        place != nullptr ? place : "-");
   return kUsbDeviceBusy;
 }
 
@@ -279,24 +277,28 @@ void NoteSeveral(HidPlatform& hid, Output& out, const char* product) {
         wanted, first_ready->place.data());
 }
 
+// The surveyed Sorbel bootloaders, each place once, moved to the front;
+// returns their count. A place is a device: one listed twice is one board.
+size_t SorbelPlaces(std::span<SurveyedDevice> devices) {
+  size_t count = 0;
+  for (const SurveyedDevice& device : devices) {
+    if (!IsWanted(device.check)) continue;
+    bool taken = false;
+    for (size_t j = 0; j < count; ++j)
+      taken = taken || std::strcmp(devices[j].place.data(), device.place.data()) == 0;
+    if (!taken) devices[count++] = device;
+  }
+  return count;
+}
+
 // After the attempts found nothing at the place: where Sorbel devices are.
 void NameAttachedPlaces(HidPlatform& hid, Output& out, const DeviceRun& run) {
   std::array<SurveyedDevice, kMaxSurveyed> devices;
-  size_t count = Survey(hid, run.product, devices);
+  size_t count = SorbelPlaces(std::span(devices).first(Survey(hid, run.product, devices)));
   Print(out, "No Sorbel device is at %s; ", run.place);
-  bool any = false;
-  for (size_t i = 0; i < count; ++i) {
-    if (!IsWanted(devices[i].check)) continue;
-    bool repeated = false;
-    for (size_t j = 0; j < i; ++j)
-      repeated = repeated || (IsWanted(devices[j].check) &&
-                              std::strcmp(devices[j].place.data(), devices[i].place.data()) == 0);
-    if (repeated) continue;
-    Print(out, "%s%s",
-          any ? ", " : "attached: ", devices[i].place[0] != 0 ? devices[i].place.data() : "-");
-    any = true;
-  }
-  out.Write(any ? "\n" : "none is attached\n");
+  for (size_t i = 0; i < count; ++i)
+    Print(out, "%s%s", i > 0 ? ", " : "attached: ", devices[i].place.data());
+  out.Write(count > 0 ? "\n" : "none is attached\n");
 }
 
 // Lines of one device's run, each given its place in front and written
@@ -362,16 +364,7 @@ void WriteOne(void* context, unsigned index) {
 // Every attached bootloader at once, one thread each, all from one image.
 int WriteAll(HidPlatform& hid, Output& out, const Upload& upload) {
   std::array<SurveyedDevice, kMaxSurveyed> devices;
-  size_t surveyed = Survey(hid, upload.product, devices);
-  size_t count = 0;
-  for (size_t i = 0; i < surveyed; ++i) {
-    if (!IsWanted(devices[i].check)) continue;
-    // A place is a device; one listed twice is written once.
-    bool taken = false;
-    for (size_t j = 0; j < count; ++j)
-      taken = taken || std::strcmp(devices[j].place.data(), devices[i].place.data()) == 0;
-    if (!taken) devices[count++] = devices[i];
-  }
+  size_t count = SorbelPlaces(std::span(devices).first(Survey(hid, upload.product, devices)));
   if (count == 0) {
     out.Write("No Sorbel device is attached.\n");
     return 1;
@@ -482,26 +475,36 @@ void Reset(Upload& upload) {
 }
 
 bool NormalizePlace(std::string_view text, std::span<char> place) {
+  // Index loops: string_view's checked substr would bring exceptions into the
+  // Windows program, which counts every byte.
   auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-  while (!text.empty() && space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && (space(text.back()) || text.back() == '/')) text.remove_suffix(1);
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && space(text[begin])) ++begin;
+  while (end > begin && (space(text[end - 1]) || text[end - 1] == '/')) --end;
   // A sysfs path names the USB device by its port path in its last part.
-  if (size_t slash = text.rfind('/'); slash != std::string_view::npos)
-    text.remove_prefix(slash + 1);
-  // An interface of the device, "9-1.2:1.0" (configuration.interface).
-  if (size_t colon = text.rfind(':'); colon != std::string_view::npos) {
-    std::string_view suffix = text.substr(colon + 1);
-    size_t dot = suffix.find('.');
-    auto digits = [](std::string_view part) {
-      return !part.empty() && part.find_first_not_of("0123456789") == std::string_view::npos;
-    };
-    if (dot != std::string_view::npos && digits(suffix.substr(0, dot)) &&
-        digits(suffix.substr(dot + 1)))
-      text = text.substr(0, colon);
+  for (size_t i = begin; i < end; ++i)
+    if (text[i] == '/') begin = i + 1;
+  // An interface of the device, "9-1.2:1.0": configuration.interface.
+  bool digits = false;
+  bool dot = false;
+  for (size_t at = end; at > begin;) {
+    char c = text[--at];
+    if (c >= '0' && c <= '9') {
+      digits = true;
+      continue;
+    }
+    if (digits && !dot && c == '.') {
+      dot = true;
+      digits = false;
+      continue;
+    }
+    if (digits && dot && c == ':') end = at;
+    break;
   }
-  if (text.empty() || text.size() >= place.size()) return false;
-  std::copy(text.begin(), text.end(), place.begin());
-  place[text.size()] = 0;
+  if (begin == end || end - begin >= place.size()) return false;
+  std::copy(text.begin() + begin, text.begin() + end, place.begin());
+  place[end - begin] = 0;
   return true;
 }
 
@@ -522,10 +525,8 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
 int WaitForDevice(HidPlatform& hid, Output& out, const char* product, const char* place) {
   int result = SearchDevice(hid, product, place);
   if (result != kUsbDeviceNotFound) return result;
-  if (place != nullptr)
-    Print(out, "Waiting for the Sorbel device at %s (press Ctrl+C to stop) ...", place);
-  else
-    out.Write("Waiting for the Sorbel device (press Ctrl+C to stop) ...");
+  Print(out, "Waiting for the Sorbel device%s%s (press Ctrl+C to stop) ...",
+        place != nullptr ? " at " : "", place != nullptr ? place : "");
   // Any other answer than "not found" (access denied, say) ends the wait too,
   // so that the attempts report it instead of waiting in silence.
   while (result == kUsbDeviceNotFound) {

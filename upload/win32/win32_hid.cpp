@@ -136,9 +136,9 @@ HidOpenResult Win32Hid::Open(const char* path, HidHandle& handle) {
 
 void Win32Hid::Close(HidHandle handle) {
   for (unsigned i = 0; i < kMaxClaims; ++i) {
-    if (claimed_[i] != handle || claims_[i] == nullptr) continue;
+    if (claimed_[i] != handle) continue;
     CloseHandle(claims_[i]);
-    claims_[i] = nullptr;
+    claimed_[i] = claims_[i] = nullptr;
   }
   CloseHandle(AsHandle(handle));
 }
@@ -151,7 +151,8 @@ HidClaimResult Win32Hid::Claim(HidHandle handle, const char* key) {
   if (key == nullptr) return HidClaimResult::kClaimed;
   char name[240] = "Local\\sorbel-hex-upload ";
   size_t length = std::strlen(name);
-  for (; *key != 0 && length + 1 < sizeof name; ++key) name[length++] = *key == '\\' ? '/' : *key;
+  // A place holds no backslash, which would name a namespace.
+  for (; *key != 0 && length + 1 < sizeof name; ++key) name[length++] = *key;
   name[length] = 0;
   unsigned slot = 0;
   while (slot < kMaxClaims && claims_[slot] != nullptr) ++slot;
