@@ -6,6 +6,7 @@
 #include <cfgmgr32.h>
 
 #include "upload/hid_device.h"
+#include "upload/output.h"
 
 extern "C" {
 #include <hidsdi.h>
@@ -149,11 +150,9 @@ void Win32Hid::Close(HidHandle handle) {
 // handle on it is open, in whichever program.
 HidClaimResult Win32Hid::Claim(HidHandle handle, const char* key) {
   if (key == nullptr) return HidClaimResult::kClaimed;
-  char name[240] = "Local\\sorbel-hex-upload ";
-  size_t length = std::strlen(name);
   // A place holds no backslash, which would name a namespace.
-  for (; *key != 0 && length + 1 < sizeof name; ++key) name[length++] = *key;
-  name[length] = 0;
+  char name[240];
+  FormatText(name, sizeof name, "Local\\sorbel-hex-upload %s", key);
   unsigned slot = 0;
   while (slot < kMaxClaims && claims_[slot] != nullptr) ++slot;
   if (slot == kMaxClaims) return HidClaimResult::kFailed;
