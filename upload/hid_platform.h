@@ -70,14 +70,16 @@ class HidPlatform {
 
   // Runs work(context, i) for each i below count, each on a thread of its
   // own, and returns when all have ended. Between the threads, the list and
-  // Open and Close run under Lock; reports go to different devices at once.
-  // Where there are no threads, one after the other.
+  // Open, Claim and Close run under Lock(kDevices), each output line under
+  // Lock(kLines); reports go to different devices at once. Where there are
+  // no threads, one after the other.
   using Work = void (*)(void* context, unsigned index);
   virtual void RunTogether(unsigned count, Work work, void* context) {
     for (unsigned i = 0; i < count; ++i) work(context, i);
   }
-  virtual void Lock() {}
-  virtual void Unlock() {}
+  enum Guarded { kDevices, kLines, kGuardedCount };
+  virtual void Lock(Guarded) {}
+  virtual void Unlock(Guarded) {}
 
  protected:
   ~HidPlatform() = default;

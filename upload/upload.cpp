@@ -39,8 +39,12 @@ struct DeviceRun {
 // opening are shared by the threads of a run over several devices.
 struct Locked {
   HidPlatform& hid;
-  explicit Locked(HidPlatform& platform) : hid(platform) { hid.Lock(); }
-  ~Locked() { hid.Unlock(); }
+  HidPlatform::Guarded guarded;
+  explicit Locked(HidPlatform& platform, HidPlatform::Guarded what = HidPlatform::kDevices)
+      : hid(platform), guarded(what) {
+    hid.Lock(guarded);
+  }
+  ~Locked() { hid.Unlock(guarded); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
 };
@@ -317,7 +321,8 @@ class PlaceOutput final : public Output {
       line_[length_] = 0;
       last_line_ = line_;
       {
-        Locked locked(hid_);
+        // A lock of their own: a slow output must not hold up the devices.
+        Locked locked(hid_, HidPlatform::kLines);
         Print(out_, "%s: %s\n", place_, line_.data());
       }
       length_ = 0;

@@ -39,8 +39,8 @@ class LinuxHid final : public HidPlatform {
 
   void SleepMs(unsigned milliseconds) override;
   void RunTogether(unsigned count, Work work, void* context) override;
-  void Lock() override { lock_.lock(); }
-  void Unlock() override { lock_.unlock(); }
+  void Lock(Guarded what) override { locks_[what].lock(); }
+  void Unlock(Guarded what) override { locks_[what].unlock(); }
 
  private:
   udev* Context();
@@ -54,7 +54,7 @@ class LinuxHid final : public HidPlatform {
   std::string place_;
   std::u16string manufacturer_;
   std::u16string product_;
-  std::mutex lock_;
+  std::mutex locks_[kGuardedCount];
 };
 
 }  // namespace hex_upload

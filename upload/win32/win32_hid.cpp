@@ -71,7 +71,7 @@ bool SendFeature(HANDLE device, std::span<const uint8_t> report) {
 
 Win32Hid::~Win32Hid() {
   EndDeviceList();
-  DeleteCriticalSection(&lock_);
+  for (auto& lock : locks_) DeleteCriticalSection(&lock);
 }
 
 bool Win32Hid::BeginDeviceList() {

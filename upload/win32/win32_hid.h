@@ -11,7 +11,9 @@ namespace hex_upload {
 
 class Win32Hid final : public HidPlatform {
  public:
-  Win32Hid() { InitializeCriticalSection(&lock_); }
+  Win32Hid() {
+    for (auto& lock : locks_) InitializeCriticalSection(&lock);
+  }
   ~Win32Hid();
   Win32Hid(const Win32Hid&) = delete;
   Win32Hid& operator=(const Win32Hid&) = delete;
@@ -36,8 +38,8 @@ class Win32Hid final : public HidPlatform {
 
   void SleepMs(unsigned milliseconds) override;
   void RunTogether(unsigned count, Work work, void* context) override;
-  void Lock() override { EnterCriticalSection(&lock_); }
-  void Unlock() override { LeaveCriticalSection(&lock_); }
+  void Lock(Guarded what) override { EnterCriticalSection(&locks_[what]); }
+  void Unlock(Guarded what) override { LeaveCriticalSection(&locks_[what]); }
 
  private:
   GUID hid_class_{};
@@ -48,7 +50,7 @@ class Win32Hid final : public HidPlatform {
   static constexpr unsigned kMaxClaims = 32;
   HANDLE claimed_[kMaxClaims] = {};
   HANDLE claims_[kMaxClaims] = {};
-  CRITICAL_SECTION lock_;
+  CRITICAL_SECTION locks_[kGuardedCount];
 };
 
 }  // namespace hex_upload

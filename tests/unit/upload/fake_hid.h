@@ -150,6 +150,9 @@ class Hid final : public hex_upload::HidPlatform {
   void SleepMs(unsigned milliseconds) override {
     events.push_back("sleep " + std::to_string(milliseconds));
   }
+  int held[kGuardedCount] = {};  // how often each lock is held now
+  void Lock(Guarded what) override { ++held[what]; }
+  void Unlock(Guarded what) override { --held[what]; }
 
   // Events that begin with the prefix ("open ", "close ", "sleep 250").
   int Count(std::string_view prefix) const {

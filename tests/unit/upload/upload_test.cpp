@@ -738,6 +738,29 @@ TEST(SeveralDevices, APlaceIsTakenAsTheSystemNamesIt) {
   EXPECT_EQ("--w", waiting.Boards());
 }
 
+TEST(SeveralDevices, BoardLinesAreWrittenUnderALockOfTheirOwn) {
+  // Each line of a board's thread under the lines' lock alone: a slow
+  // output must not hold up the other boards' searches.
+  struct Watched final : Output {
+    const fake::Hid* hid = nullptr;
+    int lines = 0, wrong = 0;
+    bool summary = false;  // written after the threads have ended
+    void Write(std::string_view text) override {
+      summary = summary || text.starts_with("Summary");
+      if (summary || !text.starts_with("9-1.")) return;
+      ++lines;
+      wrong += hid->held[HidPlatform::kLines] != 1 || hid->held[HidPlatform::kDevices] != 0;
+    }
+  } out;
+  Bench bench;
+  out.hid = &bench.hid;
+  TempFile file(HexFile(0, 0x500));
+  const char* argv[] = {"hex-upload", "--all", file.path.c_str()};
+  EXPECT_EQ(0, RunHexUpload(3, argv, bench.hid, out));
+  EXPECT_LT(30, out.lines);
+  EXPECT_EQ(0, out.wrong);
+}
+
 TEST(SeveralDevices, ListShowsPlacePathProductAndStateAndSendsNothing) {
   Bench bench;
   fake::Device locked = fake::SorbelDevice(nullptr, "locked");
