@@ -75,7 +75,9 @@ expect_equal "progress lines of board 1" 10 "$(grep -c '^0000: .*% written' <<<"
 # Two writers for one board: while one run writes board 2, a second run for
 # the same place ends at once with one line and sends nothing.
 setup
-ctl --board 2 delay 150
+# Slow enough (18 s for the 18 blocks) that the second run meets the first
+# midway even on a loaded machine.
+ctl --board 2 delay 1000
 (cd "$E2E_BIN" && run_wine 180 hex-upload.exe -d 0001 "$(win_path "$name.hex")" | tr -d '\r') \
   > "$name.first" &
 first=$!

@@ -96,7 +96,7 @@ mkdir "$work/locks"
 writer() {  # <name> <arguments...>
   local name=$1
   shift
-  env SORBEL_SIM_LOCK_DIR="$work/locks" SORBEL_SIM_REPORT_DELAY=100 SORBEL_SIM_LOG="$work/$name.log" \
+  env SORBEL_SIM_LOCK_DIR="$work/locks" SORBEL_SIM_REPORT_DELAY=300 SORBEL_SIM_LOG="$work/$name.log" \
     SORBEL_SIM_FLASH_OUT="$work/$name.flash" timeout 60 "${launch[@]}" "$@" "$work/image.hex" \
     > "$work/$name.out" 2> "$work/$name.err"
 }
