@@ -1,43 +1,13 @@
 #include "upload/hid_device.h"
 
 #include "upload/output.h"
+#include "upload/wide_text.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace hex_upload {
 namespace {
-
-// Appends one code point; false when it and the terminating zero do not fit.
-bool AppendUtf8(DeviceString& utf8, size_t& length, char32_t c) {
-  uint8_t bytes[4];
-  size_t n;
-  if (c < 0x80) {
-    bytes[0] = static_cast<uint8_t>(c);
-    n = 1;
-  } else if (c < 0x800) {
-    bytes[0] = static_cast<uint8_t>(0xC0 | c >> 6);
-    bytes[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    n = 2;
-  } else if (c < 0x10000) {
-    bytes[0] = static_cast<uint8_t>(0xE0 | c >> 12);
-    bytes[1] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-    bytes[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    n = 3;
-  } else {
-    bytes[0] = static_cast<uint8_t>(0xF0 | c >> 18);
-    bytes[1] = static_cast<uint8_t>(0x80 | (c >> 12 & 0x3F));
-    bytes[2] = static_cast<uint8_t>(0x80 | (c >> 6 & 0x3F));
-    bytes[3] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    n = 4;
-  }
-  if (length + n >= utf8.size()) return false;
-  for (size_t i = 0; i < n; ++i) utf8[length++] = static_cast<char>(bytes[i]);
-  return true;
-}
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // The device string query as the device gives it, converted; false when the
 // query fails. A string that does not fit matches nothing: it comes back empty
@@ -99,6 +69,9 @@ DeviceCheck Inspect(HidPlatform& hid, const HidListedDevice& listed, const Wante
                     HidHandle& device, DeviceString& product_text) {
   bool listed_ours = listed.identity_known && listed.vendor_id == wanted.vendor_id &&
                      listed.product_id == wanted.product_id;
+  // A device that the list tells is another is never opened: the first open
+  // of a keyboard or a mouse may power it up and start it.
+  if (listed.identity_known && !listed_ours) return DeviceCheck::kNotOurs;
   HidOpenResult opened = hid.Open(listed.path, device);
   if (opened != HidOpenResult::kOpened) {
     bool ids_decide = wanted.manufacturer == nullptr || wanted.product == nullptr;
@@ -140,28 +113,21 @@ const char* UsbErrorText(int code) {
 }
 
 bool DeviceStringToUtf8(std::span<const char16_t> text, DeviceString& utf8) {
-  size_t length = 0;
   utf8[0] = 0;
-  for (size_t i = 0; i < text.size() && text[i] != 0; ++i) {
-    char32_t c = text[i];
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
-      c = 0xFFFD;
-    }
-    if (!AppendUtf8(utf8, length, c)) {
-      utf8[0] = 0;
-      return false;
-    }
-  }
-  utf8[length] = 0;
+  size_t units = 0;
+  while (units < text.size() && text[units] != 0) ++units;
+  // Every unit gives at least one byte: more than 63 cannot fit.
+  if (units >= utf8.size()) return false;
+  std::array<char, Utf8Capacity(kDeviceStringBytes - 1)> converted;
+  size_t length = WideToUtf8(text.first(units), converted, LoneSurrogate::kReplace);
+  if (length >= utf8.size()) return false;
+  std::copy_n(converted.begin(), length + 1, utf8.begin());
   return true;
 }
 
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
                    const char* manufacturer, uint16_t product_id, const char* product,
-                   const char* place) {
+                   const char* place, std::span<char> found_place) {
   int result = kUsbDeviceNotFound;
   if (!hid.BeginDeviceList()) return result;
   const Wanted wanted{vendor_id, manufacturer, product_id, product};
@@ -175,6 +141,8 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
     switch (Inspect(hid, listed, wanted, device, product_text)) {
       case DeviceCheck::kReady:
         found = true;
+        if (!found_place.empty())
+          FormatText(found_place.data(), found_place.size(), "%s", PlaceOf(listed));
         break;
       case DeviceCheck::kNoAccess:
         result = kUsbAccessDenied;
@@ -197,6 +165,29 @@ int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
 }
 
 void CloseBootDevice(HidPlatform& hid, HidHandle handle) { hid.Close(handle); }
+
+bool IdsFromHardwareId(std::string_view id, uint16_t& vendor_id, uint16_t& product_id) {
+  // "HID\\VID_16C0&PID_05DF&REV_0100": each id follows its key as exactly
+  // four hex digits, the product's after the vendor's.
+  constexpr char kKeys[] = "VID_PID_";
+  unsigned ids[2] = {};
+  int found = 0;
+  for (size_t at = 0; found < 2 && at + 8 <= id.size(); ++at) {
+    if (std::memcmp(id.data() + at, kKeys + 4 * found, 4) != 0) continue;
+    for (size_t i = at + 4; i < at + 8; ++i) {
+      unsigned c = static_cast<unsigned char>(id[i]);
+      unsigned digit = c - '0' < 10 ? c - '0' : (c | 0x20) - 'a' < 6 ? (c | 0x20) - 'a' + 10 : 16;
+      if (digit == 16) return false;
+      ids[found] = ids[found] << 4 | digit;
+    }
+    ++found;
+    at += 7;
+  }
+  if (found < 2) return false;
+  vendor_id = static_cast<uint16_t>(ids[0]);
+  product_id = static_cast<uint16_t>(ids[1]);
+  return true;
+}
 
 size_t SurveyDevices(HidPlatform& hid, uint16_t vendor_id, const char* manufacturer,
                      uint16_t product_id, const char* product, std::span<SurveyedDevice> devices) {
@@ -253,8 +244,13 @@ int ReceiveReport(HidPlatform& hid, HidHandle handle, int report_type, uint8_t r
   if (length == 0) return kUsbCommunicationError;
   auto report = buffer.first(length);
   report[0] = report_id;
-  if (report_type == kFeatureReport)
-    return hid.GetFeature(handle, report) ? kUsbSuccess : kUsbCommunicationError;
+  if (report_type == kFeatureReport) {
+    size_t received = report.size();
+    if (!hid.GetFeature(handle, report, received)) return kUsbCommunicationError;
+    // Only where the system tells the count; it never grows the report.
+    length = std::min(received, length);
+    return kUsbSuccess;
+  }
   size_t bytes_read = 0;
   if (!hid.Read(handle, report, bytes_read)) return kUsbCommunicationError;
   length = bytes_read;

@@ -43,13 +43,15 @@ std::u16string Utf8ToUtf16(std::string_view text);
 
 // Opens the first device with both ids and, when given (non-null), both
 // strings; with a place, only the device listed at that place is looked at.
+// found_place, when given, gets the opened device's place (empty where the
+// system tells none).
 // Returns kUsbSuccess with the handle set, kUsbDeviceNotFound, or
 // kUsbCommunicationError when the last device with matching ids failed a
 // string query; kUsbAccessDenied when that device's listed ids and strings
 // matched but the system refused to open it.
 int OpenBootDevice(HidPlatform& hid, HidHandle& handle, uint16_t vendor_id,
                    const char* manufacturer, uint16_t product_id, const char* product,
-                   const char* place = nullptr);
+                   const char* place = nullptr, std::span<char> found_place = {});
 
 // A listed device's place; empty where the system does not tell.
 inline const char* PlaceOf(const HidListedDevice& listed) {
@@ -89,6 +91,10 @@ size_t SurveyDevices(HidPlatform& hid, uint16_t vendor_id, const char* manufactu
                      uint16_t product_id, const char* product, std::span<SurveyedDevice> devices);
 void CloseBootDevice(HidPlatform& hid, HidHandle handle);
 
+// The USB ids in a device's hardware id as Windows names it before an open
+// ("HID\\VID_16C0&PID_05DF&REV_0100"); false when it holds no such ids.
+bool IdsFromHardwareId(std::string_view id, uint16_t& vendor_id, uint16_t& product_id);
+
 // Feature reports are padded to at most this length when the system refuses
 // them short.
 inline constexpr size_t kMaxPaddedFeatureReport = 1024;
@@ -102,8 +108,9 @@ int SendReport(HidPlatform& hid, HidHandle handle, int report_type,
 
 // Puts report_id in byte 0, then type 1 reads an input report (length becomes
 // the count read) and type 3 fetches a feature report into the whole buffer
-// (length stays). Any other type does nothing. On entry length is the size of
-// the buffer. Returns kUsbSuccess or kUsbCommunicationError.
+// (length becomes the count received where the system tells it, else stays). Any other type does
+// nothing. On entry length is the size of the buffer. Returns kUsbSuccess or
+// kUsbCommunicationError.
 int ReceiveReport(HidPlatform& hid, HidHandle handle, int report_type, uint8_t report_id,
                   std::span<uint8_t> buffer, size_t& length);
 

@@ -26,6 +26,7 @@ struct HidListedDevice {
 };
 
 enum class HidOpenResult { kOpened, kFailed, kAccessDenied };
+enum class HidClaimResult { kClaimed, kBusy, kFailed };
 
 inline constexpr size_t kDeviceStringUnits = 256;  // 512-byte UTF-16 string buffer
 
@@ -40,6 +41,11 @@ class HidPlatform {
   // Opens an existing device path for reading and writing, both shared.
   virtual HidOpenResult Open(const char* path, HidHandle& handle) = 0;
   virtual void Close(HidHandle handle) = 0;
+  // Takes an opened device for this program alone, without waiting, until
+  // it is closed; kBusy when another program holds it. key names the device
+  // (its place, or null) where the system has no lock on an open device
+  // itself. Runs under Lock, as Close does.
+  virtual HidClaimResult Claim(HidHandle handle, const char* key) = 0;
 
   virtual bool GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) = 0;
   // Zero-terminated UTF-16 strings into a buffer of kDeviceStringUnits.
@@ -47,7 +53,9 @@ class HidPlatform {
   virtual bool GetProductString(HidHandle handle, std::span<char16_t> text) = 0;
 
   // Feature reports, report id in byte 0, the whole buffer's length passed.
-  virtual bool GetFeature(HidHandle handle, std::span<uint8_t> report) = 0;
+  // received: on entry the buffer's length; where the system tells how many
+  // bytes the device sent (report id included), that count.
+  virtual bool GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) = 0;
   virtual bool SetFeature(HidHandle handle, std::span<const uint8_t> report) = 0;
   // The length in bytes, report id included, of the longest feature report
   // of the device's collection; 0 where the system does not tell it or does
@@ -62,14 +70,16 @@ class HidPlatform {
 
   // Runs work(context, i) for each i below count, each on a thread of its
   // own, and returns when all have ended. Between the threads, the list and
-  // Open and Close run under Lock; reports go to different devices at once.
-  // Where there are no threads, one after the other.
+  // Open, Claim and Close run under Lock(kDevices), each output line under
+  // Lock(kLines); reports go to different devices at once. Where there are
+  // no threads, one after the other.
   using Work = void (*)(void* context, unsigned index);
   virtual void RunTogether(unsigned count, Work work, void* context) {
     for (unsigned i = 0; i < count; ++i) work(context, i);
   }
-  virtual void Lock() {}
-  virtual void Unlock() {}
+  enum Guarded { kDevices, kLines, kGuardedCount };
+  virtual void Lock(Guarded) {}
+  virtual void Unlock(Guarded) {}
 
  protected:
   ~HidPlatform() = default;

@@ -22,7 +22,11 @@ struct DeviceRun {
   bool device_seen = false;
   bool info_shown = false;
   const char* product = kProduct;  // the product string the device must report
-  const char* place = nullptr;     // only the device at this place; null: the first found
+  // Only the device at this place; null: the first found, whose place every
+  // later attempt then keeps to.
+  const char* place = nullptr;
+  std::array<char, kMaxPlaceSize> found_place{};
+  int32_t first_address = 0;  // where the file's data begin
   // Writing several at once: one line at each tenth of the range instead of
   // a line that every block overwrites.
   bool tenths = false;
@@ -35,15 +39,21 @@ struct DeviceRun {
 // opening are shared by the threads of a run over several devices.
 struct Locked {
   HidPlatform& hid;
-  explicit Locked(HidPlatform& platform) : hid(platform) { hid.Lock(); }
-  ~Locked() { hid.Unlock(); }
+  HidPlatform::Guarded guarded;
+  explicit Locked(HidPlatform& platform, HidPlatform::Guarded what = HidPlatform::kDevices)
+      : hid(platform), guarded(what) {
+    hid.Lock(guarded);
+  }
+  ~Locked() { hid.Unlock(guarded); }
   Locked(const Locked&) = delete;
   Locked& operator=(const Locked&) = delete;
 };
 
-int Search(HidPlatform& hid, HidHandle& device, const char* product, const char* place) {
+int Search(HidPlatform& hid, HidHandle& device, const char* product, const char* place,
+           std::span<char> found_place = {}) {
   Locked locked(hid);
-  return OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, product, place);
+  return OpenBootDevice(hid, device, kVendorId, kManufacturer, kProductId, product, place,
+                        found_place);
 }
 
 void Close(HidPlatform& hid, HidHandle device) {
@@ -51,10 +61,39 @@ void Close(HidPlatform& hid, HidHandle device) {
   CloseBootDevice(hid, device);
 }
 
+// The opened device for this run alone: another program's writes would mix
+// with ours in the bootloader.
+int ClaimDevice(DeviceRun& run, HidPlatform& hid, Output& out, HidHandle device) {
+  const char* place = run.found_place[0] != 0 ? run.found_place.data() : nullptr;
+  HidClaimResult claim;
+  {
+    Locked locked(hid);
+    claim = hid.Claim(device, place);
+  }
+  // A system that cannot lock at all leaves the device as it always was.
+  if (claim != HidClaimResult::kBusy) return kUsbSuccess;
+  Close(hid, device);
+  Print(out, "The Sorbel device at %s is in use by another program\n",
+        place != nullptr ? place : "-");
+  return kUsbDeviceBusy;
+}
+
 int OpenDevice(DeviceRun& run, HidPlatform& hid, Output& out, HidHandle& device) {
   for (int opens = 1;; ++opens) {
-    int result = Search(hid, device, run.product, run.place);
-    if (result == kUsbSuccess) return result;
+    int result = Search(hid, device, run.product, run.place, run.found_place);
+    if (result == kUsbSuccess) {
+      // Once a board is opened, every later attempt looks only at its place:
+      // another board must never get the rest of this one's image.
+      if (run.place == nullptr && run.found_place[0] != 0) run.place = run.found_place.data();
+      return ClaimDevice(run, hid, out, device);
+    }
+    // A board cannot be told from another by its answers: once the place
+    // was empty, the board there may be another, so the image goes again
+    // from its first block. The bootloader writes whole pages.
+    if (result == kUsbDeviceNotFound && run.device_seen) {
+      run.start_address = run.first_address;
+      run.tenths_shown = 0;
+    }
     Print(out, "Error opening Sorbel device: %s\n", UsbErrorText(result));
     // Without a device seen yet the attempts follow each other at once;
     // once seen, it gets one more chance, as it may be re-enumerating.
@@ -182,15 +221,20 @@ int Attempt(DeviceRun& run, HidPlatform& hid, Output& out) {
   return result;
 }
 
-// Up to kMaxAttempts; true when one succeeded and said so.
-bool RunAttempts(DeviceRun& run, HidPlatform& hid, Output& out) {
+// Up to kMaxAttempts; kUsbSuccess when one succeeded and said so, else the
+// last attempt's result. A device that another program holds ends the run at
+// once: retrying would only race that program.
+int RunAttempts(DeviceRun& run, HidPlatform& hid, Output& out) {
+  int result = kUsbDeviceNotFound;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    if (Attempt(run, hid, out) == kUsbSuccess) {
+    result = Attempt(run, hid, out);
+    if (result == kUsbSuccess) {
       Print(out, "The firmware is written successfully after %i retries.\n", attempt);
-      return true;
+      break;
     }
+    if (result == kUsbDeviceBusy) break;
   }
-  return false;
+  return result;
 }
 
 int SearchDevice(HidPlatform& hid, const char* product, const char* place) {
@@ -237,6 +281,30 @@ void NoteSeveral(HidPlatform& hid, Output& out, const char* product) {
         wanted, first_ready->place.data());
 }
 
+// The surveyed Sorbel bootloaders, each place once, moved to the front;
+// returns their count. A place is a device: one listed twice is one board.
+size_t SorbelPlaces(std::span<SurveyedDevice> devices) {
+  size_t count = 0;
+  for (const SurveyedDevice& device : devices) {
+    if (!IsWanted(device.check)) continue;
+    bool taken = false;
+    for (size_t j = 0; j < count; ++j)
+      taken = taken || std::strcmp(devices[j].place.data(), device.place.data()) == 0;
+    if (!taken) devices[count++] = device;
+  }
+  return count;
+}
+
+// After the attempts found nothing at the place: where Sorbel devices are.
+void NameAttachedPlaces(HidPlatform& hid, Output& out, const DeviceRun& run) {
+  std::array<SurveyedDevice, kMaxSurveyed> devices;
+  size_t count = SorbelPlaces(std::span(devices).first(Survey(hid, run.product, devices)));
+  Print(out, "No Sorbel device is at %s; ", run.place);
+  for (size_t i = 0; i < count; ++i)
+    Print(out, "%s%s", i > 0 ? ", " : "attached: ", devices[i].place.data());
+  out.Write(count > 0 ? "\n" : "none is attached\n");
+}
+
 // Lines of one device's run, each given its place in front and written
 // whole, so that the threads' lines do not mix.
 class PlaceOutput final : public Output {
@@ -253,7 +321,8 @@ class PlaceOutput final : public Output {
       line_[length_] = 0;
       last_line_ = line_;
       {
-        Locked locked(hid_);
+        // A lock of their own: a slow output must not hold up the devices.
+        Locked locked(hid_, HidPlatform::kLines);
         Print(out_, "%s: %s\n", place_, line_.data());
       }
       length_ = 0;
@@ -290,25 +359,17 @@ void WriteOne(void* context, unsigned index) {
                 .end_address = all.end_address,
                 .product = all.product,
                 .place = place,
+                .first_address = all.start_address,
                 .tenths = true};
   PlaceOutput out(*all.hid, *all.out, place);
-  all.written[index] = RunAttempts(run, *all.hid, out);
+  all.written[index] = RunAttempts(run, *all.hid, out) == kUsbSuccess;
   std::copy_n(out.LastLine(), all.last_error[index].size(), all.last_error[index].begin());
 }
 
 // Every attached bootloader at once, one thread each, all from one image.
 int WriteAll(HidPlatform& hid, Output& out, const Upload& upload) {
   std::array<SurveyedDevice, kMaxSurveyed> devices;
-  size_t surveyed = Survey(hid, upload.product, devices);
-  size_t count = 0;
-  for (size_t i = 0; i < surveyed; ++i) {
-    if (!IsWanted(devices[i].check)) continue;
-    // A place is a device; one listed twice is written once.
-    bool taken = false;
-    for (size_t j = 0; j < count; ++j)
-      taken = taken || std::strcmp(devices[j].place.data(), devices[i].place.data()) == 0;
-    if (!taken) devices[count++] = devices[i];
-  }
+  size_t count = SorbelPlaces(std::span(devices).first(Survey(hid, upload.product, devices)));
   if (count == 0) {
     out.Write("No Sorbel device is attached.\n");
     return 1;
@@ -357,8 +418,9 @@ struct Options {
   bool wait = false;
   bool all = false;
   bool list = false;
-  const char* place = nullptr;
+  const char* place = nullptr;  // into place_text
   const char* path = nullptr;
+  std::array<char, kMaxPlaceSize> place_text{};
 };
 
 bool Is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
@@ -379,8 +441,8 @@ bool ParseOptions(int argc, const char* const* argv, Options& options) {
     } else if (Is(argument, "--list")) {
       options.list = true;
     } else if (Is(argument, "-d") || Is(argument, "--device")) {
-      if (++next == argc || argv[next][0] == 0) return false;
-      options.place = argv[next];
+      if (++next == argc || !NormalizePlace(argv[next], options.place_text)) return false;
+      options.place = options.place_text.data();
     } else if (Is(argument, "--")) {
       ++next;
       break;
@@ -417,6 +479,40 @@ void Reset(Upload& upload) {
   upload.info_shown = false;
 }
 
+bool NormalizePlace(std::string_view text, std::span<char> place) {
+  // Index loops: string_view's checked substr would bring exceptions into the
+  // Windows program, which counts every byte.
+  auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && space(text[begin])) ++begin;
+  while (end > begin && (space(text[end - 1]) || text[end - 1] == '/')) --end;
+  // A sysfs path names the USB device by its port path in its last part.
+  for (size_t i = begin; i < end; ++i)
+    if (text[i] == '/') begin = i + 1;
+  // An interface of the device, "9-1.2:1.0": configuration.interface.
+  bool digits = false;
+  bool dot = false;
+  for (size_t at = end; at > begin;) {
+    char c = text[--at];
+    if (c >= '0' && c <= '9') {
+      digits = true;
+      continue;
+    }
+    if (digits && !dot && c == '.') {
+      dot = true;
+      digits = false;
+      continue;
+    }
+    if (digits && dot && c == ':') end = at;
+    break;
+  }
+  if (begin == end || end - begin >= place.size()) return false;
+  std::copy(text.begin() + begin, text.begin() + end, place.begin());
+  place[end - begin] = 0;
+  return true;
+}
+
 int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
   DeviceRun run{.image = &upload.image,
                 .start_address = upload.start_address,
@@ -434,7 +530,8 @@ int UploadAttempt(Upload& upload, HidPlatform& hid, Output& out) {
 int WaitForDevice(HidPlatform& hid, Output& out, const char* product, const char* place) {
   int result = SearchDevice(hid, product, place);
   if (result != kUsbDeviceNotFound) return result;
-  out.Write("Waiting for the Sorbel device (press Ctrl+C to stop) ...");
+  Print(out, "Waiting for the Sorbel device%s%s (press Ctrl+C to stop) ...",
+        place != nullptr ? " at " : "", place != nullptr ? place : "");
   // Any other answer than "not found" (access denied, say) ends the wait too,
   // so that the attempts report it instead of waiting in silence.
   while (result == kUsbDeviceNotFound) {
@@ -471,8 +568,12 @@ int UploadFile(HidPlatform& hid, Output& out, const char* path, OpenFileFn open_
                 .start_address = upload.start_address,
                 .end_address = upload.end_address,
                 .product = product,
-                .place = place};
-  return RunAttempts(run, hid, out) ? 0 : 1;
+                .place = place,
+                .first_address = upload.start_address};
+  int result = RunAttempts(run, hid, out);
+  if (result == kUsbSuccess) return 0;
+  if (result == kUsbDeviceNotFound && run.place != nullptr) NameAttachedPlaces(hid, out, run);
+  return 1;
 }
 
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "upload/hex_reader.h"
 #include "upload/hid_platform.h"
@@ -29,8 +30,9 @@ inline constexpr int32_t kBlockSize = 128;
 inline constexpr size_t kDataReportSize = 132;
 inline constexpr size_t kClosingReportSize = 7;
 inline constexpr size_t kMinInfoReportSize = 7;
-inline constexpr int kUploadRuledOut = -1;  // the device's answer rules the upload out
-inline constexpr int kProgressSteps = 10;   // progress lines per device when writing several
+inline constexpr int kUploadRuledOut = -1;    // the device's answer rules the upload out
+inline constexpr int kProgressSteps = 10;     // progress lines per device when writing several
+inline constexpr size_t kMaxPlaceSize = 200;  // a place with its terminating zero
 
 // The run-wide state shared by the attempts.
 struct Upload {
@@ -44,6 +46,12 @@ struct Upload {
 
 // The state before reading: image erased (0xFF), no data, no device seen.
 void Reset(Upload& upload);
+
+// The place a user typed, as the system names it: surrounding white space
+// dropped (a list saved by a Windows editor ends its lines in CR), a sysfs
+// path cut to its last part, an interface suffix (":1.0") cut off. False
+// when nothing is left or it does not fit.
+bool NormalizePlace(std::string_view text, std::span<char> place);
 
 // One upload attempt: 0 when every block was accepted, a USB error code, or
 // kUploadRuledOut.

@@ -168,7 +168,9 @@ class ScriptedHid final : public HidPlatform {
     return Strings(handle, kProduct, text);
   }
 
-  bool GetFeature(HidHandle handle, std::span<uint8_t> report) override {
+  HidClaimResult Claim(HidHandle, const char*) override { return HidClaimResult::kClaimed; }
+
+  bool GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) override {
     Handle& device = Of(handle);
     Check(device.returned, "a report read during the search");
     Check(report.size() >= kMinInfoReportSize && report[0] == 1, "not an info report read");
@@ -179,6 +181,7 @@ class ScriptedHid final : public HidPlatform {
       // Any bytes, as many as the script says: the rest keeps what was there.
       size_t count = std::min<size_t>(script_.Next(), report.size() - 1);
       for (size_t i = 0; i < count; ++i) report[1 + i] = script_.Next();
+      received = count + 1;  // as hidraw tells it, the report id included
     } else {
       if (kind == 4) {  // a plausible device: a power of two page, a whole flash
         page = 1u << (script_.Next() % 17);

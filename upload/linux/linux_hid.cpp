@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <libudev.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,9 +204,24 @@ bool LinuxHid::GetProductString(HidHandle handle, std::span<char16_t> text) {
   return GetString(handle, false, text);
 }
 
-bool LinuxHid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
-  return FitsRequest(report.size()) &&
-         ::ioctl(AsFd(handle), HIDIOCGFEATURE(report.size()), report.data()) >= 0;
+// hidraw has no exclusive open; a lock on the node is what every program
+// that writes the device takes. It goes with the descriptor's close.
+HidClaimResult LinuxHid::Claim(HidHandle handle, const char*) {
+  int result;
+  do {
+    result = ::flock(AsFd(handle), LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return HidClaimResult::kClaimed;
+  return errno == EWOULDBLOCK ? HidClaimResult::kBusy : HidClaimResult::kFailed;
+}
+
+// The request answers with the count of bytes received, report id included.
+bool LinuxHid::GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) {
+  if (!FitsRequest(report.size())) return false;
+  int count = ::ioctl(AsFd(handle), HIDIOCGFEATURE(report.size()), report.data());
+  if (count < 0) return false;
+  received = static_cast<size_t>(count);
+  return true;
 }
 
 bool LinuxHid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {

@@ -31,15 +31,16 @@ class LinuxHid final : public HidPlatform {
   bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
   bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
 
-  bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
+  HidClaimResult Claim(HidHandle handle, const char* key) override;
+  bool GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) override;
   bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
   bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
   bool Write(HidHandle handle, std::span<const uint8_t> report) override;
 
   void SleepMs(unsigned milliseconds) override;
   void RunTogether(unsigned count, Work work, void* context) override;
-  void Lock() override { lock_.lock(); }
-  void Unlock() override { lock_.unlock(); }
+  void Lock(Guarded what) override { locks_[what].lock(); }
+  void Unlock(Guarded what) override { locks_[what].unlock(); }
 
  private:
   udev* Context();
@@ -53,7 +54,7 @@ class LinuxHid final : public HidPlatform {
   std::string place_;
   std::u16string manufacturer_;
   std::u16string product_;
-  std::mutex lock_;
+  std::mutex locks_[kGuardedCount];
 };
 
 }  // namespace hex_upload

@@ -67,15 +67,16 @@ EM_ASYNC_JS(void, JsClose, (int handle), {
 
 // The browser gives a numbered report with its id in byte 0, as the desktop
 // systems do; the bytes that fit are copied, the rest of the buffer stays.
+// Returns their count, -1 when the request failed.
 EM_ASYNC_JS(int, JsGetFeature, (int handle, uint8_t* report, int length), {
   const device = Module["webHid"].opened[handle - 1];
   try {
     const view = await device.receiveFeatureReport(HEAPU8[report]);
     const count = Math.min(view.byteLength, length);
     HEAPU8.set(new Uint8Array(view.buffer, view.byteOffset, count), report);
-    return 1;
+    return count;
   } catch (error) {
-    return 0;
+    return -1;
   }
 });
 
@@ -178,8 +179,12 @@ bool WebHid::GetProductString(HidHandle handle, std::span<char16_t> text) {
   return true;
 }
 
-bool WebHid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
-  return JsGetFeature(AsJs(handle), report.data(), ToInt(report.size())) != 0;
+// The browser's answer holds the report id and what the device sent.
+bool WebHid::GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) {
+  int count = JsGetFeature(AsJs(handle), report.data(), ToInt(report.size()));
+  if (count < 0) return false;
+  received = static_cast<size_t>(count);
+  return true;
 }
 
 bool WebHid::SetFeature(HidHandle handle, std::span<const uint8_t> report) {

@@ -33,7 +33,9 @@ class WebHid final : public HidPlatform {
   bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
   bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
 
-  bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
+  // The browser owns the device; the page has no other program to keep out.
+  HidClaimResult Claim(HidHandle, const char*) override { return HidClaimResult::kClaimed; }
+  bool GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) override;
   bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
   size_t LongestFeatureReport(HidHandle handle) override;
   bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;

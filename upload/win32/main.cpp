@@ -99,6 +99,11 @@ std::FILE* OpenWide(const char* path) {
 
 }  // namespace
 
+// In place of the runtime's own report of a maths error, which nothing here
+// can raise (the program does no floating point): its texts would take room
+// in a program that counts every byte.
+extern "C" int _matherr(struct _exception*) { return 0; }
+
 // The runtime splits the wide command line by the same rules as the narrow
 // one, so every argument that worked before arrives unchanged.
 int wmain(int argc, wchar_t** wargv) {

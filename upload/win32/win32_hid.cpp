@@ -5,6 +5,9 @@
 
 #include <cfgmgr32.h>
 
+#include "upload/hid_device.h"
+#include "upload/output.h"
+
 extern "C" {
 #include <hidsdi.h>
 #include <hidpi.h>
@@ -68,7 +71,7 @@ bool SendFeature(HANDLE device, std::span<const uint8_t> report) {
 
 Win32Hid::~Win32Hid() {
   EndDeviceList();
-  DeleteCriticalSection(&lock_);
+  for (auto& lock : locks_) DeleteCriticalSection(&lock);
 }
 
 bool Win32Hid::BeginDeviceList() {
@@ -97,9 +100,18 @@ bool Win32Hid::ListDevice(unsigned index, HidListedDevice& device) {
   SP_DEVINFO_DATA info{};
   info.cbSize = sizeof info;
   place_[0] = 0;
-  if (SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, &info))
-    FindPlace(info.DevInst, place_, sizeof place_);
   device = HidListedDevice{};
+  if (SetupDiGetDeviceInterfaceDetailA(devices_, &interface_data, detail_, size, nullptr, &info)) {
+    FindPlace(info.DevInst, place_, sizeof place_);
+    // The ids as the hardware id tells them before any open; its first
+    // string is the most specific.
+    char hardware_id[256] = {};
+    device.identity_known =
+        SetupDiGetDeviceRegistryPropertyA(devices_, &info, SPDRP_HARDWAREID, nullptr,
+                                          reinterpret_cast<BYTE*>(hardware_id),
+                                          sizeof hardware_id - 2, nullptr) &&
+        IdsFromHardwareId(hardware_id, device.vendor_id, device.product_id);
+  }
   device.path = detail_->DevicePath;
   device.place = place_[0] != 0 ? place_ : nullptr;
   return true;
@@ -123,7 +135,39 @@ HidOpenResult Win32Hid::Open(const char* path, HidHandle& handle) {
   return HidOpenResult::kOpened;
 }
 
-void Win32Hid::Close(HidHandle handle) { CloseHandle(AsHandle(handle)); }
+void Win32Hid::Close(HidHandle handle) {
+  for (unsigned i = 0; i < kMaxClaims; ++i) {
+    if (claimed_[i] != handle) continue;
+    CloseHandle(claims_[i]);
+    claimed_[i] = claims_[i] = nullptr;
+  }
+  CloseHandle(AsHandle(handle));
+}
+
+// An open without sharing would also refuse every other program's look at
+// the device's ids and strings, and their looks would make it fail in turn:
+// a named object per device is the lock instead. It lives as long as a
+// handle on it is open, in whichever program.
+HidClaimResult Win32Hid::Claim(HidHandle handle, const char* key) {
+  if (key == nullptr) return HidClaimResult::kClaimed;
+  // A place holds no backslash, which would name a namespace.
+  char name[240];
+  FormatText(name, sizeof name, "Local\\sorbel-hex-upload %s", key);
+  unsigned slot = 0;
+  while (slot < kMaxClaims && claims_[slot] != nullptr) ++slot;
+  if (slot == kMaxClaims) return HidClaimResult::kFailed;
+  HANDLE lock = CreateMutexA(nullptr, FALSE, name);
+  // Another user's object refuses us access to it.
+  if (lock == nullptr)
+    return GetLastError() == ERROR_ACCESS_DENIED ? HidClaimResult::kBusy : HidClaimResult::kFailed;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(lock);
+    return HidClaimResult::kBusy;
+  }
+  claimed_[slot] = handle;
+  claims_[slot] = lock;
+  return HidClaimResult::kClaimed;
+}
 
 bool Win32Hid::GetAttributes(HidHandle handle, uint16_t& vendor_id, uint16_t& product_id) {
   HIDD_ATTRIBUTES attributes{};
@@ -144,7 +188,8 @@ bool Win32Hid::GetProductString(HidHandle handle, std::span<char16_t> text) {
                                static_cast<ULONG>(text.size_bytes()));
 }
 
-bool Win32Hid::GetFeature(HidHandle handle, std::span<uint8_t> report) {
+// HidD_GetFeature tells no count: received stays the buffer's length.
+bool Win32Hid::GetFeature(HidHandle handle, std::span<uint8_t> report, size_t&) {
   return HidD_GetFeature(AsHandle(handle), report.data(), static_cast<ULONG>(report.size()));
 }
 

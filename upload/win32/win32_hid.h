@@ -11,7 +11,9 @@ namespace hex_upload {
 
 class Win32Hid final : public HidPlatform {
  public:
-  Win32Hid() { InitializeCriticalSection(&lock_); }
+  Win32Hid() {
+    for (auto& lock : locks_) InitializeCriticalSection(&lock);
+  }
   ~Win32Hid();
   Win32Hid(const Win32Hid&) = delete;
   Win32Hid& operator=(const Win32Hid&) = delete;
@@ -27,7 +29,8 @@ class Win32Hid final : public HidPlatform {
   bool GetManufacturerString(HidHandle handle, std::span<char16_t> text) override;
   bool GetProductString(HidHandle handle, std::span<char16_t> text) override;
 
-  bool GetFeature(HidHandle handle, std::span<uint8_t> report) override;
+  HidClaimResult Claim(HidHandle handle, const char* key) override;
+  bool GetFeature(HidHandle handle, std::span<uint8_t> report, size_t& received) override;
   bool SetFeature(HidHandle handle, std::span<const uint8_t> report) override;
   size_t LongestFeatureReport(HidHandle handle) override;
   bool Read(HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
@@ -35,15 +38,19 @@ class Win32Hid final : public HidPlatform {
 
   void SleepMs(unsigned milliseconds) override;
   void RunTogether(unsigned count, Work work, void* context) override;
-  void Lock() override { EnterCriticalSection(&lock_); }
-  void Unlock() override { LeaveCriticalSection(&lock_); }
+  void Lock(Guarded what) override { EnterCriticalSection(&locks_[what]); }
+  void Unlock(Guarded what) override { LeaveCriticalSection(&locks_[what]); }
 
  private:
   GUID hid_class_{};
   HDEVINFO devices_ = INVALID_HANDLE_VALUE;
   SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail_ = nullptr;  // the path of the last listed interface
   char place_[200] = {};                                 // the place of the last listed interface
-  CRITICAL_SECTION lock_;
+  // The named lock that each claimed device holds until its close.
+  static constexpr unsigned kMaxClaims = 32;
+  HANDLE claimed_[kMaxClaims] = {};
+  HANDLE claims_[kMaxClaims] = {};
+  CRITICAL_SECTION locks_[kGuardedCount];
 };
 
 }  // namespace hex_upload

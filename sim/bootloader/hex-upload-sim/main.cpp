@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
         return 1;
       }
     }
-    if (environment.present) hid.AddBootloader(board.device);
+    if (environment.present) hid.AddBootloader(board.device, board.setup.replug_after);
   }
   if (const char* extra = sorbel_sim::TextSetting("SORBEL_SIM_EXTRA"))
     hid.AddExtra(hex_upload::Utf8ToUtf16(extra));

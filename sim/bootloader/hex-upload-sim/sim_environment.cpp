@@ -86,6 +86,10 @@ SimBootloader ReadSimBootloader(const char* program, const SimEnvironment& envir
       own("SORBEL_SIM_FAIL_BLOCK", static_cast<unsigned long>(environment.fail_block)));
   setup.unplug_after = static_cast<int>(
       own("SORBEL_SIM_UNPLUG_AFTER", NumberSetting(program, "SORBEL_SIM_UNPLUG_AFTER", 0)));
+  setup.replug_after = static_cast<int>(
+      own("SORBEL_SIM_REPLUG_AFTER", NumberSetting(program, "SORBEL_SIM_REPLUG_AFTER", 0)));
+  setup.info_length = static_cast<size_t>(
+      own("SORBEL_SIM_INFO_LENGTH", NumberSetting(program, "SORBEL_SIM_INFO_LENGTH", 0)));
   if (environment.log_path != nullptr) setup.log_path = file(environment.log_path);
   if (environment.flash_out != nullptr) setup.flash_out = file(environment.flash_out);
   return setup;
@@ -95,6 +99,7 @@ void ApplySimBootloader(Bootloader& device, const SimBootloader& setup) {
   Reset(device, setup.settings);
   FailBlock(device, setup.fail_block);
   UnplugAfter(device, setup.unplug_after);
+  if (setup.info_length > 0) ShortInfoReport(device, setup.info_length);
 }
 
 std::FILE* StartReportLog(Bootloader& device, const char* path) {

@@ -25,16 +25,21 @@ struct SimEnvironment {
 };
 
 // Bootloader k's (1 on) own settings: SORBEL_SIM_PAGE_SIZE_<k>,
-// SORBEL_SIM_FLASH_SIZE_<k>, SORBEL_SIM_FAIL_BLOCK_<k> and
-// SORBEL_SIM_UNPLUG_AFTER_<k> (pulled out after that many accepted blocks)
+// SORBEL_SIM_FLASH_SIZE_<k>, SORBEL_SIM_FAIL_BLOCK_<k>,
+// SORBEL_SIM_UNPLUG_AFTER_<k> (pulled out after that many accepted blocks),
+// SORBEL_SIM_REPLUG_AFTER_<k> (once pulled out, another board with erased
+// flash is at its place from the n-th search on) and
+// SORBEL_SIM_INFO_LENGTH_<k> (the device info report cut to that many bytes)
 // before the same names without the number. With several bootloaders, each
 // writes its log and flash to the named files with ".<k>" appended.
 struct SimBootloader {
   Settings settings;
   int fail_block = 0;
   int unplug_after = 0;
-  std::string log_path;   // empty: no log
-  std::string flash_out;  // empty: no flash file
+  int replug_after = 0;    // searches after the unplugging; 0: never
+  size_t info_length = 0;  // 0: the whole report
+  std::string log_path;    // empty: no log
+  std::string flash_out;   // empty: no flash file
 };
 
 // An unusable number is reported on stderr after `program` and ignored.

@@ -29,12 +29,12 @@ SimHid::SimHid(std::u16string manufacturer) : manufacturer_(std::move(manufactur
 }
 
 // Bootloader k sits at port k of a hub on port 1 of bus 9, as "9-1.k".
-void SimHid::AddBootloader(Bootloader& device) {
+void SimHid::AddBootloader(Bootloader& device, int replug_after) {
   int k = 1;
   for (const SimDevice& entry : devices_) k += entry.bootloader != nullptr;
   std::string number = std::to_string(k);
   devices_.push_back({k == 1 ? "sim:sorbel" : "sim:sorbel" + number, "9-1." + number, kVendorId,
-                      kProductId, manufacturer_, u"Sorbel", &device, false});
+                      kProductId, manufacturer_, u"Sorbel", &device, false, replug_after});
 }
 
 void SimHid::AddExtra(std::u16string product) {
@@ -57,6 +57,13 @@ void SimHid::Delay() {
 }
 
 bool SimHid::BeginDeviceList() {
+  for (SimDevice& device : devices_) {
+    if (device.replug_after <= 0 || device.bootloader == nullptr || !Unplugged(*device.bootloader))
+      continue;
+    if (++device.searches_unplugged < device.replug_after) continue;
+    device.searches_unplugged = 0;
+    PlugInAnother(*device.bootloader);
+  }
   absent_now_ = absent_searches_ > 0;
   if (absent_now_) --absent_searches_;
   listed_.clear();
@@ -109,10 +116,13 @@ bool SimHid::GetProductString(hex_upload::HidHandle handle, std::span<char16_t> 
   return CopyString(Of(handle).product, text);
 }
 
-bool SimHid::GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) {
+// As hidraw does, the count of bytes received goes back.
+bool SimHid::GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& received) {
   Delay();
   Bootloader* bootloader = Of(handle).bootloader;
-  return bootloader != nullptr && sorbel_sim::GetFeature(*bootloader, report);
+  if (bootloader == nullptr || !sorbel_sim::GetFeature(*bootloader, report)) return false;
+  received = InfoReportLength(*bootloader);
+  return true;
 }
 
 bool SimHid::SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) {

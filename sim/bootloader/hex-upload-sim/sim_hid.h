@@ -17,7 +17,9 @@ class SimHid final : public hex_upload::HidPlatform {
   explicit SimHid(std::u16string manufacturer);
 
   // Listed after those already there, at a place of its own.
-  void AddBootloader(Bootloader& device);
+  // replug_after: once pulled out, another board is at its place from that
+  // many searches on; 0: never.
+  void AddBootloader(Bootloader& device, int replug_after = 0);
   void AddExtra(std::u16string product);
   void AddLocked();
   // Every feature report takes this long, as on a real device.
@@ -35,7 +37,11 @@ class SimHid final : public hex_upload::HidPlatform {
   bool GetManufacturerString(hex_upload::HidHandle handle, std::span<char16_t> text) override;
   bool GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) override;
 
-  bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) override;
+  hex_upload::HidClaimResult Claim(hex_upload::HidHandle, const char*) override {
+    return hex_upload::HidClaimResult::kClaimed;
+  }
+  bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report,
+                  size_t& received) override;
   bool SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override;
   bool Read(hex_upload::HidHandle handle, std::span<uint8_t> report, size_t& bytes_read) override;
   bool Write(hex_upload::HidHandle handle, std::span<const uint8_t> report) override;
@@ -56,6 +62,8 @@ class SimHid final : public hex_upload::HidPlatform {
     std::u16string product;
     Bootloader* bootloader;
     bool locked;
+    int replug_after = 0;
+    int searches_unplugged = 0;
   };
   SimDevice& Of(hex_upload::HidHandle handle) { return *static_cast<SimDevice*>(handle); }
   // Not there: unplugged, or all of ours while they are absent.

@@ -15,9 +15,6 @@
 namespace sorbel_sim::hidraw {
 namespace {
 
-inline constexpr uint16_t kVendorId = 0x16C0;
-inline constexpr uint16_t kProductId = 0x05DF;
-
 // One vendor-defined collection with the two feature reports: id 1 (6 bytes
 // of device info, or the closing report) and id 2 (131 bytes, a data block).
 inline constexpr uint8_t kReportDescriptor[] = {
@@ -56,7 +53,8 @@ int Refuse(int& error, int code) {
 }  // namespace
 
 bool AddNode(NodeTable& table, std::string_view port, std::string_view manufacturer,
-             std::string_view product, Bootloader* bootloader) {
+             std::string_view product, Bootloader* bootloader, uint16_t vendor_id,
+             uint16_t product_id) {
   if (table.count == kMaxNodes || port.size() >= sizeof(Node::port)) return false;
   int index = table.count++;
   Node& node = table.nodes[index];
@@ -79,16 +77,20 @@ bool AddNode(NodeTable& table, std::string_view port, std::string_view manufactu
          "/sys/devices/sorbel-sim/usb9/%.*s/%.*s:1.0", port_size, port_text, port_size, port_text);
   Format(paths[static_cast<int>(Level::kHid)],
          "/sys/devices/sorbel-sim/usb9/%.*s/%.*s:1.0/0003:%04X:%04X.%04X", port_size, port_text,
-         port_size, port_text, kVendorId, kProductId, number);
+         port_size, port_text, vendor_id, product_id, number);
   Format(paths[static_cast<int>(Level::kHidraw)],
          "/sys/devices/sorbel-sim/usb9/%.*s/%.*s:1.0/0003:%04X:%04X.%04X/hidraw/hidraw%u",
-         port_size, port_text, port_size, port_text, kVendorId, kProductId, number, minor_number);
+         port_size, port_text, port_size, port_text, vendor_id, product_id, number, minor_number);
   Format(
       node.uevent,
       "DRIVER=hid-generic\nHID_ID=0003:%08X:%08X\nHID_NAME=%.*s %.*s\nHID_PHYS=usb-sorbel-sim-%.*s/"
       "input0\nHID_UNIQ=\nMODALIAS=hid:b0003g0001v%08Xp%08X\n",
-      kVendorId, kProductId, manufacturer_size, manufacturer.data(), product_size, product.data(),
-      port_size, port_text, kVendorId, kProductId);
+      vendor_id, product_id, manufacturer_size, manufacturer.data(), product_size, product.data(),
+      port_size, port_text, vendor_id, product_id);
+  node.vendor_id = vendor_id;
+  node.product_id = product_id;
+  Format(node.vendor_text, "%04x", vendor_id);
+  Format(node.product_text, "%04x", product_id);
   node.bootloader = bootloader;
   node.locked = false;
   node.fault = Fault::kNone;
@@ -178,8 +180,8 @@ const char* Attribute(const Node& node, Level level, const char* name) {
     case Level::kUsbDevice:
       if (key == "manufacturer") return node.manufacturer.data();
       if (key == "product") return node.product.data();
-      if (key == "idVendor") return "16c0";
-      if (key == "idProduct") return "05df";
+      if (key == "idVendor") return node.vendor_text.data();
+      if (key == "idProduct") return node.product_text.data();
       if (key == "bcdDevice") return "0100";
       return nullptr;
     case Level::kHidraw:
@@ -206,8 +208,8 @@ int Ioctl(Node& node, unsigned long request, void* argument, int& error) {
   if (request == HIDIOCGRAWINFO) {
     auto* info = static_cast<hidraw_devinfo*>(argument);
     info->bustype = BUS_USB;
-    info->vendor = static_cast<int16_t>(kVendorId);
-    info->product = static_cast<int16_t>(kProductId);
+    info->vendor = static_cast<int16_t>(node.vendor_id);
+    info->product = static_cast<int16_t>(node.product_id);
     return 0;
   }
   size_t length = _IOC_SIZE(request);
@@ -216,7 +218,7 @@ int Ioctl(Node& node, unsigned long request, void* argument, int& error) {
   if (WithoutSize(request) == WithoutSize(HIDIOCGFEATURE(0))) {
     if (node.bootloader == nullptr || length == 0 || !GetFeature(*node.bootloader, buffer))
       return Refuse(error, EIO);
-    return static_cast<int>(kInfoReportSize);
+    return static_cast<int>(InfoReportLength(*node.bootloader));
   }
   if (WithoutSize(request) == WithoutSize(HIDIOCSFEATURE(0))) {
     if (node.bootloader == nullptr || length == 0 || !SetFeature(*node.bootloader, buffer))

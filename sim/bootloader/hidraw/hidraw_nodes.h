@@ -17,8 +17,11 @@
 
 namespace sorbel_sim::hidraw {
 
-// The extra node, eight bootloaders, the locked one, three faulty ones.
-inline constexpr int kMaxNodes = 13;
+// The extra node, eight bootloaders, the locked one, three faulty ones, a
+// keyboard.
+inline constexpr int kMaxNodes = 14;
+inline constexpr uint16_t kBootloaderVendorId = 0x16C0;
+inline constexpr uint16_t kBootloaderProductId = 0x05DF;
 inline constexpr unsigned kFirstMinor = 100;  // /dev/hidraw100 on
 inline constexpr unsigned kMajor = 4000;      // no real driver has it
 
@@ -51,8 +54,12 @@ struct Node {
   std::array<char, 128> product;
   std::array<char, 128> syspaths[kLevelCount];
   std::array<char, 512> uevent;  // of the HID parent
-  Bootloader* bootloader;        // null: answers no reports
-  bool locked;                   // every open is refused
+  uint16_t vendor_id;
+  uint16_t product_id;
+  std::array<char, 8> vendor_text;  // as sysfs tells them: "16c0"
+  std::array<char, 8> product_text;
+  Bootloader* bootloader;  // null: answers no reports
+  bool locked;             // every open is refused
   Fault fault;
   bool gone;  // no longer listed nor found; its open files refuse every request
 };
@@ -65,7 +72,8 @@ struct NodeTable {
 // Adds a node listed after those already there, its USB device at the port
 // path (such as "9-1.2"); false when the table is full.
 bool AddNode(NodeTable& table, std::string_view port, std::string_view manufacturer,
-             std::string_view product, Bootloader* bootloader);
+             std::string_view product, Bootloader* bootloader,
+             uint16_t vendor_id = kBootloaderVendorId, uint16_t product_id = kBootloaderProductId);
 
 // Still there: not gone, and its bootloader not pulled out.
 bool Present(const Node& node);

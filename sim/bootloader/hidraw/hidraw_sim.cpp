@@ -10,9 +10,14 @@
 //   string, at 9-3, listed before the bootloaders); SORBEL_SIM_FAULTS=
 //   <fault>,... (a node that looks like the bootloader for each of silent,
 //   vanishing and not-hidraw, at 9-5 and on, listed after the extra device
-//   and before the bootloaders); SORBEL_SIM_DEVICES, SORBEL_SIM_LOCKED (at
+//   and before the bootloaders); SORBEL_SIM_KEYBOARD=1 (a keyboard at 9-2,
+//   listed first, that complains on stderr whenever it is opened);
+//   SORBEL_SIM_DEVICES, SORBEL_SIM_LOCKED (at
 //   9-4), SORBEL_SIM_REPORT_DELAY and each bootloader's own settings as for
-//   hex-upload-sim. Bootloader k sits at 9-1.k.
+//   hex-upload-sim. Bootloader k sits at 9-1.k. flock on a node's file locks
+//   the node within the process, or, with SORBEL_SIM_LOCK_DIR=<folder>,
+//   across the processes that name that folder (through a file per node in
+//   it), as the kernel locks a device node for every program.
 // The program's threads may write several devices at once: the tables are
 // guarded by one lock, each model by its own, and a report's delay holds
 // neither.
@@ -24,6 +29,7 @@
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,19 +75,23 @@ struct Listing {
 struct OpenFile {
   int fd = -1;
   int node = -1;
+  int lock_fd = -1;  // the node's lock file in SORBEL_SIM_LOCK_DIR, once locked
 };
 
 struct Board {
   Bootloader device;
   SimBootloader setup;
   std::FILE* log = nullptr;
+  int searches_unplugged = 0;  // listings since it was pulled out
   std::mutex lock;
 };
 
 struct Simulation {
   bool ready = false;
   bool deny = false;
+  const char* lock_dir = nullptr;
   SimEnvironment environment;
+  int lock_holders[kMaxNodes];  // the file that holds each node's lock, or -1
   Board boards[kMaxSimBootloaders];
   std::mutex node_locks[kMaxNodes];
   std::mutex lock;  // the tables of open files and listings
@@ -162,7 +172,11 @@ void Start() {
   Simulation& s = simulation;
   s.environment = ReadSimEnvironment(kProgram);
   s.deny = FlagSetting("SORBEL_SIM_DENY");
+  s.lock_dir = TextSetting("SORBEL_SIM_LOCK_DIR");
+  for (int& holder : s.lock_holders) holder = -1;
   std::string_view manufacturer = hex_upload::kManufacturer;
+  if (FlagSetting("SORBEL_SIM_KEYBOARD"))
+    AddNode(s.table, "9-2", "Keyboard maker", "Keyboard", nullptr, 0x046D, 0xC31C);
   if (const char* extra = TextSetting("SORBEL_SIM_EXTRA")) {
     if (std::strlen(extra) >= sizeof(Node::product)) {
       std::fprintf(stderr, "%s: ignoring SORBEL_SIM_EXTRA (at most %zu bytes)\n", kProgram,
@@ -232,6 +246,10 @@ struct Lifetime {
 } lifetime;
 
 int OpenNode(int node) {
+  const Node& opened = simulation.table.nodes[node];
+  // Its first open would power a real keyboard up and start it.
+  if (opened.vendor_id != kBootloaderVendorId || opened.product_id != kBootloaderProductId)
+    std::fprintf(stderr, "%s: %s, a keyboard, opened\n", kProgram, opened.devnode.data());
   if (simulation.deny || simulation.table.nodes[node].locked) {
     errno = EACCES;
     return -1;
@@ -254,6 +272,55 @@ int OpenNode(int node) {
   *slot = OpenFile{fd, node};
   Opened(simulation.table.nodes[node]);
   return fd;
+}
+
+// A real kernel locks the device node, whichever open file asks.
+int LockNode(int fd, int node, int operation) {
+  Simulation& s = simulation;
+  std::lock_guard<std::mutex> locked(s.lock);
+  OpenFile* file = nullptr;
+  for (auto& candidate : s.files)
+    if (candidate.fd == fd) file = &candidate;
+  if (file == nullptr) {
+    errno = EBADF;
+    return -1;
+  }
+  if (s.lock_dir != nullptr) {
+    if (file->lock_fd < 0) {
+      std::string path = std::string(s.lock_dir) + "/" + std::string(NodeName(s.table.nodes[node]));
+      file->lock_fd = REAL(open)(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (file->lock_fd < 0) return -1;
+    }
+    return REAL(flock)(file->lock_fd, operation);
+  }
+  int& holder = s.lock_holders[node];
+  if ((operation & LOCK_UN) != 0) {
+    if (holder == fd) holder = -1;
+    return 0;
+  }
+  if (holder >= 0 && holder != fd) {
+    errno = EWOULDBLOCK;
+    return -1;
+  }
+  holder = fd;
+  return 0;
+}
+
+// Each listing of the hidraw class is a search: a board pulled out comes
+// back as another board once its number of searches has passed.
+void PlugInBoards() {
+  Simulation& s = simulation;
+  for (int k = 0; k < s.environment.bootloaders; ++k) {
+    Board& board = s.boards[k];
+    for (int node = 0; node < s.table.count; ++node) {
+      if (s.table.nodes[node].bootloader != &board.device) continue;
+      std::lock_guard<std::mutex> locked(s.node_locks[node]);
+      if (board.setup.replug_after <= 0 || !Unplugged(board.device)) continue;
+      if (++board.searches_unplugged < board.setup.replug_after) continue;
+      board.searches_unplugged = 0;
+      PlugInAnother(board.device);
+    }
+  }
 }
 
 bool TakesMode(int flags) { return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; }
@@ -289,10 +356,20 @@ SORBEL_EXPORT int open64(const char* path, int flags, ...) {
 SORBEL_EXPORT int close(int fd) {
   if (simulation.ready && fd >= 0) {
     std::lock_guard<std::mutex> locked(simulation.lock);
-    for (auto& file : simulation.files)
-      if (file.fd == fd) file = OpenFile{};
+    for (auto& file : simulation.files) {
+      if (file.fd != fd) continue;
+      if (file.lock_fd >= 0) REAL(close)(file.lock_fd);
+      if (simulation.lock_holders[file.node] == fd) simulation.lock_holders[file.node] = -1;
+      file = OpenFile{};
+    }
   }
   return REAL(close)(fd);
+}
+
+SORBEL_EXPORT int flock(int fd, int operation) __THROW {
+  int node = HidrawNodeOf(fd);
+  if (node < 0) return REAL(flock)(fd, operation);
+  return LockNode(fd, node, operation);
 }
 
 SORBEL_EXPORT int fstat(int fd, struct stat* status) __THROW {
@@ -318,6 +395,7 @@ SORBEL_EXPORT int ioctl(int fd, unsigned long request, ...) __THROW {
 SORBEL_EXPORT DIR* opendir(const char* path) {
   if (!simulation.ready || simulation.table.count == 0 || std::strcmp(path, kHidrawClass) != 0)
     return REAL(opendir)(path);
+  PlugInBoards();
   for (auto& listing : simulation.listings) {
     if (listing.used) continue;
     listing = Listing{};

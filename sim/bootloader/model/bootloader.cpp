@@ -60,6 +60,21 @@ void Reset(Bootloader& device, const Settings& settings) {
   device.closed = false;
   device.blocks_until_unplug = 0;
   device.unplugged = false;
+  device.info_length = kInfoReportSize;
+}
+
+void ShortInfoReport(Bootloader& device, size_t n) {
+  device.info_length = n < 1 ? 1 : n > kInfoReportSize ? kInfoReportSize : n;
+}
+
+size_t InfoReportLength(const Bootloader& device) { return device.info_length; }
+
+void PlugInAnother(Bootloader& device) {
+  device.flash.fill(0xFF);
+  device.blocks_until_failure = 0;
+  device.closed = false;
+  device.blocks_until_unplug = 0;
+  device.unplugged = false;
 }
 
 void FailBlock(Bootloader& device, int n) { device.blocks_until_failure = n > 0 ? n : 0; }
@@ -72,10 +87,11 @@ bool GetFeature(Bootloader& device, std::span<uint8_t> buffer) {
     return false;
   uint32_t page = device.settings.page_size;
   uint32_t size = device.settings.flash_size;
-  buffer[1] = static_cast<uint8_t>(page);
-  buffer[2] = static_cast<uint8_t>(page >> 8);
-  for (int i = 0; i < 4; ++i) buffer[3 + i] = static_cast<uint8_t>(size >> (8 * i));
-  LogReport(device, "get", buffer.first(kInfoReportSize));
+  uint8_t info[kInfoReportSize] = {kInfoReportId, static_cast<uint8_t>(page),
+                                   static_cast<uint8_t>(page >> 8)};
+  for (int i = 0; i < 4; ++i) info[3 + i] = static_cast<uint8_t>(size >> (8 * i));
+  for (size_t i = 1; i < device.info_length; ++i) buffer[i] = info[i];
+  LogReport(device, "get", buffer.first(device.info_length));
   return true;
 }
 

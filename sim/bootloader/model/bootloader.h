@@ -34,11 +34,12 @@ using LogSink = void (*)(void* context, std::string_view line);
 struct Bootloader {
   Settings settings;
   std::array<uint8_t, kMaxFlashSize> flash;
-  int blocks_until_failure = 0;  // counts data block reports down; 0 = no failure pending
-  bool closed = false;           // the closing report arrived: the bootloader is left
-  int blocks_until_unplug = 0;   // counts accepted data blocks down; 0 = stays plugged in
-  bool unplugged = false;        // gone: no transfer reaches it, hosts no longer list it
-  LogSink log = nullptr;         // kept by Reset(); set it directly
+  int blocks_until_failure = 0;          // counts data block reports down; 0 = no failure pending
+  bool closed = false;                   // the closing report arrived: the bootloader is left
+  int blocks_until_unplug = 0;           // counts accepted data blocks down; 0 = stays plugged in
+  bool unplugged = false;                // gone: no transfer reaches it, hosts no longer list it
+  size_t info_length = kInfoReportSize;  // bytes of the device info report it answers
+  LogSink log = nullptr;                 // kept by Reset(); set it directly
   void* log_context = nullptr;
   std::array<char, 16 + kMaxLoggedBytes * 3> line;  // scratch for one log line
 };
@@ -52,9 +53,19 @@ void FailBlock(Bootloader& device, int n);
 // After the n-th accepted data block from now on the device is pulled out; 0 = never.
 void UnplugAfter(Bootloader& device, int n);
 
+// The device info report is cut to n bytes (1 to 7), report id included, as
+// a faulty device answers it.
+void ShortInfoReport(Bootloader& device, size_t n);
+size_t InfoReportLength(const Bootloader& device);
+
+// Another board of the same kind takes the pulled-out one's place: erased
+// flash, the bootloader active, the same settings.
+void PlugInAnother(Bootloader& device);
+
 // buffer[0] is the report id on entry. Id 1 gives the device info report in
-// the first 7 bytes (the rest of the buffer is left as it is). Returns false
-// when the transfer fails: unknown id, buffer shorter than 7, bootloader left.
+// the first 7 bytes, or as many as it is cut to (the rest of the buffer is
+// left as it is). Returns false when the transfer fails: unknown id, buffer
+// shorter than 7, bootloader left.
 bool GetFeature(Bootloader& device, std::span<uint8_t> buffer);
 
 // report[0] is the report id. Id 2 with 132 bytes stores a 128-byte block at

@@ -71,3 +71,35 @@ expect_equal "summary" "$(printf '%s\n' "Summary: 2 of 3 written" "0000: written
   "0002: Error opening Sorbel device: The specified device was not found")" "$(tail -n 4 <<<"$OUT")"
 expect_equal "lines without their place" 0 "$(head -n -4 <<<"$OUT" | tail -n +2 | grep -cv '^000[0-3]: ' || true)"
 expect_equal "progress lines of board 1" 10 "$(grep -c '^0000: .*% written' <<<"$OUT")"
+
+# Two writers for one board: while one run writes board 2, a second run for
+# the same place ends at once with one line and sends nothing.
+setup
+# Slow enough (18 s for the 18 blocks) that the second run meets the first
+# midway even on a loaded machine.
+ctl --board 2 delay 1000
+(cd "$E2E_BIN" && run_wine 180 hex-upload.exe -d 0001 "$(win_path "$name.hex")" | tr -d '\r') \
+  > "$name.first" &
+first=$!
+first_block_sent() {
+  ctl --board 2 log "$(win_path "$name.log2")" > /dev/null 2>&1 &&
+    [ -n "$(block_addresses "$name.log2")" ]
+}
+wait_until 60 first_block_sent || fail "the first writer sent no block"
+run -d 0001 "$(win_path "$name.hex")"
+expect_equal "exit code of the second writer" 1 "$RC"
+expect_equal "the second writer's line" "The Sorbel device at 0001 is in use by another program" "$OUT"
+wait "$first" || fail "the first writer failed: $(cat "$name.first")"
+flash_is 2 image
+ctl --board 2 log "$(win_path "$name.log2")"
+expect_equal "blocks board 2 received" 18 "$(block_addresses "$name.log2" | wc -l)"
+
+# Without -d, the first board pulled out midway: the attempts look only at
+# its place, the second board gets nothing, and the last line names it.
+setup
+ctl --board 1 unplug-after 6
+run "$(win_path "$name.hex")"
+expect_equal "exit code with the first board gone" 1 "$RC"
+flash_is 2 erased
+expect_equal "last line with the first board gone" "No Sorbel device is at 0000; attached: 0001" \
+  "$(tail -n 1 <<<"$OUT")"

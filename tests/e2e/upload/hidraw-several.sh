@@ -81,6 +81,25 @@ expect_code nowhere 1
 [ "$(grep -cx 'Error opening Sorbel device: The specified device was not found' "$work/nowhere.out")" = 10 ] ||
   fail "nowhere: $(cat "$work/nowhere.out")"
 boards nowhere erased erased erased
+[ "$(tail -n 1 "$work/nowhere.out")" = "No Sorbel device is at 9-1.7; attached: 9-1.1, 9-1.2, 9-1.3, 9-4" ] ||
+  fail "nowhere: last line $(tail -n 1 "$work/nowhere.out")"
+
+# A place as a user may give it: from a list saved with CR line ends, with
+# the interface, as its sysfs path; with -w too, which must not wait.
+for place in '9-1.2 ' $'9-1.2\r' 9-1.2:1.0 /sys/bus/usb/devices/9-1.2; do
+  for wait in "" -w; do
+    run typed -- $wait -d "$place" "$work/image.hex"
+    expect_code typed 0
+    boards typed erased written erased
+  done
+done
+
+# Without -d, the first board pulled out after 10 blocks and another plugged
+# into its port three searches later: that one gets the whole image, from
+# its first block; no other board gets any of it.
+run moved SORBEL_SIM_UNPLUG_AFTER_1=10 SORBEL_SIM_REPLUG_AFTER_1=3 -- "$work/image.hex"
+expect_code moved 0
+boards moved written erased erased
 
 # --all: a failed block on 9-1.2 resumes, 9-1.3 is pulled out midway, the
 # locked one cannot be opened; the others are written, and the summary names each.

@@ -49,6 +49,15 @@ cases=(
   "faults|SORBEL_SIM_FAULTS=$faults||0|The firmware is written successfully after 0 retries.|1|written|yes"
   "wait, faults|SORBEL_SIM_FAULTS=$faults|-w|0|The firmware is written successfully after 0 retries.|1|written|yes"
   "faults alone|SORBEL_SIM_ABSENT=1 SORBEL_SIM_FAULTS=$faults||1|Error opening Sorbel device: The specified device was not found|10|erased|no"
+  # hidraw tells how many bytes the device sent: a short info report is refused.
+  "short info report|SORBEL_SIM_INFO_LENGTH=3||1|Not enough bytes in device info report (3 instead of 7)|10|erased|yes"
+  # Pulled out after 10 blocks, another board at its place two searches
+  # later: written whole, from the first block.
+  "board replaced|SORBEL_SIM_UNPLUG_AFTER=10 SORBEL_SIM_REPLUG_AFTER=3||0|The firmware is written successfully after 2 retries.|1|written|yes"
+  # A keyboard beside the bootloader is never opened (the library complains if it is).
+  "keyboard beside|SORBEL_SIM_KEYBOARD=1||0|The firmware is written successfully after 0 retries.|1|written|yes"
+  "wait, keyboard beside|SORBEL_SIM_KEYBOARD=1|-w|0|The firmware is written successfully after 0 retries.|1|written|yes"
+  "keyboard alone|SORBEL_SIM_KEYBOARD=1 SORBEL_SIM_ABSENT=1||1|Error opening Sorbel device: The specified device was not found|10|erased|no"
 )
 
 for row in "${cases[@]}"; do
@@ -80,5 +89,35 @@ for row in "${cases[@]}"; do
   fi
 done
 
+# Two writers for one board: the second ends at once with one line, and
+# sends nothing; the first writes the board. The lock files stand for the
+# kernel's lock on the device node, shared by the two processes.
+mkdir "$work/locks"
+writer() {  # <name> <arguments...>
+  local name=$1
+  shift
+  env SORBEL_SIM_LOCK_DIR="$work/locks" SORBEL_SIM_REPORT_DELAY=300 SORBEL_SIM_LOG="$work/$name.log" \
+    SORBEL_SIM_FLASH_OUT="$work/$name.flash" timeout 60 "${launch[@]}" "$@" "$work/image.hex" \
+    > "$work/$name.out" 2> "$work/$name.err"
+}
+writer first &
+first=$!
+for _ in $(seq 200); do
+  grep -q '^set 3 132 ' "$work/first.log" 2> /dev/null && break
+  sleep 0.05
+done
+grep -q '^set 3 132 ' "$work/first.log" || fail "two writers: the first wrote nothing within 10 s"
+code=0
+writer second -d 9-1.1 || code=$?
+first_code=0
+wait "$first" || first_code=$?
+[ "$code" = 1 ] || fail "two writers: the second's exit code $code"
+[ "$(cat "$work/second.out")" = "The Sorbel device at 9-1.1 is in use by another program" ] ||
+  fail "two writers: the second said $(cat "$work/second.out")"
+[ ! -s "$work/second.log" ] || fail "two writers: the second sent $(head -n 1 "$work/second.log")"
+[ "$first_code" = 0 ] || fail "two writers: the first's exit code $first_code: $(cat "$work/first.out")"
+cmp -s "$work/written.bin" "$work/first.flash" || fail "two writers: the first did not write the board"
+cat "$work/first.err" "$work/second.err" >&2
+
 [ "$failures" = 0 ] || exit 1
-echo "hex-upload with simulated hidraw devices: ${#cases[@]} cases ok"
+echo "hex-upload with simulated hidraw devices: ${#cases[@]} cases and two writers ok"

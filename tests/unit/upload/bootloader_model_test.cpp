@@ -130,4 +130,38 @@ TEST_F(Model, FlashSizeIsClampedToTheModelsLimit) {
   EXPECT_EQ(kMaxFlashSize, Flash(device).size());
 }
 
+TEST_F(Model, ShortInfoReportLeavesTheRestOfTheBufferAsItWas) {
+  Reset(device, Settings{256, 0x12345});
+  ShortInfoReport(device, 3);
+  std::array<uint8_t, 132> buffer{};
+  buffer.fill(0xAA);
+  buffer[0] = kInfoReportId;
+  ASSERT_TRUE(GetFeature(device, buffer));
+  EXPECT_EQ(3u, InfoReportLength(device));
+  EXPECT_EQ((std::array<uint8_t, 5>{1, 0x00, 0x01, 0xAA, 0xAA}),
+            (std::array<uint8_t, 5>{buffer[0], buffer[1], buffer[2], buffer[3], buffer[4]}));
+  EXPECT_EQ("get 3 3 01 00 01", log.back());
+  // Out of range: cut to one byte at least, seven at most; Reset undoes it.
+  ShortInfoReport(device, 0);
+  EXPECT_EQ(1u, InfoReportLength(device));
+  ShortInfoReport(device, 99);
+  EXPECT_EQ(7u, InfoReportLength(device));
+  ShortInfoReport(device, 2);
+  Reset(device, Settings{});
+  EXPECT_EQ(7u, InfoReportLength(device));
+}
+
+TEST_F(Model, AnotherBoardAtThePlaceIsErasedAndAnswersAgain) {
+  Reset(device, Settings{128, 8192});
+  UnplugAfter(device, 1);
+  ASSERT_TRUE(SetFeature(device, Block(0x80, 0x5A)));
+  EXPECT_TRUE(Unplugged(device));
+  EXPECT_FALSE(SetFeature(device, Block(0x100, 0x5A)));
+  PlugInAnother(device);
+  EXPECT_FALSE(Unplugged(device));
+  EXPECT_EQ(0xFF, Flash(device)[0x80]);
+  EXPECT_EQ(8192u, Flash(device).size());
+  EXPECT_TRUE(SetFeature(device, Block(0x100, 0x5A)));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // feature reports of the device that has one.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ struct Device {
   std::u16string manufacturer;
   std::u16string product = u"Sorbel";
   hex_upload::HidOpenResult open_result = hex_upload::HidOpenResult::kOpened;
+  hex_upload::HidClaimResult claim_result = hex_upload::HidClaimResult::kClaimed;
+  bool tells_count = true;       // a feature read tells the bytes received (as on Linux)
   bool listed_identity = false;  // the list tells ids and strings (as on Linux)
   bool attributes_fail = false;
   bool manufacturer_fails = false;
@@ -44,17 +47,29 @@ class Hid final : public hex_upload::HidPlatform {
   int list_count = 0;
   std::vector<std::string> written;     // output reports, as hex
   std::vector<size_t> feature_lengths;  // of the feature reports sent
+  std::function<void()> on_search;      // called as each search begins
 
   bool BeginDeviceList() override {
     ++list_count;
+    if (on_search) on_search();
     events.push_back("list");
     hidden_ = hidden_searches > 0;
     if (hidden_) --hidden_searches;
     return true;
   }
   bool ListDevice(unsigned index, hex_upload::HidListedDevice& listed) override {
-    if (hidden_ || index >= devices.size()) return false;
-    const Device& device = devices[index];
+    if (hidden_) return false;
+    // A board pulled out is no longer listed.
+    const Device* found = nullptr;
+    for (const Device& device : devices) {
+      if (device.bootloader != nullptr && sorbel_sim::Unplugged(*device.bootloader)) continue;
+      if (index-- == 0) {
+        found = &device;
+        break;
+      }
+    }
+    if (found == nullptr) return false;
+    const Device& device = *found;
     listed.path = device.path.c_str();
     listed.place = device.place.empty() ? nullptr : device.place.c_str();
     listed.identity_known = device.listed_identity;
@@ -96,9 +111,17 @@ class Hid final : public hex_upload::HidPlatform {
   bool GetProductString(hex_upload::HidHandle handle, std::span<char16_t> text) override {
     return Copy(Of(handle).product, Of(handle).product_fails, text);
   }
-  bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report) override {
+  hex_upload::HidClaimResult Claim(hex_upload::HidHandle handle, const char* key) override {
+    Device& device = Of(handle);
+    events.push_back("claim " + device.path + (key != nullptr ? " " + std::string(key) : ""));
+    return device.claim_result;
+  }
+  bool GetFeature(hex_upload::HidHandle handle, std::span<uint8_t> report,
+                  size_t& received) override {
     auto* model = Of(handle).bootloader;
-    return model != nullptr && sorbel_sim::GetFeature(*model, report);
+    if (model == nullptr || !sorbel_sim::GetFeature(*model, report)) return false;
+    if (Of(handle).tells_count) received = sorbel_sim::InfoReportLength(*model);
+    return true;
   }
   bool SetFeature(hex_upload::HidHandle handle, std::span<const uint8_t> report) override {
     Device& device = Of(handle);
@@ -127,6 +150,9 @@ class Hid final : public hex_upload::HidPlatform {
   void SleepMs(unsigned milliseconds) override {
     events.push_back("sleep " + std::to_string(milliseconds));
   }
+  int held[kGuardedCount] = {};  // how often each lock is held now
+  void Lock(Guarded what) override { ++held[what]; }
+  void Unlock(Guarded what) override { --held[what]; }
 
   // Events that begin with the prefix ("open ", "close ", "sleep 250").
   int Count(std::string_view prefix) const {

@@ -52,6 +52,44 @@ TEST(DeviceSearch, TakesTheFirstFullMatchAndClosesThoseItPassedOver) {
       hid.events);
 }
 
+TEST(DeviceSearch, ADeviceTheListTellsIsAnotherIsNeverOpened) {
+  fake::Hid hid;
+  Device keyboard = Other("keyboard", 0x046D, 0xC31C);
+  Device same_vendor = Other("same-vendor", 0x16C0, 0x05DC);
+  Device told = fake::SorbelDevice(nullptr, "sorbel");
+  for (Device* device : {&keyboard, &same_vendor, &told}) device->listed_identity = true;
+  // Where the list tells nothing (Windows without a hardware id), only an
+  // open can tell.
+  hid.devices = {keyboard, same_vendor, Other("untold", 0x046D, 0xC31C), told};
+  HidHandle handle = nullptr;
+  ASSERT_EQ(kUsbSuccess, OpenSorbel(hid, handle));
+  EXPECT_EQ((std::vector<std::string>{"list", "open untold", "close untold", "open sorbel"}),
+            hid.events);
+}
+
+TEST(DeviceSearch, IdsFromAWindowsHardwareId) {
+  struct Case {
+    const char* id;
+    bool known;
+    uint16_t vendor_id, product_id;
+  } const cases[] = {
+      {"HID\\VID_16C0&PID_05DF&REV_0100", true, 0x16C0, 0x05DF},
+      {"HID\\VID_046d&PID_c31c", true, 0x046D, 0xC31C},
+      {"USB\\VID_16C0&PID_05DF&MI_00", true, 0x16C0, 0x05DF},
+      {"HID\\VIRTUALSORBEL", false, 0, 0},
+      {"HID\\VID_16C0", false, 0, 0},
+      {"HID\\VID_16C0&PID_05D", false, 0, 0},   // cut short
+      {"HID\\VID_16G0&PID_05DF", false, 0, 0},  // not hex
+      {"", false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    uint16_t vendor = 0, product = 0;
+    EXPECT_EQ(c.known, IdsFromHardwareId(c.id, vendor, product)) << c.id;
+    EXPECT_EQ(c.vendor_id, vendor) << c.id;
+    EXPECT_EQ(c.product_id, product) << c.id;
+  }
+}
+
 TEST(DeviceSearch, ChecksVendorBeforeProductAndPassesOverUnreadableAttributes) {
   fake::Hid hid;
   Device unreadable = fake::SorbelDevice(nullptr, "unreadable");
@@ -211,7 +249,7 @@ TEST(Reports, UnsupportedDirectionsTouchNothing) {
   EXPECT_TRUE(hid.written.empty());
 }
 
-TEST(Reports, FeatureReadKeepsTheLengthInputReadGivesTheCount) {
+TEST(Reports, FeatureReadGivesTheCountWhereTheSystemTellsItInputReadGivesTheCount) {
   fake::Hid hid;
   fake::LoggedBootloader bootloader(sorbel_sim::Settings{64, 16384});
   hid.devices = {fake::SorbelDevice(bootloader.model.get())};
@@ -219,8 +257,20 @@ TEST(Reports, FeatureReadKeepsTheLengthInputReadGivesTheCount) {
   HidHandle handle = &hid.devices[0];
   std::array<uint8_t, 132> buffer{};
   size_t length = buffer.size();
+  // As on Windows: the system tells no count, the length stays.
+  hid.devices[0].tells_count = false;
   EXPECT_EQ(kUsbSuccess, ReceiveReport(hid, handle, kFeatureReport, 1, buffer, length));
   EXPECT_EQ(132u, length);
+  // As on Linux: the bytes received, report id included.
+  hid.devices[0].tells_count = true;
+  for (size_t sent : {3u, 7u}) {
+    sorbel_sim::ShortInfoReport(*bootloader.model, sent);
+    length = buffer.size();
+    EXPECT_EQ(kUsbSuccess, ReceiveReport(hid, handle, kFeatureReport, 1, buffer, length));
+    EXPECT_EQ(sent, length);
+  }
+  length = buffer.size();
+  EXPECT_EQ(kUsbSuccess, ReceiveReport(hid, handle, kFeatureReport, 1, buffer, length));
   EXPECT_EQ((std::array<uint8_t, 7>{1, 64, 0, 0, 0x40, 0, 0}),
             (std::array<uint8_t, 7>{buffer[0], buffer[1], buffer[2], buffer[3], buffer[4],
                                     buffer[5], buffer[6]}));
