@@ -30,7 +30,7 @@ case_name="" case_failed=0
 begin() {
   case_name=$1 case_failed=0
   : > "$work/$case_name.notes"
-  echo "=== $case_name"
+  echo "=== $case_name (at $SECONDS s)"
 }
 note() { echo "$*" >> "$work/$case_name.notes"; }
 fail() {
@@ -188,6 +188,21 @@ fi
 "$guest" rule on
 end
 
+# The adapter: its ids and pipes as the kernel enumerates them, and a
+# register written and read back through usbfs (bulk out 1, bulk in 1).
+begin adapter
+if plug --boards 0 --adapter; then
+  interface=/sys/bus/usb/devices/1-1/1-1:1.0
+  [ "$(cat /sys/bus/usb/devices/1-1/idVendor):$(cat /sys/bus/usb/devices/1-1/idProduct)" = 1209:7a01 ] ||
+    fail "the adapter's ids are not 1209:7a01"
+  [ "$(cat "$interface/bInterfaceClass") $(cat "$interface/bNumEndpoints")" = "ff 02" ] ||
+    fail "interface 0 is not of vendor class with two endpoints"
+  answer=$(python3 tests/vm/adapter_roundtrip.py "/dev/bus/usb/$(printf '%03d/%03d' \
+    "$(cat /sys/bus/usb/devices/1-1/busnum)" "$(cat /sys/bus/usb/devices/1-1/devnum)")" 2>&1)
+  [ "$answer" = a5 ] || fail "data register written with a5 reads back as: $answer"
+fi
+end
+
 # Two runs against one board at once: the second is refused by the lock on
 # the opened device and writes nothing.
 begin lock
@@ -205,9 +220,10 @@ elif plug --boards 1 --report-delay 100; then
   wait "$first"
   [ $? = 0 ] || fail "the first run failed: $(tail -n 3 "$work/first.out")"
   board 1-1 written
+  [ "$(grep -c '^set 3 132 ' "$flash/1-1.log")" = 32 ] || fail "the board got other blocks than the 32 of one run"
 fi
 [ -e "$results/lock.result" ] || end
 
 "$guest" unplug > /dev/null 2>&1
-echo "=== done"
+echo "=== done (at $SECONDS s)"
 ! grep -qx FAIL "$results"/*.result

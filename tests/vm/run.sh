@@ -28,7 +28,7 @@ boot)
   VM_USBIP_SERVER=$server "$source_dir/scripts/vm-run" --boards 0 --timeout 1100 -- \
     tests/vm/cases.sh "$program" "$sim" "$results"
   status=$?
-  echo "the VM ran $(($(date +%s) - started)) s; $(sed -n 's/^vm-guest: up after \(.*\) s$/booted in \1 s (kernel clock)/p' "$console")"
+  echo "the VM ran $(($(date +%s) - started)) s; $(sed -n 's/^vm-guest: up after \(.*\) s$/booted in \1 s (kernel clock)/p' <(tr -d '\r' < "$console"))"
   # The cases' verdicts are the tests vm.<case>; this test fails only when
   # the VM did not run them all.
   if [ "$status" = 125 ] || [ ! -e "$results/lock.result" ]; then
