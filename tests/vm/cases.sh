@@ -161,6 +161,18 @@ if plug --boards 1 --fault 1:stall=info; then
 fi
 end
 
+# The first device info request is never answered: the kernel gives up
+# after its timeout and unlinks it, the next attempt writes the board.
+begin unanswered_info
+if plug --boards 1 --fault 1:hang=info@1; then
+  run unanswered "$work/image.hex"
+  expect_code unanswered 0
+  expect_line unanswered "Error reading page size: "
+  expect_line unanswered "The firmware is written successfully after 1 retries."
+  board 1-1 written
+fi
+end
+
 # A user with no seat session, in group plugdev: the rule lets it write.
 begin user_plugdev
 if plug --boards 1; then
