@@ -197,7 +197,24 @@ if plug --boards 1; then
   expect_line norule_write "Error opening Sorbel device: Access to device denied"
   board 1-1 erased
 fi
+end
+
+# The rule installed while the board is attached: the package's postinst
+# reloads the rules and triggers a change event, which gives the node its
+# group without a replug.
+begin rule_reload
 "$guest" rule on
+node=$(path_of 1-1)
+if [ -n "$node" ] && [ -e "$node" ]; then
+  udevadm trigger --subsystem-match=hidraw --action=change
+  udevadm settle -t 30
+  [ "$(stat -c '%G %a' "$node")" = "plugdev 660" ] ||
+    fail "after the change event $node is $(stat -c '%U:%G %a' "$node"), not group plugdev, mode 660"
+  run reloaded --user bench --list
+  expect_line reloaded "$(printf '1-1\t%s\tSorbel\tready' "$node")"
+else
+  fail "the board of user_no_rule is gone"
+fi
 end
 
 # The adapter: its ids and pipes as the kernel enumerates them, and a
