@@ -173,6 +173,21 @@ if plug --boards 1 --fault 1:hang=info@1; then
 fi
 end
 
+# The device info report comes back 3 bytes long (the kernel tells the
+# count): the program's own check refuses the board, nothing is written.
+begin short_info
+if plug --boards 1 --fault 1:info-length=3; then
+  run short "$work/image.hex"
+  if grep -q "^Device size = 0 (0x0)" "$work/short.out"; then
+    skip "this hex-upload does not look at the length of the device info report the kernel returns"
+  else
+    expect_code short 1
+    expect_line short "Not enough bytes in device info report"
+    board 1-1 erased
+  fi
+fi
+[ -e "$results/short_info.result" ] || end
+
 # A user with no seat session, in group plugdev: the rule lets it write.
 begin user_plugdev
 if plug --boards 1; then
