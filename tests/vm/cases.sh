@@ -75,13 +75,17 @@ expect_code() {
   [ ! -s "$work/$1.err" ] || fail "$1: wrote to standard error"
 }
 expect_line() { grep -qF -- "$2" "$work/$1.out" || fail "$1: no line with \"$2\""; }
-# board PLACE written|erased|other: its flash; erased boards got no report.
+# board PLACE written|erased|unwritten|other: its flash; erased boards got no
+# report at all, unwritten ones none sent to them (they may have been asked).
 board() {
   case $2 in
   written) cmp -s "$work/written.bin" "$flash/$1.bin" || fail "$1 does not hold the image" ;;
   erased)
     cmp -s "$work/erased.bin" "$flash/$1.bin" || fail "$1 is not erased"
     [ ! -s "$flash/$1.log" ] || fail "reports reached $1: $(head -n 3 "$flash/$1.log")" ;;
+  unwritten)
+    cmp -s "$work/erased.bin" "$flash/$1.bin" || fail "$1 is not erased"
+    ! grep -q '^set' "$flash/$1.log" || fail "reports were sent to $1: $(grep -m 3 '^set' "$flash/$1.log" | cut -c 1-40)" ;;
   other) ! cmp -s "$work/written.bin" "$flash/$1.bin" || fail "$1 holds the whole image" ;;
   esac
 }
@@ -157,7 +161,7 @@ if plug --boards 1 --fault 1:stall=info; then
   run stalled "$work/image.hex"
   expect_code stalled 1
   expect_line stalled "Error reading page size: "
-  board 1-1 erased
+  board 1-1 unwritten
 fi
 end
 
@@ -183,7 +187,7 @@ if plug --boards 1 --fault 1:info-length=3; then
   else
     expect_code short 1
     expect_line short "Not enough bytes in device info report"
-    board 1-1 erased
+    board 1-1 unwritten
   fi
 fi
 [ -e "$results/short_info.result" ] || end
