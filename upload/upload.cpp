@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <new>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -763,7 +764,10 @@ void StartTaken(WatchRun& watch, int taken) {
 
 int Watch(HidPlatform& hid, Output& out, WatchSystem& system, const char* path,
           OpenFileFn open_file, const char* product, const WatchOptions& options) {
-  auto* watch = new (std::nothrow) WatchRun{};
+  // malloc, not new: the Windows program would get the C++ runtime's
+  // exception support with it.
+  void* memory = std::malloc(sizeof(WatchRun));
+  auto* watch = memory != nullptr ? new (memory) WatchRun{} : nullptr;
   if (watch == nullptr) {
     out.Write("Out of memory\n");
     return 1;
@@ -783,7 +787,7 @@ int Watch(HidPlatform& hid, Output& out, WatchSystem& system, const char* path,
     exit_code = 1;
   }
   if (exit_code >= 0) {
-    delete watch;
+    std::free(watch);
     return exit_code;
   }
   if (is_new && !system.AppendLog("time,place,file,sha256,result,attempts,seconds\n"))
@@ -831,7 +835,7 @@ int Watch(HidPlatform& hid, Output& out, WatchSystem& system, const char* path,
     Print(out, "%s: %d written, %d failed\n", watch->totals[i].place.data(),
           watch->totals[i].written, watch->totals[i].failed);
   exit_code = watch->failed == 0 ? 0 : 1;
-  delete watch;
+  std::free(watch);
   return exit_code;
 }
 
