@@ -2,9 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <new>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include "upload/hid_device.h"
+#include "upload/sha256.h"
 
 namespace hex_upload {
 namespace {
@@ -224,9 +232,10 @@ int Attempt(DeviceRun& run, HidPlatform& hid, Output& out) {
 // Up to kMaxAttempts; kUsbSuccess when one succeeded and said so, else the
 // last attempt's result. A device that another program holds ends the run at
 // once: retrying would only race that program.
-int RunAttempts(DeviceRun& run, HidPlatform& hid, Output& out) {
+int RunAttempts(DeviceRun& run, HidPlatform& hid, Output& out, int* attempts = nullptr) {
   int result = kUsbDeviceNotFound;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    if (attempts != nullptr) *attempts = attempt + 1;
     result = Attempt(run, hid, out);
     if (result == kUsbSuccess) {
       Print(out, "The firmware is written successfully after %i retries.\n", attempt);
@@ -394,6 +403,45 @@ int WriteAll(HidPlatform& hid, Output& out, const Upload& upload) {
   return written == static_cast<int>(count) ? 0 : 1;
 }
 
+// --watch: boards taken as they appear, each once, until Ctrl+C or --count.
+
+constexpr int kMaxWatchPlaces = 16;  // -d given at most this often
+constexpr size_t kMaxPlaceTotals = 64;
+constexpr int kNotReadyPolls = 8;  // searches a bootloader may stay unopenable before it is tried
+
+enum class BoardState {
+  kFree,      // no board at this slot
+  kNotReady,  // a bootloader this program cannot open yet (its rights may be on their way)
+  kWriting,   // its thread runs
+  kEnded,     // its thread has ended; the watch has not reported it yet
+  kDone,      // reported; the board stays marked until it leaves the bus
+};
+
+struct WatchedBoard {
+  std::array<char, 64> place{};
+  BoardState state = BoardState::kFree;
+  int polls = 0;
+  bool starting = false;  // taken by this search, its thread not started yet
+  bool written = false;
+  int attempts = 0;
+  uint64_t started_ms = 0;
+  uint64_t ended_ms = 0;
+  std::array<char, 256> last_line{};
+};
+
+struct PlaceTotal {
+  std::array<char, 64> place{};
+  int written = 0;
+  int failed = 0;
+};
+
+struct WatchOptions {
+  int count = 0;  // boards to write; 0: until Ctrl+C
+  const char* log = nullptr;
+  int places = 0;
+  std::array<std::array<char, kMaxPlaceSize>, kMaxWatchPlaces> place{};
+};
+
 void PrintUsage(Output& out, int argc, const char* const* argv) {
   const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "hex-upload";
   Print(out, "usage: %s [-r] <intel-hexfile>\n", program);
@@ -407,10 +455,15 @@ constexpr const char* kHelp =
     "  -d PLACE    only the device at USB port PLACE (--device)\n"
     "  --all       all attached Sorbel devices at once\n"
     "  --list      list place, path, product, state (tab-separated)\n"
+    "  --watch     write each Sorbel device that appears, until Ctrl+C;\n"
+    "              -d may be given several times\n"
+    "  --count N   with --watch: end after N devices\n"
+    "  --log FILE  with --watch: append a CSV line per device\n"
     "  --          the file name follows\n"
     "  -h, --help  this text\n"
     "Exit codes:\n"
-    "  0  written (every device with --all), no data, --list found one\n"
+    "  0  written (every device with --all or --watch), no data,\n"
+    "     --list found one\n"
     "  1  usage, a bad file, 10 failed attempts (any device), no device\n";
 
 struct Options {
@@ -418,10 +471,21 @@ struct Options {
   bool wait = false;
   bool all = false;
   bool list = false;
-  const char* place = nullptr;  // into place_text
+  bool watch = false;
+  const char* place = nullptr;  // the last of watching.place
   const char* path = nullptr;
-  std::array<char, kMaxPlaceSize> place_text{};
+  WatchOptions watching;
 };
+
+// A whole number from 1 to 1000000; 0 for anything else.
+int Count(const char* text) {
+  int value = 0;
+  for (const char* c = text; *c != 0; ++c) {
+    if (*c < '0' || *c > '9' || value > 100000) return 0;
+    value = value * 10 + (*c - '0');
+  }
+  return value <= 1000000 ? value : 0;
+}
 
 bool Is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
 
@@ -440,9 +504,19 @@ bool ParseOptions(int argc, const char* const* argv, Options& options) {
       options.all = true;
     } else if (Is(argument, "--list")) {
       options.list = true;
+    } else if (Is(argument, "--watch")) {
+      options.watch = true;
+    } else if (Is(argument, "--count")) {
+      if (++next == argc || (options.watching.count = Count(argv[next])) == 0) return false;
+    } else if (Is(argument, "--log")) {
+      if (++next == argc || argv[next][0] == 0) return false;
+      options.watching.log = argv[next];
     } else if (Is(argument, "-d") || Is(argument, "--device")) {
-      if (++next == argc || !NormalizePlace(argv[next], options.place_text)) return false;
-      options.place = options.place_text.data();
+      WatchOptions& watching = options.watching;
+      if (++next == argc || watching.places == kMaxWatchPlaces ||
+          !NormalizePlace(argv[next], watching.place[static_cast<size_t>(watching.places)]))
+        return false;
+      options.place = watching.place[static_cast<size_t>(watching.places++)].data();
     } else if (Is(argument, "--")) {
       ++next;
       break;
@@ -453,6 +527,11 @@ bool ParseOptions(int argc, const char* const* argv, Options& options) {
     }
   }
   if (options.all && (options.place != nullptr || options.wait)) return false;
+  // Several places, a count and a log belong to watching only.
+  if (options.watch ? options.all || options.list || options.wait
+                    : options.watching.places > 1 || options.watching.count > 0 ||
+                          options.watching.log != nullptr)
+    return false;
   if (next < argc) options.path = argv[next];
   return options.list || options.path != nullptr;
 }
@@ -467,6 +546,297 @@ int Load(Upload& upload, const char* path, Output& out, OpenFileFn open_file) {
   if (upload.start_address < upload.end_address) return -1;
   out.Write("No data in input file, exiting.\n");
   return 0;
+}
+
+// On the heap: a second Ctrl+C returns while threads still write, and they
+// keep using it until the program ends.
+struct WatchRun {
+  HidPlatform* hid;
+  Output* out;
+  WatchSystem* system;
+  Upload upload;
+  std::array<WatchedBoard, kMaxSurveyed> boards;
+  std::array<PlaceTotal, kMaxPlaceTotals> totals;
+  size_t places_counted;
+  int written;
+  int failed;
+};
+
+// The run a second Ctrl+C left to its threads, kept reachable to the end.
+void* volatile abandoned_run = nullptr;
+
+void WatchOne(void* context, unsigned index) {
+  auto& watch = *static_cast<WatchRun*>(context);
+  WatchedBoard& board = watch.boards[index];
+  DeviceRun run{.image = &watch.upload.image,
+                .start_address = watch.upload.start_address,
+                .end_address = watch.upload.end_address,
+                .product = watch.upload.product,
+                .place = board.place.data(),
+                .first_address = watch.upload.start_address,
+                .tenths = true};
+  PlaceOutput out(*watch.hid, *watch.out, board.place.data());
+  int attempts = 0;
+  bool written = RunAttempts(run, *watch.hid, out, &attempts) == kUsbSuccess;
+  uint64_t ended = watch.system->NowMs();
+  Locked locked(*watch.hid, HidPlatform::kLines);
+  board.written = written;
+  board.attempts = attempts;
+  board.ended_ms = ended;
+  std::copy_n(out.LastLine(), board.last_line.size(), board.last_line.begin());
+  board.state = BoardState::kEnded;
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+void CsvField(Output& out, const char* text) {
+  if (std::strpbrk(text, ",\"\r\n") == nullptr) {
+    out.Write(text);
+    return;
+  }
+  out.Write("\"");
+  for (const char* c = text; *c != 0; ++c) out.Write(*c == '"' ? "\"\"" : std::string_view(c, 1));
+  out.Write("\"");
+}
+
+// Collects a text in a buffer, cut to fit.
+class TextOutput final : public Output {
+ public:
+  void Write(std::string_view text) override {
+    for (char c : text)
+      if (length_ < text_.size()) text_[length_++] = c;
+  }
+  std::string_view Text() const { return {text_.data(), length_}; }
+
+ private:
+  std::array<char, 1024> text_{};
+  size_t length_ = 0;
+};
+
+bool IsWatched(const WatchOptions& options, const char* place) {
+  if (options.places == 0) return true;
+  for (int i = 0; i < options.places; ++i)
+    if (std::strcmp(options.place[static_cast<size_t>(i)].data(), place) == 0) return true;
+  return false;
+}
+
+PlaceTotal* TotalOf(WatchRun& watch, const char* place) {
+  for (size_t i = 0; i < watch.places_counted; ++i)
+    if (std::strcmp(watch.totals[i].place.data(), place) == 0) return &watch.totals[i];
+  if (watch.places_counted == watch.totals.size()) return nullptr;
+  PlaceTotal& total = watch.totals[watch.places_counted++];
+  std::copy_n(place, total.place.size() - 1, total.place.begin());
+  return &total;
+}
+
+void PrintClock(Output& out, const TimeOfDay& time) {
+  Print(out, "%02d:%02d:%02d ", time.hour, time.minute, time.second);
+}
+
+// The end of one board: its line, the totals, its line in the log.
+void ReportBoard(WatchRun& watch, WatchedBoard& board, const char* file, const char* digest,
+                 bool log) {
+  Output& out = *watch.out;
+  uint64_t tenths = (board.ended_ms - board.started_ms + 50) / 100;
+  unsigned whole = static_cast<unsigned>(tenths / 10);
+  unsigned tenth = static_cast<unsigned>(tenths % 10);
+  TimeOfDay now = watch.system->Now();
+  const char* result = board.written ? "written" : "failed";
+  PrintClock(out, now);
+  Print(out, "%s: %s, %d attempt%s, %u.%u s", board.place.data(), result, board.attempts,
+        board.attempts == 1 ? "" : "s", whole, tenth);
+  if (!board.written && board.last_line[0] != 0) Print(out, " (%s)", board.last_line.data());
+  out.Write("\n");
+  (board.written ? watch.written : watch.failed) += 1;
+  if (PlaceTotal* total = TotalOf(watch, board.place.data()))
+    (board.written ? total->written : total->failed) += 1;
+  Print(out, "%d written, %d failed\n", watch.written, watch.failed);
+  if (!log) return;
+  TextOutput line;
+  int offset = now.utc_offset_minutes < 0 ? -now.utc_offset_minutes : now.utc_offset_minutes;
+  Print(line, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d,", now.year, now.month, now.day, now.hour,
+        now.minute, now.second, now.utc_offset_minutes < 0 ? '-' : '+', offset / 60, offset % 60);
+  CsvField(line, board.place.data());
+  line.Write(",");
+  CsvField(line, file);
+  Print(line, ",%s,%s,%d,%u.%u\n", digest, result, board.attempts, whole, tenth);
+  if (!watch.system->AppendLog(line.Text())) out.Write("Cannot write to the log file\n");
+}
+
+// The file's SHA-256 as hex; false when it cannot be read.
+bool FileDigest(const char* path, OpenFileFn open_file, std::span<char, 65> hex) {
+  std::FILE* file = open_file(path);
+  if (file == nullptr) return false;
+#ifdef _WIN32
+  _setmode(_fileno(file), _O_BINARY);  // the bytes as they are on the disk
+#endif
+  Sha256 hash;
+  Begin(hash);
+  std::array<uint8_t, 4096> buffer;
+  size_t count;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), file)) > 0)
+    Add(hash, std::span(buffer).first(count));
+  bool read = std::ferror(file) == 0;
+  std::fclose(file);
+  FinishHex(hash, hex);
+  return read;
+}
+
+int Writing(WatchRun& watch) {
+  Locked locked(*watch.hid, HidPlatform::kLines);
+  int writing = 0;
+  for (const WatchedBoard& board : watch.boards) writing += board.state == BoardState::kWriting;
+  return writing;
+}
+
+// Reports the boards whose threads ended; returns how many.
+int ReportEnded(WatchRun& watch, const char* file, const char* digest, bool log) {
+  int ended = 0;
+  for (WatchedBoard& board : watch.boards) {
+    {
+      Locked locked(*watch.hid, HidPlatform::kLines);
+      if (board.state != BoardState::kEnded) continue;
+      board.state = BoardState::kDone;
+    }
+    ReportBoard(watch, board, file, digest, log);
+    ++ended;
+  }
+  return ended;
+}
+
+// One search: frees the slots of boards that left, takes the new ones.
+int TakeNewBoards(WatchRun& watch, const WatchOptions& options, int may_take) {
+  std::array<SurveyedDevice, kMaxSurveyed> devices;
+  size_t count =
+      SorbelPlaces(std::span(devices).first(Survey(*watch.hid, watch.upload.product, devices)));
+  Locked locked(*watch.hid, HidPlatform::kLines);
+  for (WatchedBoard& board : watch.boards) {
+    if (board.state != BoardState::kDone && board.state != BoardState::kNotReady) continue;
+    bool present = false;
+    for (size_t i = 0; i < count; ++i)
+      present = present || std::strcmp(devices[i].place.data(), board.place.data()) == 0;
+    if (!present) board.state = BoardState::kFree;
+  }
+  int taken = 0;
+  for (size_t i = 0; i < count && taken < may_take; ++i) {
+    const SurveyedDevice& device = devices[i];
+    if (device.place[0] == 0 || !IsWatched(options, device.place.data())) continue;
+    WatchedBoard* slot = nullptr;
+    WatchedBoard* free = nullptr;
+    for (WatchedBoard& board : watch.boards) {
+      if (board.state == BoardState::kFree) {
+        if (free == nullptr) free = &board;
+      } else if (std::strcmp(board.place.data(), device.place.data()) == 0) {
+        slot = &board;
+      }
+    }
+    if (slot == nullptr && free == nullptr) continue;
+    if (slot == nullptr) {
+      slot = free;
+      slot->place = device.place;
+      slot->state = BoardState::kNotReady;
+      slot->polls = 0;
+    }
+    if (slot->state != BoardState::kNotReady) continue;
+    // A bootloader whose rights are still being set up gets a few searches'
+    // time; one that stays unopenable is tried, so that its error shows.
+    if (device.check != DeviceCheck::kReady && ++slot->polls < kNotReadyPolls) continue;
+    slot->state = BoardState::kWriting;
+    slot->started_ms = watch.system->NowMs();
+    slot->last_line[0] = 0;
+    slot->starting = true;
+    ++taken;
+  }
+  return taken;
+}
+
+void StartTaken(WatchRun& watch, int taken) {
+  for (unsigned i = 0; i < watch.boards.size() && taken > 0; ++i) {
+    WatchedBoard& board = watch.boards[i];
+    if (!board.starting) continue;
+    board.starting = false;
+    board.attempts = 0;
+    --taken;
+    PrintClock(*watch.out, watch.system->Now());
+    Print(*watch.out, "%s: writing\n", board.place.data());
+    watch.system->Start(WatchOne, &watch, i);
+  }
+}
+
+int Watch(HidPlatform& hid, Output& out, WatchSystem& system, const char* path,
+          OpenFileFn open_file, const char* product, const WatchOptions& options) {
+  // malloc, not new: the Windows program would get the C++ runtime's
+  // exception support with it.
+  void* memory = std::malloc(sizeof(WatchRun));
+  auto* watch = memory != nullptr ? new (memory) WatchRun{} : nullptr;
+  if (watch == nullptr) {
+    out.Write("Out of memory\n");
+    return 1;
+  }
+  watch->hid = &hid;
+  watch->out = &out;
+  watch->system = &system;
+  int exit_code = Load(watch->upload, path, out, open_file);
+  std::array<char, 65> digest{};
+  if (exit_code < 0 && !FileDigest(path, open_file, digest)) {
+    Print(out, "Error reading file %s\n", path);
+    exit_code = 1;
+  }
+  bool is_new = false;
+  if (exit_code < 0 && options.log != nullptr && !system.OpenLog(options.log, is_new)) {
+    Print(out, "Cannot open the log file %s\n", options.log);
+    exit_code = 1;
+  }
+  if (exit_code >= 0) {
+    std::free(watch);
+    return exit_code;
+  }
+  if (is_new && !system.AppendLog("time,place,file,sha256,result,attempts,seconds\n"))
+    out.Write("Cannot write to the log file\n");
+  watch->upload.product = product;
+  bool log = options.log != nullptr;
+  Print(out, "Watching for Sorbel devices");
+  for (int i = 0; i < options.places; ++i)
+    Print(out, "%s%s", i == 0 ? " at " : ", ", options.place[static_cast<size_t>(i)].data());
+  out.Write(" (press Ctrl+C to stop) ...\n");
+  bool stopping = false;
+  int taken_total = 0;
+  int reported = 0;
+  for (;;) {
+    int interrupts = system.Interrupts();
+    if (interrupts >= 2) {
+      int cut = Writing(*watch);
+      Print(out, "Stopped at once; %d write%s cut off\n", cut, cut == 1 ? "" : "s");
+      // The threads still writing keep their run until the program ends.
+      abandoned_run = watch;
+      return 1;
+    }
+    reported += ReportEnded(*watch, path, digest.data(), log);
+    if (interrupts == 1 && !stopping) {
+      stopping = true;
+      int writing = Writing(*watch);
+      if (writing > 0)
+        Print(out,
+              "Taking no new board; waiting for %d write%s to finish "
+              "(Ctrl+C again stops at once)\n",
+              writing, writing == 1 ? "" : "s");
+    }
+    bool done = options.count > 0 && reported >= options.count;
+    if ((stopping || done) && Writing(*watch) == 0) break;
+    if (!stopping) {
+      int may_take = options.count > 0 ? options.count - taken_total : kMaxSurveyed;
+      int taken = may_take > 0 ? TakeNewBoards(*watch, options, may_take) : 0;
+      taken_total += taken;
+      StartTaken(*watch, taken);
+    }
+    hid.SleepMs(kWaitPollMs);
+  }
+  Print(out, "Summary: %d written, %d failed\n", watch->written, watch->failed);
+  for (size_t i = 0; i < watch->places_counted; ++i)
+    Print(out, "%s: %d written, %d failed\n", watch->totals[i].place.data(),
+          watch->totals[i].written, watch->totals[i].failed);
+  exit_code = watch->failed == 0 ? 0 : 1;
+  std::free(watch);
+  return exit_code;
 }
 
 }  // namespace
@@ -577,9 +947,9 @@ int UploadFile(HidPlatform& hid, Output& out, const char* path, OpenFileFn open_
 }
 
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
-                 OpenFileFn open_file, const char* product) {
+                 OpenFileFn open_file, const char* product, WatchSystem* watch_system) {
   Options options;
-  if (!ParseOptions(argc, argv, options)) {
+  if (!ParseOptions(argc, argv, options) || (options.watch && watch_system == nullptr)) {
     PrintUsage(out, argc, argv);
     return 1;
   }
@@ -589,6 +959,8 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
     return 1;
   }
   if (options.list) return ListDevices(hid, out, product);
+  if (options.watch)
+    return Watch(hid, out, *watch_system, options.path, open_file, product, options.watching);
   if (!options.all)
     return UploadFile(hid, out, options.path, open_file, product, options.place, options.wait);
   Upload upload;

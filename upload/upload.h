@@ -9,6 +9,7 @@
 #include "upload/hex_reader.h"
 #include "upload/hid_platform.h"
 #include "upload/output.h"
+#include "upload/watch_system.h"
 
 #ifndef HEX_UPLOAD_MANUFACTURER
 #error "HEX_UPLOAD_MANUFACTURER must name the bootloader's USB manufacturer string"
@@ -78,8 +79,10 @@ int UploadFile(HidPlatform& hid, Output& out, const char* path, OpenFileFn open_
 // The program: takes its arguments (UTF-8 where the system's names are
 // Unicode), opens the file they name with open_file, returns the exit code.
 // product: the product string the device must report; a maker's bootloader
-// may report its own.
+// may report its own. watch_system: what --watch needs; without it (the web
+// build) --watch is not an option.
 int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& out,
-                 OpenFileFn open_file = OpenTextFile, const char* product = kProduct);
+                 OpenFileFn open_file = OpenTextFile, const char* product = kProduct,
+                 WatchSystem* watch_system = nullptr);
 
 }  // namespace hex_upload

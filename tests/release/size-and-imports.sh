@@ -4,7 +4,7 @@
 # statically).
 set -euo pipefail
 bin=$1 objdump=$2
-declare -A limit_kib=([hex-upload]=32 [port-monitor]=150 [firmware-erase]=60)
+declare -A limit_kib=([hex-upload]=40 [port-monitor]=150 [firmware-erase]=60)
 allowed='^(kernel32|user32|gdi32|advapi32|comctl32|shlwapi|setupapi|hid|msvcrt|ntdll|shell32|ole32|cfgmgr32)\.dll$'
 status=0
 printf '%-20s %10s %10s  %s\n' program bytes limit imports

@@ -18,6 +18,10 @@
 //   the node within the process, or, with SORBEL_SIM_LOCK_DIR=<folder>,
 //   across the processes that name that folder (through a file per node in
 //   it), as the kernel locks a device node for every program.
+//   SORBEL_SIM_APPEAR_AFTER=<n>: each bootloader is plugged in only at the
+//   n-th listing; SORBEL_SIM_LEAVE_WRITTEN=1: a bootloader that got its
+//   closing report leaves the bus at the next listing, as a board that
+//   starts its program does (SORBEL_SIM_REPLUG_AFTER then brings the next).
 // The program's threads may write several devices at once: the tables are
 // guarded by one lock, each model by its own, and a report's delay holds
 // neither.
@@ -83,12 +87,14 @@ struct Board {
   SimBootloader setup;
   std::FILE* log = nullptr;
   int searches_unplugged = 0;  // listings since it was pulled out
+  int appear_in = 0;           // listings until it is first plugged in
   std::mutex lock;
 };
 
 struct Simulation {
   bool ready = false;
   bool deny = false;
+  bool leave_written = false;
   const char* lock_dir = nullptr;
   SimEnvironment environment;
   int lock_holders[kMaxNodes];  // the file that holds each node's lock, or -1
@@ -173,6 +179,8 @@ void Start() {
   s.environment = ReadSimEnvironment(kProgram);
   s.deny = FlagSetting("SORBEL_SIM_DENY");
   s.lock_dir = TextSetting("SORBEL_SIM_LOCK_DIR");
+  s.leave_written = FlagSetting("SORBEL_SIM_LEAVE_WRITTEN");
+  int appear_after = static_cast<int>(NumberSetting(kProgram, "SORBEL_SIM_APPEAR_AFTER", 0));
   for (int& holder : s.lock_holders) holder = -1;
   std::string_view manufacturer = hex_upload::kManufacturer;
   if (FlagSetting("SORBEL_SIM_KEYBOARD"))
@@ -193,6 +201,10 @@ void Start() {
     Board& board = s.boards[k - 1];
     board.setup = ReadSimBootloader(kProgram, s.environment, k);
     ApplySimBootloader(board.device, board.setup);
+    if (appear_after > 0) {
+      board.appear_in = appear_after;
+      board.device.unplugged = true;
+    }
     if (!board.setup.log_path.empty()) {
       board.log = StartReportLog(board.device, board.setup.log_path.c_str());
       if (board.log == nullptr) {
@@ -315,6 +327,11 @@ void PlugInBoards() {
     for (int node = 0; node < s.table.count; ++node) {
       if (s.table.nodes[node].bootloader != &board.device) continue;
       std::lock_guard<std::mutex> locked(s.node_locks[node]);
+      if (board.appear_in > 0) {
+        if (--board.appear_in == 0) board.device.unplugged = false;
+        continue;
+      }
+      if (s.leave_written && LeftBootloader(board.device)) board.device.unplugged = true;
       if (board.setup.replug_after <= 0 || !Unplugged(board.device)) continue;
       if (++board.searches_unplugged < board.setup.replug_after) continue;
       board.searches_unplugged = 0;

@@ -13,6 +13,7 @@
 #include "upload/hid_platform.h"
 #include "sim/bootloader/hex-upload-sim/sim_hid.h"
 #include "upload/output.h"
+#include "upload/watch_system.h"
 
 namespace fake {
 
@@ -36,6 +37,7 @@ struct Device {
   size_t strict_length = 0;
   size_t longest_feature_report = 0;  // as the system tells it
   std::vector<uint8_t> input_report;  // what a read gives
+  bool leaves_when_written = false;   // the written board starts its program: no longer listed
   sorbel_sim::Bootloader* bootloader = nullptr;
 };
 
@@ -63,6 +65,9 @@ class Hid final : public hex_upload::HidPlatform {
     const Device* found = nullptr;
     for (const Device& device : devices) {
       if (device.bootloader != nullptr && sorbel_sim::Unplugged(*device.bootloader)) continue;
+      if (device.leaves_when_written && device.bootloader != nullptr &&
+          sorbel_sim::LeftBootloader(*device.bootloader))
+        continue;
       if (index-- == 0) {
         found = &device;
         break;
@@ -176,6 +181,49 @@ class Hid final : public hex_upload::HidPlatform {
 struct CapturedOutput final : hex_upload::Output {
   std::string text;
   void Write(std::string_view part) override { text += part; }
+};
+
+// Clocks, Ctrl+C presses, threads and the log of a watch, all scripted.
+struct WatchSystem final : hex_upload::WatchSystem {
+  uint64_t now = 0;  // each reading moves it on by step
+  uint64_t step = 100;
+  std::function<int(int call)> interrupts;  // presses at the call-th look; null: none
+  int looks = 0;
+  bool defer = false;  // started work waits for RunQueued
+  std::vector<std::function<void()>> queued;
+  bool log_opens = true;
+  std::string opened_log;
+  std::string log;  // what the log file holds
+  int appends = 0;
+
+  uint64_t NowMs() override { return now += step; }
+  hex_upload::TimeOfDay Now() override { return {2026, 12, 9, 14, 5, 7, 60}; }
+  int Interrupts() override {
+    ++looks;
+    if (looks > 10000) return 2;  // a test that never ends fails instead of hanging
+    return interrupts ? interrupts(looks) : 0;
+  }
+  bool OpenLog(const char* path, bool& is_new) override {
+    opened_log = path;
+    is_new = log.empty();
+    return log_opens;
+  }
+  bool AppendLog(std::string_view text) override {
+    log += text;
+    ++appends;
+    return true;
+  }
+  void Start(hex_upload::HidPlatform::Work work, void* context, unsigned index) override {
+    if (defer)
+      queued.push_back([=] { work(context, index); });
+    else
+      work(context, index);
+  }
+  void RunQueued() {
+    auto work = std::move(queued);
+    queued.clear();
+    for (auto& each : work) each();
+  }
 };
 
 // A bootloader model with a log of the reports it received and sent.
