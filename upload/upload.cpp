@@ -447,18 +447,21 @@ void PrintUsage(Output& out, int argc, const char* const* argv) {
   Print(out, "usage: %s [-r] <intel-hexfile>\n", program);
 }
 
-// Short: every byte counts in the Windows program.
+// Short: every byte counts in the Windows program. The --watch lines only
+// where the system can watch.
 constexpr const char* kHelp =
     "Options (before the file name, any order):\n"
     "  -r          no effect\n"
     "  -w          wait for the Sorbel device\n"
     "  -d PLACE    only the device at USB port PLACE (--device)\n"
     "  --all       all attached Sorbel devices at once\n"
-    "  --list      list place, path, product, state (tab-separated)\n"
+    "  --list      list place, path, product, state (tab-separated)\n";
+constexpr const char* kHelpWatch =
     "  --watch     write each Sorbel device that appears, until Ctrl+C;\n"
     "              -d may be given several times\n"
     "  --count N   with --watch: end after N devices\n"
-    "  --log FILE  with --watch: append a CSV line per device\n"
+    "  --log FILE  with --watch: append a CSV line per device\n";
+constexpr const char* kHelpEnd =
     "  --          the file name follows\n"
     "  -h, --help  this text\n"
     "Exit codes:\n"
@@ -956,6 +959,8 @@ int RunHexUpload(int argc, const char* const* argv, HidPlatform& hid, Output& ou
   if (options.help) {
     PrintUsage(out, argc, argv);
     out.Write(kHelp);
+    if (watch_system != nullptr) out.Write(kHelpWatch);
+    out.Write(kHelpEnd);
     return 1;
   }
   if (options.list) return ListDevices(hid, out, product);

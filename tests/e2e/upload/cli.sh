@@ -21,7 +21,7 @@ for args in "" "-h" "--help" "-r" "-h file.hex" "-d" "--all -d 1 file.hex" "--al
   usage=${OUT%%$'\n'*}
   [[ "$usage" =~ ^usage:\ .*hex-upload(\.exe)?\ \[-r\]\ \<intel-hexfile\>$ ]] || fail "usage for «$args»: $OUT"
   lines=1
-  [[ "$args" == -h* || "$args" == --help ]] && lines=17
+  [[ "$args" == -h* || "$args" == --help ]] && lines=13
   expect_equal "lines of usage for «$args»" "$lines" "$(wc -l <<<"$OUT")"
   [ "$lines" = 1 ] || expect_contains "help for «$args»" $'Exit codes:\n  0  written' "$OUT"
 done
