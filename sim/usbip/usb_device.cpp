@@ -37,26 +37,6 @@ constexpr std::uint8_t kTypeMask = 0x60;
 constexpr std::uint8_t kTypeStandard = 0x00;
 constexpr std::uint8_t kTypeClass = 0x20;
 
-// Vendor-defined page, two feature reports: id 1 with 6 data bytes (device
-// info read, closing report written) and id 2 with 131 (data block).
-constexpr std::array<std::uint8_t, 32> kSorbelReportDescriptor = {
-    0x06, 0x00, 0xFF,  // usage page (vendor defined 0xFF00)
-    0x09, 0x01,        // usage 1
-    0xA1, 0x01,        // collection (application)
-    0x15, 0x00,        //   logical minimum 0
-    0x26, 0xFF, 0x00,  //   logical maximum 255
-    0x75, 0x08,        //   report size 8 bits
-    0x85, 0x01,        //   report id 1
-    0x95, 0x06,        //   report count 6
-    0x09, 0x00,        //   usage 0
-    0xB1, 0x02,        //   feature (data, variable, absolute)
-    0x85, 0x02,        //   report id 2
-    0x95, 0x83,        //   report count 131
-    0x09, 0x00,        //   usage 0
-    0xB1, 0x02,        //   feature (data, variable, absolute)
-    0xC0,              // end collection
-};
-
 // Low speed, 8-byte control packets, one configuration.
 constexpr std::array<std::uint8_t, 18> kSorbelDevice = {
     18, kDeviceDescriptor, 0x10, 0x01, 0, 0, 0, 8, 0xC0, 0x16, 0xDF, 0x05, 0x00, 0x01, 1, 2, 0, 1};
@@ -89,7 +69,7 @@ constexpr std::array<std::uint8_t, 34> kSorbelConfiguration = {
     0,
     1,
     kReportDescriptor,
-    static_cast<std::uint8_t>(kSorbelReportDescriptor.size()),
+    static_cast<std::uint8_t>(sorbel_sim::kReportDescriptor.size()),
     0,  // HID 1.01
     7,
     0x05,
@@ -197,7 +177,7 @@ Reply StandardRequest(const UsbDevice& device, const Setup& setup) {
       const auto index = static_cast<std::uint8_t>(setup.value);
       if ((setup.request_type & 0x1F) == 1) {  // to the interface: the HID class descriptors
         if (!sorbel || setup.index != 0) return Stall();
-        if (type == kReportDescriptor) return Answer(kSorbelReportDescriptor, setup.length);
+        if (type == kReportDescriptor) return Answer(sorbel_sim::kReportDescriptor, setup.length);
         if (type == kHidDescriptor)
           return Answer(std::span(kSorbelConfiguration).subspan(18, 9), setup.length);
         return Stall();

@@ -31,40 +31,19 @@ constexpr std::wstring_view kManufacturer = SORBEL_WIDEN(SORBEL_SIM_MANUFACTURER
 constexpr std::wstring_view kDefaultProduct = L"Sorbel";
 constexpr std::wstring_view kSerialNumber = L"0001";
 
-// Vendor-defined page, two feature reports: id 1 with 6 data bytes (device
-// info read, closing report written) and id 2 with 131 (data block). Report 1
-// must stay short: the closing report is 7 bytes and lengths are checked
-// against the declared size of each report id.
-constexpr std::array<UCHAR, 32> kReportDescriptor = {
-    0x06, 0x00, 0xFF,  // usage page (vendor defined 0xFF00)
-    0x09, 0x01,        // usage 1
-    0xA1, 0x01,        // collection (application)
-    0x15, 0x00,        //   logical minimum 0
-    0x26, 0xFF, 0x00,  //   logical maximum 255
-    0x75, 0x08,        //   report size 8 bits
-    0x85, 0x01,        //   report id 1
-    0x95, 0x06,        //   report count 6
-    0x09, 0x00,        //   usage 0
-    0xB1, 0x02,        //   feature (data, variable, absolute)
-    0x85, 0x02,        //   report id 2
-    0x95, 0x83,        //   report count 131
-    0x09, 0x00,        //   usage 0
-    0xB1, 0x02,        //   feature (data, variable, absolute)
-    0xC0,              // end collection
-};
-
 // The collection's feature report length: the longest feature report, id 2
 // with its 131 bytes. Windows refuses feature report buffers of another
 // length; with strict length on, so does the simulated device.
 constexpr ULONG kFeatureReportLength = 132;
 
-constexpr hid::Descriptor kHidDescriptor = {sizeof(hid::Descriptor),
-                                            0x21,
-                                            0x0101,
-                                            0,
-                                            1,
-                                            0x22,
-                                            static_cast<USHORT>(kReportDescriptor.size())};
+constexpr hid::Descriptor kHidDescriptor = {
+    sizeof(hid::Descriptor),
+    0x21,
+    0x0101,
+    0,
+    1,
+    0x22,
+    static_cast<USHORT>(sorbel_sim::kReportDescriptor.size())};
 
 // The model's default member values would put the whole device, flash
 // included, into the image's initialised data (megabytes of file); in a union
@@ -304,7 +283,8 @@ NTSTATUS NTAPI HidRequest(PDEVICE_OBJECT device, PIRP irp) {
     case hid::kGetDeviceDescriptor:
       return Answer(irp, capacity, &kHidDescriptor, sizeof(kHidDescriptor));
     case hid::kGetReportDescriptor:
-      return Answer(irp, capacity, kReportDescriptor.data(), kReportDescriptor.size());
+      return Answer(irp, capacity, sorbel_sim::kReportDescriptor.data(),
+                    sorbel_sim::kReportDescriptor.size());
     case hid::kGetString:
       return AnswerString(
           state, irp, capacity,

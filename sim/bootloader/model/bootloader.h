@@ -22,6 +22,29 @@ inline constexpr size_t kDataReportSize = 4 + kBlockSize;  // id, address LE24, 
 // Reports longer than this are refused; the log shows at most this many bytes.
 inline constexpr size_t kMaxLoggedBytes = 512;
 
+// The HID report descriptor every simulated device presents (the Wine
+// minidriver, the device on the USB wire): vendor-defined page, two feature
+// reports, id 1 with 6 data bytes (device info read, closing report written)
+// and id 2 with 131 (data block). Report 1 must stay short: the closing report
+// is 7 bytes and lengths are checked against the declared size of each id.
+inline constexpr std::array<uint8_t, 32> kReportDescriptor = {
+    0x06, 0x00, 0xFF,  // usage page (vendor defined 0xFF00)
+    0x09, 0x01,        // usage 1
+    0xA1, 0x01,        // collection (application)
+    0x15, 0x00,        //   logical minimum 0
+    0x26, 0xFF, 0x00,  //   logical maximum 255
+    0x75, 0x08,        //   report size 8 bits
+    0x85, 0x01,        //   report id 1
+    0x95, 0x06,        //   report count 6
+    0x09, 0x00,        //   usage 0
+    0xB1, 0x02,        //   feature (data, variable, absolute)
+    0x85, 0x02,        //   report id 2
+    0x95, 0x83,        //   report count 131
+    0x09, 0x00,        //   usage 0
+    0xB1, 0x02,        //   feature (data, variable, absolute)
+    0xC0,              // end collection
+};
+
 struct Settings {
   uint32_t page_size = 128;
   uint32_t flash_size = 32768;  // clamped to kMaxFlashSize
