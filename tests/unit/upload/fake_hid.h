@@ -3,6 +3,8 @@
 // feature reports of the device that has one.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,20 @@
 #include "upload/watch_system.h"
 
 namespace fake {
+
+// A file of the given text in /tmp, removed again at the end of the test.
+struct TempFile {
+  std::string path;
+  explicit TempFile(const std::string& text) {
+    char name[] = "/tmp/hex-upload-testXXXXXX";
+    int fd = mkstemp(name);
+    path = name;
+    std::FILE* file = fdopen(fd, "w");
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+  }
+  ~TempFile() { std::remove(path.c_str()); }
+};
 
 struct Device {
   std::string path;

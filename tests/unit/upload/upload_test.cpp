@@ -36,18 +36,7 @@ std::string HexFile(unsigned start, unsigned count) {
   return text + ":00000001FF\n";
 }
 
-struct TempFile {
-  std::string path;
-  explicit TempFile(const std::string& text) {
-    char name[] = "/tmp/hex-upload-testXXXXXX";
-    int fd = mkstemp(name);
-    path = name;
-    std::FILE* file = fdopen(fd, "w");
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-};
+using fake::TempFile;
 
 struct Session {
   fake::Hid hid;

@@ -20,18 +20,7 @@ constexpr char kHex[] =
     ":10000000000102030405060708090A0B0C0D0E0F78\n"
     ":00000001FF\n";
 
-struct TempFile {
-  std::string path;
-  explicit TempFile(const std::string& text) {
-    char name[] = "/tmp/hex-upload-watchXXXXXX";
-    int fd = mkstemp(name);
-    path = name;
-    std::FILE* file = fdopen(fd, "w");
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
-  }
-  ~TempFile() { std::remove(path.c_str()); }
-};
+using fake::TempFile;
 
 std::string Sha256Hex(std::string_view text) {
   Sha256 hash;
