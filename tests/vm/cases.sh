@@ -272,6 +272,53 @@ elif plug --boards 1 --report-delay 100; then
 fi
 [ -e "$results/lock.result" ] || end
 
+# --watch while boards are plugged in over time (usbip attach, each on the
+# lowest free port): nothing is sent before a board appears; each board is
+# written once and leaves the bus, which frees its port for the next; a
+# board pulled out mid-write ends as failed and its port is taken again.
+begin watch
+if ! grep -qaF -- "--watch" "$program"; then
+  skip "this hex-upload has no --watch"
+elif plug --boards 4 --detached --fault 3:unplug=10; then
+  timeout 600 "$program" --watch --count 4 --log "$work/watch.csv" "$work/image.hex" \
+    > "$work/watch.out" 2> "$work/watch.err" &
+  watcher=$!
+  watching() { grep -q "^Watching for Sorbel devices" "$work/watch.out"; }
+  wait_until 60 watching || fail "no watching line within 60 s"
+  # attach K: board K plugged in (usbip attach, the lowest free port).
+  attach() {
+    "$guest" attach "$1" > /dev/null 2> "$work/attach.err" ||
+      fail "board $1 could not be attached: $(cat "$work/attach.err")"
+  }
+  ends() { grep -cE "^[0-9:]{8} [^ ]+: (written|failed), " "$work/watch.out"; }
+  ended() { [ "$(ends)" -ge "$1" ]; }
+  attach 1
+  wait_until 120 ended 1 || fail "board 1's end was not reported"
+  # Two at once; board 3 is pulled out after 10 reports, and its attempts
+  # look for it at its place until they give up.
+  attach 2
+  attach 3
+  wait_until 300 ended 3 || fail "the ends of boards 2 and 3 were not reported"
+  # A port that a board left is taken again.
+  attach 4
+  wait_until 300 eval '! kill -0 "$watcher" 2>/dev/null' || { fail "--watch --count 4 did not end"; kill "$watcher"; }
+  wait "$watcher"
+  echo $? > "$work/watch.code"
+  note "--- hex-upload --watch --count 4 (exit $(cat "$work/watch.code"))"
+  sed 's/^/  /' "$work/watch.out" "$work/watch.err" >> "$work/$case_name.notes"
+  expect_code watch 1
+  expect_line watch "3 written, 1 failed"
+  for k in 1 2 4; do board "1-$k" written; done
+  board 1-3 other
+  [ "$(ends)" = 4 ] || fail "$(ends) ends reported, not 4"
+  [ "$(grep -c ',written,' "$work/watch.csv")" = 3 ] && [ "$(grep -c ',failed,' "$work/watch.csv")" = 1 ] ||
+    fail "the log holds other lines: $(cat "$work/watch.csv")"
+  for k in 1 2 4; do
+    [ "$(grep -c '^set 3 7 ' "$flash/1-$k.log")" = 1 ] || fail "board $k got $(grep -c '^set 3 7 ' "$flash/1-$k.log") closing reports"
+  done
+fi
+[ -e "$results/watch.result" ] || end
+
 "$guest" unplug > /dev/null 2>&1
 echo "=== done (at $SECONDS s)"
 ! grep -qx FAIL "$results"/*.result

@@ -31,7 +31,7 @@ boot)
   echo "the VM ran $(($(date +%s) - started)) s; $(sed -n 's/^vm-guest: up after \(.*\) s$/booted in \1 s (kernel clock)/p' <(tr -d '\r' < "$console"))"
   # The cases' verdicts are the tests vm.<case>; this test fails only when
   # the VM did not run them all.
-  if [ "$status" = 125 ] || [ ! -e "$results/lock.result" ]; then
+  if [ "$status" = 125 ] || [ ! -e "$results/watch.result" ]; then
     echo "FAIL: the VM did not run every case (vm-run exit $status)"
     show_console
     exit 1
