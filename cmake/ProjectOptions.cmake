@@ -50,7 +50,16 @@ if(WIN32)
     cmake_parse_arguments(ARG "CONSOLE;GUI" "DESCRIPTION" "" ${ARGN})
     set(PROGRAM_NAME ${target})
     set(PROGRAM_DESCRIPTION "${ARG_DESCRIPTION}")
-    set(PROGRAM_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/app.manifest)
+    # The manifest without its comments and indentation: the same XML in
+    # fewer bytes, for programs that count them.
+    set(source ${CMAKE_SOURCE_DIR}/cmake/app.manifest)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    file(READ ${source} manifest)
+    string(REGEX REPLACE "<!--[^>]*-->" "" manifest "${manifest}")
+    string(REGEX REPLACE ">[ \t\r\n]+<" "><" manifest "${manifest}")
+    string(STRIP "${manifest}" manifest)
+    set(PROGRAM_MANIFEST ${CMAKE_BINARY_DIR}/app.manifest)
+    file(CONFIGURE OUTPUT ${PROGRAM_MANIFEST} CONTENT "${manifest}\n")
     configure_file(${CMAKE_SOURCE_DIR}/cmake/program.rc.in
                    ${CMAKE_CURRENT_BINARY_DIR}/${target}-program.rc @ONLY)
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}-program.rc)

@@ -415,6 +415,7 @@ enum class BoardState {
   kWriting,   // its thread runs
   kEnded,     // its thread has ended; the watch has not reported it yet
   kDone,      // reported; the board stays marked until it leaves the bus
+  kCutOff,    // still writing when a second Ctrl+C ended the watch: never reported
 };
 
 struct WatchedBoard {
@@ -551,8 +552,8 @@ int Load(Upload& upload, const char* path, Output& out, OpenFileFn open_file) {
   return 0;
 }
 
-// On the heap: a second Ctrl+C returns while threads still write, and they
-// keep using it until the program ends.
+// On the heap (too large for the stack of every system): the threads use it
+// until they end, or until a second Ctrl+C ends the process under them.
 struct WatchRun {
   HidPlatform* hid;
   Output* out;
@@ -564,9 +565,6 @@ struct WatchRun {
   int written;
   int failed;
 };
-
-// The run a second Ctrl+C left to its threads, kept reachable to the end.
-void* volatile abandoned_run = nullptr;
 
 void WatchOne(void* context, unsigned index) {
   auto& watch = *static_cast<WatchRun*>(context);
@@ -587,7 +585,7 @@ void WatchOne(void* context, unsigned index) {
   board.attempts = attempts;
   board.ended_ms = ended;
   std::copy_n(out.LastLine(), board.last_line.size(), board.last_line.begin());
-  board.state = BoardState::kEnded;
+  if (board.state == BoardState::kWriting) board.state = BoardState::kEnded;
 }
 
 // A CSV field: quoted when it holds a comma, a quote or a line end.
@@ -639,9 +637,11 @@ void PrintClock(Output& out, const TimeOfDay& time) {
 void ReportBoard(WatchRun& watch, WatchedBoard& board, const char* file, const char* digest,
                  bool log) {
   Output& out = *watch.out;
-  uint64_t tenths = (board.ended_ms - board.started_ms + 50) / 100;
-  unsigned whole = static_cast<unsigned>(tenths / 10);
-  unsigned tenth = static_cast<unsigned>(tenths % 10);
+  // In 32 bits (a board takes less than 49 days): a 64-bit division would
+  // bring its runtime routines into the Windows program.
+  unsigned tenths = (static_cast<uint32_t>(board.ended_ms - board.started_ms) + 50) / 100;
+  unsigned whole = tenths / 10;
+  unsigned tenth = tenths % 10;
   TimeOfDay now = watch.system->Now();
   const char* result = board.written ? "written" : "failed";
   PrintClock(out, now);
@@ -684,10 +684,16 @@ bool FileDigest(const char* path, OpenFileFn open_file, std::span<char, 65> hex)
   return read;
 }
 
-int Writing(WatchRun& watch) {
+// The boards being written; with cut_off, they are cut off as they are
+// counted, so that none of them is reported when its thread ends after all.
+int Writing(WatchRun& watch, bool cut_off = false) {
   Locked locked(*watch.hid, HidPlatform::kLines);
   int writing = 0;
-  for (const WatchedBoard& board : watch.boards) writing += board.state == BoardState::kWriting;
+  for (WatchedBoard& board : watch.boards) {
+    if (board.state != BoardState::kWriting) continue;
+    ++writing;
+    if (cut_off) board.state = BoardState::kCutOff;
+  }
   return writing;
 }
 
@@ -807,10 +813,16 @@ int Watch(HidPlatform& hid, Output& out, WatchSystem& system, const char* path,
   for (;;) {
     int interrupts = system.Interrupts();
     if (interrupts >= 2) {
-      int cut = Writing(*watch);
+      // Every board that ended gets its lines and its line in the log first
+      // (each on the disk as it is written); only the writes still going on
+      // are lost.
+      int cut = Writing(*watch, true);
+      ReportEnded(*watch, path, digest.data(), log);
       Print(out, "Stopped at once; %d write%s cut off\n", cut, cut == 1 ? "" : "s");
-      // The threads still writing keep their run until the program ends.
-      abandoned_run = watch;
+      // The threads still writing keep their run until the process ends,
+      // which the system does at once, without waiting for them.
+      system.EndNow(1);
+      std::free(watch);  // only a stand-in returns, and runs none of them again
       return 1;
     }
     reported += ReportEnded(*watch, path, digest.data(), log);

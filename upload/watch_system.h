@@ -28,6 +28,11 @@ class WatchSystem {
   virtual bool AppendLog(std::string_view text) = 0;
   // Runs work(context, index) on a thread of its own and returns at once.
   virtual void Start(HidPlatform::Work work, void* context, unsigned index) = 0;
+  // Ends the process at once with the exit code, while threads still write:
+  // the log closed (its lines are on the disk already), nothing waited for.
+  // Returns only where no process can be ended (a test's stand-in), which
+  // then runs none of the started work again.
+  virtual void EndNow(int exit_code) = 0;
 
  protected:
   ~WatchSystem() = default;

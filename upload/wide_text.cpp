@@ -1,6 +1,7 @@
 #include "upload/wide_text.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace hex_upload {
 namespace {
@@ -74,6 +75,13 @@ size_t Utf8ToWide(std::string_view utf8, std::span<char16_t> wide, LoneSurrogate
   }
   wide[out] = 0;
   return out;
+}
+
+char16_t* NewWide(std::string_view utf8, size_t& length) {
+  auto* wide = static_cast<char16_t*>(std::malloc((utf8.size() + 1) * sizeof(char16_t)));
+  if (wide != nullptr)
+    length = Utf8ToWide(utf8, std::span(wide, utf8.size() + 1), LoneSurrogate::kKeep);
+  return wide;
 }
 
 }  // namespace hex_upload

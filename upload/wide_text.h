@@ -28,4 +28,8 @@ size_t WideToUtf8(std::span<const char16_t> wide, std::span<char> utf8, LoneSurr
 // without the terminator.
 size_t Utf8ToWide(std::string_view utf8, std::span<char16_t> wide, LoneSurrogate lone);
 
+// Utf8ToWide with lone surrogates kept, into a buffer of its own (to be
+// freed with std::free); null without memory. length: without the terminator.
+char16_t* NewWide(std::string_view utf8, size_t& length);
+
 }  // namespace hex_upload

@@ -20,6 +20,7 @@ class LinuxWatch final : public WatchSystem {
   bool OpenLog(const char* path, bool& is_new) override;
   bool AppendLog(std::string_view text) override;
   void Start(HidPlatform::Work work, void* context, unsigned index) override;
+  void EndNow(int exit_code) override;
 
  private:
   int log_ = -1;

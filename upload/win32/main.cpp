@@ -11,20 +11,13 @@
 #include "upload/upload.h"
 #include "upload/wide_text.h"
 #include "upload/win32/win32_hid.h"
+#include "upload/win32/win32_watch.h"
 
 namespace {
 
 using hex_upload::LoneSurrogate;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
-
-// The text in UTF-16 in a buffer of its own (to be freed), or null without memory.
-char16_t* ToWide(std::string_view text, size_t& length) {
-  auto* wide = static_cast<char16_t*>(std::malloc((text.size() + 1) * sizeof(char16_t)));
-  if (wide != nullptr)
-    length = hex_upload::Utf8ToWide(text, std::span(wide, text.size() + 1), LoneSurrogate::kKeep);
-  return wide;
-}
 
 // The text in UTF-8 in a buffer of its own (to be freed), or null without memory.
 char* ToUtf8(std::span<const char16_t> wide, LoneSurrogate lone, size_t& length) {
@@ -46,7 +39,7 @@ class Win32Output final : public hex_upload::Output {
 
   void Write(std::string_view text) override {
     size_t length = 0;
-    char16_t* wide = ToWide(text, length);
+    char16_t* wide = hex_upload::NewWide(text, length);
     if (wide == nullptr) return WriteBytes(text);
     if (console_ != nullptr) {
       WriteToConsole(wide, length);
@@ -85,7 +78,7 @@ class Win32Output final : public hex_upload::Output {
 
 std::FILE* OpenWide(const char* path) {
   size_t length = 0;
-  char16_t* wide = ToWide(path, length);
+  char16_t* wide = hex_upload::NewWide(path, length);
   if (wide == nullptr) {
     errno = ENOMEM;
     return nullptr;
@@ -117,5 +110,6 @@ int wmain(int argc, wchar_t** wargv) {
   }
   hex_upload::Win32Hid hid;
   Win32Output out;
-  return hex_upload::RunHexUpload(argc, argv, hid, out, OpenWide);
+  hex_upload::Win32Watch watch;
+  return hex_upload::RunHexUpload(argc, argv, hid, out, OpenWide, hex_upload::kProduct, &watch);
 }

@@ -7,6 +7,9 @@
 //   lock on|off              opening the board's HID device refused, or not
 //   delay <ms>               each feature report takes this long
 //   unplug-after <n>         pulled out after the n-th accepted data block
+//   appear-after <n>         pulled out now, plugged in at the n-th open of
+//                            its HID device from now (each search opens it)
+//   leave-written on|off     once written, gone at the next open, or not
 //   config <page> <flash>    page and flash size; erased flash, empty log
 //   fail-block <n>           the n-th data block from now on fails once
 //   product <text>           the product string from now on
@@ -18,7 +21,8 @@
 //   log <file>               the reports received and sent, one line each
 //   reset                    every board: 128, 32768, "Sorbel", erased flash,
 //                            empty log, strict length off, not locked, no
-//                            delay; board 1 plugged in, the others unplugged
+//                            delay, stays when written; board 1 plugged in,
+//                            the others unplugged
 //   state | hid-list         a line of device state; every HID device listed
 //   hold <seconds>           keeps the Wine session, and the driver, loaded
 #include <windows.h>
@@ -48,7 +52,8 @@ int Usage() {
   std::fputs(
       "usage: sorbel-sim-ctl [--board 1-4] install | config <page size> <flash size> |\n"
       "       fail-block <n> | product <text> | strict-length on|off | unplug | plug |\n"
-      "       unplug-after <n> | lock on|off | delay <ms> | flash <file> | log <file> |\n"
+      "       unplug-after <n> | appear-after <n> | leave-written on|off | lock on|off |\n"
+      "       delay <ms> | flash <file> | log <file> |\n"
       "       reset | state | hid-list | hold <seconds>\n",
       stderr);
   return 2;
@@ -299,12 +304,14 @@ int Run(int argc, char** argv, uint32_t board) {
       result = Usage();
     else if (!Control(device, sorbel_ctl::kConfig, &request, sizeof(request), nullptr, 0))
       result = Fail("config refused");
-  } else if ((command == "fail-block" || command == "unplug-after" || command == "delay") &&
+  } else if ((command == "fail-block" || command == "unplug-after" || command == "delay" ||
+              command == "appear-after") &&
              argc == 3) {
     uint32_t n = 0;
     uint32_t code = command == "fail-block"     ? sorbel_ctl::kFailBlock
                     : command == "unplug-after" ? sorbel_ctl::kUnplugAfter
-                                                : sorbel_ctl::kDelay;
+                    : command == "delay"        ? sorbel_ctl::kDelay
+                                                : sorbel_ctl::kAppearAfter;
     if (!ParseNumber(argv[2], n) || n > 0x7FFFFFFF)
       result = Usage();
     else if (!Control(device, code, &n, sizeof(n), nullptr, 0))
@@ -317,10 +324,13 @@ int Run(int argc, char** argv, uint32_t board) {
     else if (!Control(device, sorbel_ctl::kProduct, text,
                       static_cast<DWORD>((length - 1) * sizeof(wchar_t)), nullptr, 0))
       result = Fail("product refused");
-  } else if ((command == "strict-length" || command == "lock") && argc == 3) {
+  } else if ((command == "strict-length" || command == "lock" || command == "leave-written") &&
+             argc == 3) {
     std::string_view setting = argv[2];
     uint32_t on = setting == "on" ? 1 : 0;
-    uint32_t code = command == "lock" ? sorbel_ctl::kLock : sorbel_ctl::kStrictLength;
+    uint32_t code = command == "lock"            ? sorbel_ctl::kLock
+                    : command == "leave-written" ? sorbel_ctl::kLeaveWritten
+                                                 : sorbel_ctl::kStrictLength;
     if (setting != "on" && setting != "off")
       result = Usage();
     else if (!Control(device, code, &on, sizeof(on), nullptr, 0))

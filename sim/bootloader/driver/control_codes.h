@@ -36,6 +36,11 @@ inline constexpr uint32_t kSelect = ControlCode(0x909);       // in: uint32 boar
 inline constexpr uint32_t kLock = ControlCode(0x90A);         // in: uint32 1 refuse opens, 0 not
 inline constexpr uint32_t kDelay = ControlCode(0x90B);        // in: uint32 ms per feature report
 inline constexpr uint32_t kUnplugAfter = ControlCode(0x90C);  // in: int32 accepted blocks
+// Plugged in at a program's n-th open of the board from now (each search
+// opens it once), as a board an operator plugs in later.
+inline constexpr uint32_t kAppearAfter = ControlCode(0x90D);  // in: uint32 opens
+// Once written, the board leaves the bus at the next open: 1 on, 0 off.
+inline constexpr uint32_t kLeaveWritten = ControlCode(0x90E);  // in: uint32
 
 struct ConfigRequest {
   uint32_t page_size;

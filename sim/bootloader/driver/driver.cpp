@@ -381,6 +381,16 @@ NTSTATUS ControlRequest(PIRP irp) {
       if (out_size < state.log_size) return Complete(irp, STATUS_BUFFER_TOO_SMALL);
       return Complete(irp, STATUS_SUCCESS,
                       CopyBytes(buffer, out_size, state.log.data(), state.log_size));
+    case sorbel_ctl::kAppearAfter:
+    case sorbel_ctl::kLeaveWritten:
+      if (!ReadInput(buffer, in_size, value)) return Complete(irp, STATUS_INVALID_PARAMETER);
+      if (code == sorbel_ctl::kLeaveWritten) {
+        sorbel_sim::LeaveWhenWritten(state.slot.model, value != 0);
+      } else {
+        state.unplugged = false;  // on the bus when its time comes
+        sorbel_sim::AppearAfter(state.slot.model, static_cast<int>(value));
+      }
+      return Complete(irp, STATUS_SUCCESS);
     case sorbel_ctl::kStrictLength:
     case sorbel_ctl::kPlug:
     case sorbel_ctl::kLock:
@@ -431,6 +441,8 @@ NTSTATUS Intercept(PDEVICE_OBJECT device, PIRP irp) {
   auto* stack = IoGetCurrentIrpStackLocation(irp);
   Locked locked;
   DeviceState& state = BoardOf(device);
+  // Each search opens the board: the model's look at the bus.
+  if (stack->MajorFunction == IRP_MJ_CREATE) sorbel_sim::Look(state.slot.model);
   if (stack->MajorFunction != IRP_MJ_DEVICE_CONTROL) return STATUS_PENDING;
   // A locked board is one that cannot be opened. Wine opens a device whatever
   // the driver answers the open; every request after it is refused instead,

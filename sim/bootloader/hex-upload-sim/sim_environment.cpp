@@ -10,6 +10,7 @@ void WriteLogLine(void* context, std::string_view line) {
   auto* file = static_cast<std::FILE*>(context);
   std::fwrite(line.data(), 1, line.size(), file);
   std::fputc('\n', file);
+  std::fflush(file);  // whole lines, even when the program ends with _exit
 }
 
 }  // namespace

@@ -87,14 +87,13 @@ struct Board {
   SimBootloader setup;
   std::FILE* log = nullptr;
   int searches_unplugged = 0;  // listings since it was pulled out
-  int appear_in = 0;           // listings until it is first plugged in
   std::mutex lock;
 };
 
 struct Simulation {
   bool ready = false;
   bool deny = false;
-  bool leave_written = false;
+  bool leave_written = false;  // each board leaves the bus once written
   const char* lock_dir = nullptr;
   SimEnvironment environment;
   int lock_holders[kMaxNodes];  // the file that holds each node's lock, or -1
@@ -201,10 +200,8 @@ void Start() {
     Board& board = s.boards[k - 1];
     board.setup = ReadSimBootloader(kProgram, s.environment, k);
     ApplySimBootloader(board.device, board.setup);
-    if (appear_after > 0) {
-      board.appear_in = appear_after;
-      board.device.unplugged = true;
-    }
+    if (appear_after > 0) AppearAfter(board.device, appear_after);
+    LeaveWhenWritten(board.device, s.leave_written);
     if (!board.setup.log_path.empty()) {
       board.log = StartReportLog(board.device, board.setup.log_path.c_str());
       if (board.log == nullptr) {
@@ -327,11 +324,7 @@ void PlugInBoards() {
     for (int node = 0; node < s.table.count; ++node) {
       if (s.table.nodes[node].bootloader != &board.device) continue;
       std::lock_guard<std::mutex> locked(s.node_locks[node]);
-      if (board.appear_in > 0) {
-        if (--board.appear_in == 0) board.device.unplugged = false;
-        continue;
-      }
-      if (s.leave_written && LeftBootloader(board.device)) board.device.unplugged = true;
+      if (!Look(board.device)) continue;
       if (board.setup.replug_after <= 0 || !Unplugged(board.device)) continue;
       if (++board.searches_unplugged < board.setup.replug_after) continue;
       board.searches_unplugged = 0;

@@ -61,6 +61,8 @@ void Reset(Bootloader& device, const Settings& settings) {
   device.blocks_until_unplug = 0;
   device.unplugged = false;
   device.info_length = kInfoReportSize;
+  device.looks_until_plugged = 0;
+  device.leaves_when_written = false;
 }
 
 void ShortInfoReport(Bootloader& device, size_t n) {
@@ -110,6 +112,23 @@ bool SetFeature(Bootloader& device, std::span<const uint8_t> report) {
     return true;
   }
   return false;
+}
+
+void AppearAfter(Bootloader& device, int n) {
+  device.looks_until_plugged = n > 0 ? n : 1;
+  device.unplugged = true;
+}
+
+void LeaveWhenWritten(Bootloader& device, bool leaves) { device.leaves_when_written = leaves; }
+
+bool Look(Bootloader& device) {
+  if (device.looks_until_plugged > 0) {
+    if (--device.looks_until_plugged > 0) return false;
+    device.unplugged = false;
+    return true;
+  }
+  if (device.leaves_when_written && device.closed) device.unplugged = true;
+  return true;
 }
 
 std::span<const uint8_t> Flash(const Bootloader& device) {

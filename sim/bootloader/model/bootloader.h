@@ -62,6 +62,8 @@ struct Bootloader {
   int blocks_until_unplug = 0;           // counts accepted data blocks down; 0 = stays plugged in
   bool unplugged = false;                // gone: no transfer reaches it, hosts no longer list it
   size_t info_length = kInfoReportSize;  // bytes of the device info report it answers
+  int looks_until_plugged = 0;           // the host's looks at the bus until it appears; 0: none
+  bool leaves_when_written = false;      // once written it leaves the bus at the next look
   LogSink log = nullptr;                 // kept by Reset(); set it directly
   void* log_context = nullptr;
   std::array<char, 16 + kMaxLoggedBytes * 3> line;  // scratch for one log line
@@ -96,6 +98,18 @@ bool GetFeature(Bootloader& device, std::span<uint8_t> buffer);
 // Refused (false): other ids or lengths, a block address not a multiple of 128
 // or a block reaching past the flash, the injected failure, bootloader left.
 bool SetFeature(Bootloader& device, std::span<const uint8_t> report);
+
+// Pulled out now, plugged in at the host's n-th look at the bus from now
+// (n >= 1), as a board an operator plugs in later.
+void AppearAfter(Bootloader& device, int n);
+
+// A written board leaves the bus (its bootloader starts the application), or stays.
+void LeaveWhenWritten(Bootloader& device, bool leaves);
+
+// One look of the host at the bus (a listing of the devices): a board whose
+// time has come appears; a written board that leaves when written is gone.
+// Returns false while the board is still to appear.
+bool Look(Bootloader& device);
 
 std::span<const uint8_t> Flash(const Bootloader& device);
 // `value` in decimal at `out` (room for 20 characters); returns the count.

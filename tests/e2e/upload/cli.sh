@@ -21,9 +21,11 @@ for args in "" "-h" "--help" "-r" "-h file.hex" "-d" "--all -d 1 file.hex" "--al
   usage=${OUT%%$'\n'*}
   [[ "$usage" =~ ^usage:\ .*hex-upload(\.exe)?\ \[-r\]\ \<intel-hexfile\>$ ]] || fail "usage for «$args»: $OUT"
   lines=1
-  [[ "$args" == -h* || "$args" == --help ]] && lines=13
+  [[ "$args" == -h* || "$args" == --help ]] && lines=17
   expect_equal "lines of usage for «$args»" "$lines" "$(wc -l <<<"$OUT")"
   [ "$lines" = 1 ] || expect_contains "help for «$args»" $'Exit codes:\n  0  written' "$OUT"
+  [ "$lines" = 1 ] || expect_contains "--watch in the help for «$args»" \
+    $'  --watch     write each Sorbel device that appears, until Ctrl+C;\n' "$OUT"
 done
 
 printf ':020000040000FA\r\n:00000001FF\r\n' > "$work/empty.hex"

@@ -56,7 +56,6 @@ finish() {  # finish <name>: waits for the program (at most 60 s), keeps its exi
   wait "$pid"
   echo $? > "$work/$1.code"
   set -e
-  # A second Ctrl+C leaves the board's file open: the simulator says so.
   local errors
   errors=$(grep -v "${2:-^$}" "$work/$1.err" || true)
   [ -z "$errors" ] || fail "$1: $errors"
@@ -109,15 +108,18 @@ has once "Summary: 1 written, 0 failed" || fail "once: no summary"
 [ "$(closings once 1)" = 1 ] || fail "once: written $(closings once 1) times"
 
 # Twice: ends at once, the write cut off.
-start twice SORBEL_SIM_DEVICES=1 SORBEL_SIM_REPORT_DELAY=200 -- --watch image.hex
+start twice SORBEL_SIM_DEVICES=1 SORBEL_SIM_REPORT_DELAY=200 -- --watch --log twice.csv image.hex
 wait_until 30 has twice "9-1.1:  10% written" || fail "twice: no write began"
 kill -INT "$pid" || true
 wait_until 30 has twice "Taking no new board" || fail "twice: first Ctrl+C not taken"
 kill -INT "$pid" || true
-finish twice "still open at exit"
+finish twice
 expect_code twice 1
 has twice "Stopped at once; 1 write cut off" || fail "twice: $(cat "$work/twice.out")"
 [ "$(closings twice 1)" = 0 ] || fail "twice: the write finished"
+grep -q '^set 3 132 ' "$work/twice.log" || fail "twice: no block in the simulator's log"
+[ "$(cat "$work/twice.csv")" = "time,place,file,sha256,result,attempts,seconds" ] ||
+  fail "twice: log $(cat "$work/twice.csv")"
 
 # A log that cannot be opened: an error before any board is touched.
 start nolog -- --watch --log "$work/missing/log.csv" image.hex

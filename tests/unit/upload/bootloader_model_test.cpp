@@ -125,6 +125,33 @@ TEST_F(Model, ClosingReportLeavesTheBootloader) {
   EXPECT_TRUE(GetFeature(device, info));
 }
 
+// A board plugged in later, at the host's n-th look; written, it leaves the
+// bus at the next look only when set to, and a reset forgets both.
+TEST_F(Model, AppearsAfterLooksAndLeavesWhenWritten) {
+  const std::array<uint8_t, 7> closing{1, 0x80, 0x01, 0x00, 0x5A, 0x5A, 0x5A};
+  AppearAfter(device, 2);
+  EXPECT_TRUE(Unplugged(device));
+  EXPECT_FALSE(Look(device));
+  EXPECT_TRUE(Unplugged(device));
+  EXPECT_TRUE(Look(device));
+  EXPECT_FALSE(Unplugged(device));
+  EXPECT_TRUE(SetFeature(device, closing));
+  EXPECT_TRUE(Look(device));
+  EXPECT_FALSE(Unplugged(device));  // a written board stays unless it leaves when written
+
+  LeaveWhenWritten(device, true);
+  EXPECT_TRUE(Look(device));
+  EXPECT_TRUE(Unplugged(device));
+
+  Reset(device, Settings{});
+  AppearAfter(device, 0);  // at the next look at the earliest
+  EXPECT_TRUE(Look(device));
+  EXPECT_FALSE(Unplugged(device));
+  EXPECT_TRUE(SetFeature(device, closing));
+  EXPECT_TRUE(Look(device));
+  EXPECT_FALSE(Unplugged(device));
+}
+
 TEST_F(Model, FlashSizeIsClampedToTheModelsLimit) {
   Reset(device, Settings{128, 0xFFFFFFFF});
   EXPECT_EQ(kMaxFlashSize, Flash(device).size());

@@ -211,6 +211,7 @@ struct WatchSystem final : hex_upload::WatchSystem {
   std::string opened_log;
   std::string log;  // what the log file holds
   int appends = 0;
+  int ended_with = -1;  // EndNow's exit code; -1: not called
 
   uint64_t NowMs() override { return now += step; }
   hex_upload::TimeOfDay Now() override { return {2026, 12, 9, 14, 5, 7, 60}; }
@@ -235,6 +236,7 @@ struct WatchSystem final : hex_upload::WatchSystem {
     else
       work(context, index);
   }
+  void EndNow(int exit_code) override { ended_with = exit_code; }
   void RunQueued() {
     auto work = std::move(queued);
     queued.clear();

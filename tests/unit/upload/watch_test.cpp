@@ -216,7 +216,39 @@ TEST(Watch, SecondCtrlCEndsAtOnce) {
   EXPECT_EQ(1, bench.Run({"--watch"}));
   EXPECT_NE(std::string::npos, bench.out.text.find("Stopped at once; 1 write cut off\n"));
   EXPECT_EQ(0, bench.Writes(0));
+  EXPECT_EQ(1, bench.system.ended_with);
   bench.system.queued.clear();  // the program ends: the thread with it
+}
+
+// A board that ended since the last look is reported and logged before the
+// end; only the write still going on is lost, and the process ends at once.
+TEST(Watch, SecondCtrlCLosesNoBoardThatEnded) {
+  Bench bench;
+  bench.Plug("1-1");
+  bench.Plug("1-2");
+  bench.system.defer = true;
+  bench.system.interrupts = [&](int look) {
+    if (look == 4) {
+      bench.system.queued.front()();  // 1-1 ends between two looks
+      bench.system.queued.erase(bench.system.queued.begin());
+    }
+    return look >= 4 ? 2 : look >= 3 ? 1 : 0;
+  };
+  EXPECT_EQ(1, bench.Run({"--watch", "--log", "bench.csv"}));
+  EXPECT_EQ(1, bench.system.ended_with);
+  EXPECT_EQ(1, bench.Writes(0));
+  EXPECT_EQ(0, bench.Writes(1));
+  const std::string& text = bench.out.text;
+  size_t written = text.find("1-1: written, 1 attempt");
+  size_t stopped = text.find("Stopped at once; 1 write cut off\n");
+  EXPECT_NE(std::string::npos, written) << text;
+  EXPECT_NE(std::string::npos, text.find("1 written, 0 failed\n"));
+  EXPECT_LT(written, stopped);
+  EXPECT_EQ(std::string::npos, text.find("1-2: written"));
+  EXPECT_EQ(2, bench.system.appends);  // the header and 1-1's line
+  EXPECT_NE(std::string::npos, bench.system.log.find(",1-1,"));
+  EXPECT_EQ(std::string::npos, bench.system.log.find(",1-2,"));
+  bench.system.queued.clear();  // the process ends: the thread with it
 }
 
 TEST(Watch, CtrlCWithNothingWritingEndsWithTheSummary) {

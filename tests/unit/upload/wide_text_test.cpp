@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ TEST(WideText, EveryWindowsNameComesBackIntact) {
   for (const auto& c : cases) {
     EXPECT_EQ(c.kept, ToUtf8(c.wide, LoneSurrogate::kKeep)) << c.what;
     EXPECT_EQ(c.wide, ToWide(c.kept)) << c.what;
+    size_t length = 99;
+    char16_t* copy = NewWide(c.kept, length);  // as the Windows program opens files
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ(c.wide, std::u16string(copy, length)) << c.what;
+    EXPECT_EQ(0, copy[length]) << c.what;
+    std::free(copy);
     EXPECT_EQ(c.strict, ToUtf8(c.wide, LoneSurrogate::kReplace)) << c.what;
   }
 }
