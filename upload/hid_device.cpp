@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace hex_upload {
 namespace {
@@ -41,6 +42,23 @@ struct Wanted {
   const char* product;
 };
 
+// Wine's HID bus over hidraw does not pass a device's strings on: it names
+// the manufacturer "hidraw" and the product by the Linux kernel's name for
+// the device, "<manufacturer> <product>". Together they still name the one
+// device; the product is then told as the device's own.
+constexpr std::string_view kWineHidrawManufacturer = "hidraw";
+
+DeviceCheck CheckKernelName(DeviceString& product_text, bool fits, const Wanted& wanted) {
+  std::string_view name(product_text.data());
+  std::string_view manufacturer(wanted.manufacturer);
+  if (!fits || name.size() <= manufacturer.size() || !name.starts_with(manufacturer) ||
+      name[manufacturer.size()] != ' ')
+    return DeviceCheck::kOtherManufacturer;
+  if (name.substr(manufacturer.size() + 1) != wanted.product) return DeviceCheck::kOtherProduct;
+  FormatText(product_text.data(), product_text.size(), "%s", wanted.product);
+  return DeviceCheck::kReady;
+}
+
 // An opened device's ids, then its strings as far as they decide.
 DeviceCheck CheckOpened(HidPlatform& hid, HidHandle device, const Wanted& wanted,
                         DeviceString& product_text) {
@@ -54,9 +72,13 @@ DeviceCheck CheckOpened(HidPlatform& hid, HidHandle device, const Wanted& wanted
   bool fits = false;
   if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits))
     return DeviceCheck::kStringsUnreadable;
-  if (!SameString(text, fits, wanted.manufacturer)) return DeviceCheck::kOtherManufacturer;
+  bool wine_hidraw = fits && std::string_view(text.data()) == kWineHidrawManufacturer &&
+                     std::string_view(wanted.manufacturer) != kWineHidrawManufacturer;
+  if (!wine_hidraw && !SameString(text, fits, wanted.manufacturer))
+    return DeviceCheck::kOtherManufacturer;
   if (!QueryString(hid, &HidPlatform::GetProductString, device, product_text, fits))
     return DeviceCheck::kStringsUnreadable;
+  if (wine_hidraw) return CheckKernelName(product_text, fits, wanted);
   return SameString(product_text, fits, wanted.product) ? DeviceCheck::kReady
                                                         : DeviceCheck::kOtherProduct;
 }
