@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
 namespace hex_upload {
 namespace {
@@ -46,15 +45,14 @@ struct Wanted {
 // the manufacturer "hidraw" and the product by the Linux kernel's name for
 // the device, "<manufacturer> <product>". Together they still name the one
 // device; the product is then told as the device's own.
-constexpr std::string_view kWineHidrawManufacturer = "hidraw";
+constexpr char kWineHidrawManufacturer[] = "hidraw";
 
 DeviceCheck CheckKernelName(DeviceString& product_text, bool fits, const Wanted& wanted) {
-  std::string_view name(product_text.data());
-  std::string_view manufacturer(wanted.manufacturer);
-  if (!fits || name.size() <= manufacturer.size() || !name.starts_with(manufacturer) ||
-      name[manufacturer.size()] != ' ')
+  const char* name = product_text.data();
+  size_t length = std::strlen(wanted.manufacturer);
+  if (!fits || std::strncmp(name, wanted.manufacturer, length) != 0 || name[length] != ' ')
     return DeviceCheck::kOtherManufacturer;
-  if (name.substr(manufacturer.size() + 1) != wanted.product) return DeviceCheck::kOtherProduct;
+  if (std::strcmp(name + length + 1, wanted.product) != 0) return DeviceCheck::kOtherProduct;
   FormatText(product_text.data(), product_text.size(), "%s", wanted.product);
   return DeviceCheck::kReady;
 }
@@ -72,8 +70,8 @@ DeviceCheck CheckOpened(HidPlatform& hid, HidHandle device, const Wanted& wanted
   bool fits = false;
   if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits))
     return DeviceCheck::kStringsUnreadable;
-  bool wine_hidraw = fits && std::string_view(text.data()) == kWineHidrawManufacturer &&
-                     std::string_view(wanted.manufacturer) != kWineHidrawManufacturer;
+  bool wine_hidraw = SameString(text, fits, kWineHidrawManufacturer) &&
+                     std::strcmp(wanted.manufacturer, kWineHidrawManufacturer) != 0;
   if (!wine_hidraw && !SameString(text, fits, wanted.manufacturer))
     return DeviceCheck::kOtherManufacturer;
   if (!QueryString(hid, &HidPlatform::GetProductString, device, product_text, fits))
