@@ -41,6 +41,22 @@ struct Wanted {
   const char* product;
 };
 
+// Wine's HID bus over hidraw does not pass a device's strings on: it names
+// the manufacturer "hidraw" and the product by the Linux kernel's name for
+// the device, "<manufacturer> <product>". Together they still name the one
+// device; the product is then told as the device's own.
+constexpr char kWineHidrawManufacturer[] = "hidraw";
+
+DeviceCheck CheckKernelName(DeviceString& product_text, bool fits, const Wanted& wanted) {
+  const char* name = product_text.data();
+  size_t length = std::strlen(wanted.manufacturer);
+  if (!fits || std::strncmp(name, wanted.manufacturer, length) != 0 || name[length] != ' ')
+    return DeviceCheck::kOtherManufacturer;
+  if (std::strcmp(name + length + 1, wanted.product) != 0) return DeviceCheck::kOtherProduct;
+  FormatText(product_text.data(), product_text.size(), "%s", wanted.product);
+  return DeviceCheck::kReady;
+}
+
 // An opened device's ids, then its strings as far as they decide.
 DeviceCheck CheckOpened(HidPlatform& hid, HidHandle device, const Wanted& wanted,
                         DeviceString& product_text) {
@@ -54,9 +70,13 @@ DeviceCheck CheckOpened(HidPlatform& hid, HidHandle device, const Wanted& wanted
   bool fits = false;
   if (!QueryString(hid, &HidPlatform::GetManufacturerString, device, text, fits))
     return DeviceCheck::kStringsUnreadable;
-  if (!SameString(text, fits, wanted.manufacturer)) return DeviceCheck::kOtherManufacturer;
+  bool wine_hidraw = SameString(text, fits, kWineHidrawManufacturer) &&
+                     std::strcmp(wanted.manufacturer, kWineHidrawManufacturer) != 0;
+  if (!wine_hidraw && !SameString(text, fits, wanted.manufacturer))
+    return DeviceCheck::kOtherManufacturer;
   if (!QueryString(hid, &HidPlatform::GetProductString, device, product_text, fits))
     return DeviceCheck::kStringsUnreadable;
+  if (wine_hidraw) return CheckKernelName(product_text, fits, wanted);
   return SameString(product_text, fits, wanted.product) ? DeviceCheck::kReady
                                                         : DeviceCheck::kOtherProduct;
 }

@@ -316,4 +316,42 @@ TEST(UsbErrors, Texts) {
   EXPECT_STREQ("Unknown USB error -1", UsbErrorText(-1));
 }
 
+// Wine's HID bus over hidraw tells "hidraw" for the manufacturer and the
+// kernel's "<manufacturer> <product>" for the product.
+TEST(DeviceSearch, StringsAsWinesHidrawBusTellsThem) {
+  const std::u16string maker = Utf8ToUtf16(HEX_UPLOAD_MANUFACTURER);
+  struct Case {
+    std::u16string manufacturer, product;
+    DeviceCheck check;
+  } const cases[] = {
+      {u"hidraw", maker + u" Sorbel", DeviceCheck::kReady},
+      {u"hidraw", maker + u" Sorbet", DeviceCheck::kOtherProduct},
+      {u"hidraw", maker + u" ", DeviceCheck::kOtherProduct},
+      {u"hidraw", maker + u" Sorbel ", DeviceCheck::kOtherProduct},
+      {u"hidraw", maker + u"Sorbel", DeviceCheck::kOtherManufacturer},
+      {u"hidraw", u"Other Sorbel", DeviceCheck::kOtherManufacturer},
+      {u"hidraw", u"Sorbel", DeviceCheck::kOtherManufacturer},
+      {u"hidraw", maker, DeviceCheck::kOtherManufacturer},
+      {u"Hidraw", maker + u" Sorbel", DeviceCheck::kOtherManufacturer},
+      {u"evdev", maker + u" Sorbel", DeviceCheck::kOtherManufacturer},
+  };
+  for (const auto& c : cases) {
+    fake::Hid hid;
+    Device device = fake::SorbelDevice(nullptr);
+    device.manufacturer = c.manufacturer;
+    device.product = c.product;
+    hid.devices = {device};
+    std::array<SurveyedDevice, 2> found{};
+    ASSERT_EQ(1u, SurveyDevices(hid, kVendorId, kManufacturer, kProductId, kProduct, found));
+    EXPECT_EQ(c.check, found[0].check) << "case " << &c - cases;
+    // The product as the device's own, only where the name was taken apart.
+    if (c.check == DeviceCheck::kReady) {
+      EXPECT_STREQ("Sorbel", found[0].product.data());
+    }
+    HidHandle handle = nullptr;
+    EXPECT_EQ(c.check == DeviceCheck::kReady ? kUsbSuccess : kUsbDeviceNotFound,
+              OpenSorbel(hid, handle));
+  }
+}
+
 }  // namespace
