@@ -10,6 +10,8 @@
 //   &strict=1               feature reports must have the collection's longest
 //                           length, as the HID class on Windows demands
 //   &delay=N                each feature report sent takes N ms
+//   &granted=1              the browser permits the device from the start, as
+//                           an administrator's policy (or an earlier visit) does
 (() => {
   const params = new URLSearchParams(location.search);
   if (params.get('webhid') === 'none') {
@@ -103,7 +105,7 @@
   }
 
   const device = new SimDevice();
-  const allowed = [];
+  const allowed = params.get('granted') === '1' ? [device] : [];
   class SimHid extends EventTarget {
     async getDevices() {
       return allowed.slice();
