@@ -36,10 +36,11 @@
   const kInfoReportSize = 7;  // the size the bootloader's descriptor gives report 1
   const kDataReportSize = 132;
   // The bootloader's report descriptor as WebHID gives it: report 1 with 6
-  // bytes, report 2 with 131, one byte each.
+  // bytes, report 2 with 131, one byte each; Chromium on Linux lists report 2
+  // first.
   const kCollections = [{
     usagePage: 0xff00, usage: 1, type: 1, children: [], inputReports: [], outputReports: [],
-    featureReports: [1, 2].map((reportId) => ({
+    featureReports: [2, 1].map((reportId) => ({
       reportId,
       items: [{reportSize: 8, reportCount: (reportId === 1 ? kInfoReportSize : kDataReportSize) - 1}],
     })),
