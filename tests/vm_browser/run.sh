@@ -23,7 +23,7 @@ boot)
   rm -rf "$results"
   started=$(date +%s)
   VM_USBIP_SERVER=$server "$source_dir/scripts/vm-run" --boards 0 --timeout 1700 -- \
-    /usr/bin/python3 tests/vm_browser/cases.py --site "$site" --package "$package" \
+    /usr/bin/python3 -B tests/vm_browser/cases.py --site "$site" --package "$package" \
     --native-sim "$sim" --results "$results"
   status=$?
   echo "the VM ran $(($(date +%s) - started)) s; $(sed -n 's/^vm-guest: up after \(.*\) s$/booted in \1 s (kernel clock)/p' <(tr -d '\r' < "$console"))"
