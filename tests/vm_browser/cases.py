@@ -10,7 +10,6 @@ which the ctest tests vm_browser.<case> read.
   cases.py --site DIR --package TGZ --results DIR
 """
 import argparse
-import faulthandler
 import functools
 import hashlib
 import http.server
@@ -243,7 +242,7 @@ class Cases:
 
     def case_policy(self):
         """Chromium read the policy: getDevices() lists the board at once."""
-        places = plug('--boards', '1')
+        plug('--boards', '1')
         self.open_upload_page()
         devices = wait_until('getDevices() lists the board', lambda: self.js(HID_DEVICES), 60)
         self.note('getDevices(): %s' % devices)
@@ -447,9 +446,7 @@ def main():
     write_policy()
     started = time.time()
     PROGRESS.append(open(os.path.join(args.results, 'progress.log'), 'w'))
-    # Where a case stands when it waits long: the script's stack and the
-    # processes' CPU time, every 60 s.
-    faulthandler.dump_traceback_later(60, repeat=True, file=PROGRESS[0])
+    # Where the VM stands when a case waits long: the processes' CPU time, every 60 s.
     threading.Thread(target=watch_processes, daemon=True).start()
     say('starting Chromium')
     cases.driver, chromium = start_chromium(os.path.join(work, 'profile'))
