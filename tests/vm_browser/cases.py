@@ -370,7 +370,10 @@ class Cases:
         self.note('adapter log around the reset: %s' % log[max(0, resets[-1] - 12):resets[-1] + 8]
                   if resets else 'no reset')
         check(len(resets) >= 2 and resets[-1] > 40, 'the adapter saw no bus reset after enumeration')
-        self.note('unlinked before the reset: %d' % log[:resets[-1]].count('unlink'))
+        self.note('unlinked before the reset: %d; answers before it: %d' % (
+            log[:resets[-1]].count('unlink'), len([line for line in log[:resets[-1]] if line.startswith('answer')])))
+        with open(os.path.join(self.args.results, 'adapter.log'), 'w') as f:
+            f.write('\n'.join(log) + '\n')
         wait_until('the field shows 9F again', lambda: page.page()['fields'].get('176') == '9F', 30)
         self.note('lines: %s' % page.page()['lines'])
 
