@@ -236,6 +236,7 @@ void Serve(int fd, Slot& slot) {
       reply = usbip_sim::Transfer(device, endpoint, in, out_data, length);
       if (!in) AdapterLog(slot, "command", out_data);
       if (in && reply.outcome == Outcome::kDone) AdapterLog(slot, "answer", reply.data);
+      if (in && reply.outcome == Outcome::kNever) AdapterLog(slot, "answer withheld", {});
     }
     if (reply.flash_changed) WriteFlash(slot, reply.flash_address, sorbel_sim::kBlockSize);
     if (reply.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delay_ms));

@@ -370,6 +370,13 @@ class Cases:
         self.note('adapter log around the reset: %s' % log[max(0, resets[-1] - 12):resets[-1] + 8]
                   if resets else 'no reset')
         check(len(resets) >= 2 and resets[-1] > 40, 'the adapter saw no bus reset after enumeration')
+        # The read whose answer the adapter withheld: a reset comes before the next command.
+        withheld = wait_until('the adapter withholds an answer', lambda: 'answer withheld' in self.adapter_log()
+                              and self.adapter_log().index('answer withheld'), 120)
+        after = self.adapter_log()[withheld:]
+        next_command = next((i for i, line in enumerate(after) if line.startswith('command')), len(after))
+        check('reset' in after[:next_command], 'no reset between the withheld answer and the next command: %s'
+              % after[:12])
         self.note('unlinked before the reset: %d; answers before it: %d' % (
             log[:resets[-1]].count('unlink'), len([line for line in log[:resets[-1]] if line.startswith('answer')])))
         with open(os.path.join(self.args.results, 'adapter.log'), 'w') as f:
