@@ -144,6 +144,7 @@ struct Pending {
   std::uint32_t endpoint = 0;
   bool in = false;
   std::uint32_t length = 0;
+  bool never = false;  // withheld for good: only the host's unlink ends it
 };
 
 std::vector<std::uint8_t> RetSubmit(std::uint32_t seqnum, std::int32_t status,
@@ -242,7 +243,7 @@ void Serve(int fd, Slot& slot) {
     if (reply.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delay_ms));
     if (reply.outcome == Outcome::kGone) break;
     if (reply.outcome == Outcome::kPending || reply.outcome == Outcome::kNever) {
-      waiting.push_back({seqnum, endpoint, in, length});
+      waiting.push_back({seqnum, endpoint, in, length, reply.outcome == Outcome::kNever});
       continue;
     }
     if (reply.data.size() > length) reply.data.resize(length);
@@ -256,8 +257,13 @@ void Serve(int fd, Slot& slot) {
     // A command may have produced the answer that a waiting bulk in wants.
     if (!in && endpoint != 0) {
       for (auto it = waiting.begin(); it != waiting.end(); ++it) {
-        if (!it->in || it->endpoint != endpoint) continue;
+        if (!it->in || it->endpoint != endpoint || it->never) continue;
         Reply answer = usbip_sim::Transfer(device, it->endpoint, true, {}, it->length);
+        if (answer.outcome == Outcome::kNever) {
+          AdapterLog(slot, "answer withheld", {});
+          it->never = true;
+          continue;
+        }
         if (answer.outcome == Outcome::kDone) AdapterLog(slot, "answer", answer.data);
         if (answer.outcome == Outcome::kDone || answer.outcome == Outcome::kStall) {
           if (!WriteAll(fd,
