@@ -407,6 +407,11 @@ DeviceFacts Facts(Kind kind) {
 
 Reply Control(UsbDevice& device, const Setup& setup, std::span<const std::uint8_t> out) {
   if (device.gone) return With(Outcome::kGone);
+  if (setup.request_type == kDirectionIn && setup.request == kGetDescriptor &&
+      setup.value >> 8 == kDeviceDescriptor) {
+    ++device.descriptor_asks;
+    if (device.spec.kind == Kind::kAdapter) tarnel_sim::BusReset(device.adapter);
+  }
   switch (setup.request_type & kTypeMask) {
     case kTypeStandard:
       return StandardRequest(device, setup);

@@ -89,6 +89,7 @@ struct UsbDevice {
   int closings = 0;                                    // closing reports so far
   int commands = 0;                                    // adapter commands so far
   int answers = 0;                                     // adapter answers asked for so far
+  int descriptor_asks = 0;         // device descriptor requests so far (each bus reset brings some)
   std::atomic<bool> gone = false;  // left the bus: no more transfers (the server's threads read it)
 };
 
@@ -105,6 +106,10 @@ struct DeviceFacts {
 DeviceFacts Facts(Kind kind);
 
 // A request on the control pipe; `out` carries the data stage of an OUT request.
+// The USB/IP wire carries no bus reset (vhci-hcd resets its port alone), but
+// after one the host always asks for the device descriptor again, and at no
+// other time once the device is enumerated: that request counts as the
+// reset, and the adapter empties its endpoint buffers.
 Reply Control(UsbDevice& device, const Setup& setup, std::span<const std::uint8_t> out);
 
 // A transfer on another endpoint (number without the direction bit).

@@ -7,7 +7,9 @@
 //
 // Device k (1 on) is offered under the bus id "B-k", the place the host
 // gives it when it is attached to port k of bus B; its flash (bootloaders)
-// goes to DIR/B-k.bin after every block, its report log to DIR/B-k.log.
+// goes to DIR/B-k.bin after every block, its report log to DIR/B-k.log; the
+// adapter's DIR/B-k.log tells its control requests, commands, answers,
+// unlinked transfers and bus resets.
 // DEVICE is usbip_sim::ParseDeviceSpec's text ("bootloader:unplug=40").
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,6 +27,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,6 +144,7 @@ struct Pending {
   std::uint32_t endpoint = 0;
   bool in = false;
   std::uint32_t length = 0;
+  bool never = false;  // withheld for good: only the host's unlink ends it
 };
 
 std::vector<std::uint8_t> RetSubmit(std::uint32_t seqnum, std::int32_t status,
@@ -161,6 +165,18 @@ std::vector<std::uint8_t> RetSubmit(std::uint32_t seqnum, std::int32_t status,
   return out;
 }
 
+// A line of the adapter's log (a bootloader's log is its model's).
+void AdapterLog(const Slot& slot, const char* what, std::span<const std::uint8_t> bytes) {
+  if (slot.log == nullptr || slot.device->spec.kind != usbip_sim::Kind::kAdapter) return;
+  std::string line = what;
+  for (const std::uint8_t byte : bytes) {
+    std::array<char, 4> hex{};
+    std::snprintf(hex.data(), hex.size(), " %02x", byte);
+    line += hex.data();
+  }
+  LogLine(slot.log, line);
+}
+
 // The URB traffic of one imported device, until the host lets it go or the
 // device leaves the bus.
 void Serve(int fd, Slot& slot) {
@@ -178,6 +194,7 @@ void Serve(int fd, Slot& slot) {
       for (auto it = waiting.begin(); it != waiting.end(); ++it) {
         if (it->seqnum == victim) {
           waiting.erase(it);
+          AdapterLog(slot, "unlink", {});
           status = kErrorConnReset;
           break;
         }
@@ -212,15 +229,21 @@ void Serve(int fd, Slot& slot) {
     if (endpoint == 0) {
       const usbip_sim::Setup setup =
           usbip_sim::ParseSetup(std::span<const std::uint8_t, 8>(&header[40], 8));
+      const int asks = device.descriptor_asks;
+      AdapterLog(slot, "control", std::span<const std::uint8_t>(&header[40], 8));
       reply = usbip_sim::Control(device, setup, out_data);
+      if (device.descriptor_asks != asks) AdapterLog(slot, "reset", {});
     } else {
       reply = usbip_sim::Transfer(device, endpoint, in, out_data, length);
+      if (!in) AdapterLog(slot, "command", out_data);
+      if (in && reply.outcome == Outcome::kDone) AdapterLog(slot, "answer", reply.data);
+      if (in && reply.outcome == Outcome::kNever) AdapterLog(slot, "answer withheld", {});
     }
     if (reply.flash_changed) WriteFlash(slot, reply.flash_address, sorbel_sim::kBlockSize);
     if (reply.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delay_ms));
     if (reply.outcome == Outcome::kGone) break;
     if (reply.outcome == Outcome::kPending || reply.outcome == Outcome::kNever) {
-      waiting.push_back({seqnum, endpoint, in, length});
+      waiting.push_back({seqnum, endpoint, in, length, reply.outcome == Outcome::kNever});
       continue;
     }
     if (reply.data.size() > length) reply.data.resize(length);
@@ -234,8 +257,14 @@ void Serve(int fd, Slot& slot) {
     // A command may have produced the answer that a waiting bulk in wants.
     if (!in && endpoint != 0) {
       for (auto it = waiting.begin(); it != waiting.end(); ++it) {
-        if (!it->in || it->endpoint != endpoint) continue;
+        if (!it->in || it->endpoint != endpoint || it->never) continue;
         Reply answer = usbip_sim::Transfer(device, it->endpoint, true, {}, it->length);
+        if (answer.outcome == Outcome::kNever) {
+          AdapterLog(slot, "answer withheld", {});
+          it->never = true;
+          continue;
+        }
+        if (answer.outcome == Outcome::kDone) AdapterLog(slot, "answer", answer.data);
         if (answer.outcome == Outcome::kDone || answer.outcome == Outcome::kStall) {
           if (!WriteAll(fd,
                         RetSubmit(it->seqnum, answer.outcome == Outcome::kStall ? kErrorPipe : 0,
@@ -356,9 +385,14 @@ int main(int argc, char** argv) {
     slot.busid = std::to_string(bus) + "-" + std::to_string(k + 1);
     slot.devnum = static_cast<int>(k + 2);
     slot.device = usbip_sim::MakeDevice(specs[k], SORBEL_SIM_MANUFACTURER);
-    if (out_dir.empty() || specs[k].kind != usbip_sim::Kind::kBootloader) continue;
+    if (out_dir.empty()) continue;
     const std::string base = out_dir + "/" + slot.busid;
     slot.log = std::fopen((base + ".log").c_str(), "w");
+    if (specs[k].kind != usbip_sim::Kind::kBootloader) {
+      if (slot.log != nullptr) continue;
+      std::fprintf(stderr, "sorbel-usbip: cannot write %s.log\n", base.c_str());
+      return 1;
+    }
     if (slot.log != nullptr) {
       slot.device->bootloader->log = LogLine;
       slot.device->bootloader->log_context = slot.log;

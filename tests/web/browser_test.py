@@ -153,6 +153,12 @@ class BrowserTest(unittest.TestCase):
         self.assertTrue(page['reports'][-1].startswith('set 3 7 01 '), page['reports'][-1])
         self.assertTrue(self.driver.execute_script('return window.sorbelSim.leftBootloader()'))
 
+    def test_permitted_device_needs_no_chooser(self):
+        page = self.upload_in_page('granted.hex', hex_file(b'\x01\x02', 0), '?granted=1')
+        self.assertEqual(page['exit'], 0)
+        self.assertEqual(page['filters'], [])
+        self.assertEqual(self.driver.find_element(By.ID, 'device').text, 'Sorbel (USB 16c0:05df)')
+
     def test_cancelled_chooser_uploads_nothing(self):
         page = self.upload_in_page('cancel.hex', hex_file(b'\x01\x02', 0), '?chooser=cancel')
         status = self.driver.find_element(By.ID, 'status').text

@@ -216,6 +216,18 @@ class ButtonTest(unittest.TestCase):
                 self.assertEqual((self.sim('log'), self.sim('opens')), ([], 0))
                 self.assertFalse(self.part('write').is_displayed())
 
+    def test_permitted_device_needs_no_chooser(self):
+        # Granted by an administrator's policy or an earlier visit: one click on "continue".
+        manifest = {'name': 'Widget', 'releases': [self.release('2.0', 'widget-2.0.hex')]}
+        self.open_maker_page(manifest, '?granted=1')
+        self.click('continue')
+        WebDriverWait(self.driver, 30).until(lambda d: self.part('question').is_displayed())
+        self.assertEqual(self.part('question').text, 'Write Widget 2.0 into Sorbel?')
+        self.click('write')
+        WebDriverWait(self.driver, 120).until(lambda d: self.events())
+        self.assertEqual([(name, d['exitCode']) for name, d in self.events()], [('hex-upload-done', 0)])
+        self.assertEqual(self.sim('filters'), [])
+
     def test_device_unplugged_during_the_write(self):
         manifest = {'name': 'Widget', 'releases': [self.release('2.0', 'widget-2.0.hex')]}
         self.open_maker_page(manifest, '?unplug_block=3')

@@ -10,6 +10,8 @@
 //   &strict=1               feature reports must have the collection's longest
 //                           length, as the HID class on Windows demands
 //   &delay=N                each feature report sent takes N ms
+//   &granted=1              the browser permits the device from the start, as
+//                           an administrator's policy (or an earlier visit) does
 (() => {
   const params = new URLSearchParams(location.search);
   if (params.get('webhid') === 'none') {
@@ -34,10 +36,11 @@
   const kInfoReportSize = 7;  // the size the bootloader's descriptor gives report 1
   const kDataReportSize = 132;
   // The bootloader's report descriptor as WebHID gives it: report 1 with 6
-  // bytes, report 2 with 131, one byte each.
+  // bytes, report 2 with 131, one byte each; Chromium on Linux lists report 2
+  // first.
   const kCollections = [{
     usagePage: 0xff00, usage: 1, type: 1, children: [], inputReports: [], outputReports: [],
-    featureReports: [1, 2].map((reportId) => ({
+    featureReports: [2, 1].map((reportId) => ({
       reportId,
       items: [{reportSize: 8, reportCount: (reportId === 1 ? kInfoReportSize : kDataReportSize) - 1}],
     })),
@@ -103,7 +106,7 @@
   }
 
   const device = new SimDevice();
-  const allowed = [];
+  const allowed = params.get('granted') === '1' ? [device] : [];
   class SimHid extends EventTarget {
     async getDevices() {
       return allowed.slice();

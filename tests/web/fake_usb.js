@@ -6,6 +6,10 @@
 //   &chooser=cancel    the user cancels the device chooser
 //   &endpoints=1       interface 0 has one bulk endpoint only
 //   &open=deny         the system refuses to open the device (no udev rule)
+//   &granted=1         the browser permits the adapter from the start and
+//                      again when it is plugged in, as an administrator's
+//                      policy does; otherwise only once chosen, and, as it
+//                      has no serial number, only until it is pulled out
 // window.tarnelSim lets the test see and steer the device: its registers,
 // the state, the animation, the transfers, failures, the fate of the next
 // answers and unplugging. As on a real bus, a transferIn waits until the
@@ -173,8 +177,9 @@
     }
   }
 
+  const granted = () => (params.get('granted') === '1' ? [device] : []);
   let device = new SimDevice();
-  let allowed = [];
+  let allowed = granted();
   class SimUsb extends EventTarget {
     async getDevices() {
       return allowed.slice();
@@ -194,6 +199,7 @@
     device.gone = true;
     device.opened = false;
     device.Abort(gone());
+    allowed = allowed.filter((d) => d !== device);  // the browser lists only devices present
     const event = new Event('disconnect');
     event.device = device;
     usb.dispatchEvent(event);
@@ -201,7 +207,7 @@
   // Plugged in again: a new device object, as the browser gives it.
   sim.replug = () => {
     device = new SimDevice();
-    allowed = [];
+    allowed = granted();
   };
   window.tarnelSim = sim;
   Object.defineProperty(Navigator.prototype, 'usb', {get: () => usb, configurable: true});

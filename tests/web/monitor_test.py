@@ -574,6 +574,22 @@ class MonitorPage(unittest.TestCase):
             self.assertIn('ihm fehlt WebUSB', note.text)
             self.assertFalse(self.driver.find_element(By.ID, 'choose').is_enabled())
 
+    def test_permitted_adapter_needs_no_chooser(self):
+        # Granted by an administrator's policy: one click, and again after a replug.
+        self.open_page('?granted=1')
+        self.choose_adapter()
+        self.assertEqual(self.page()['device'], 'Verbunden: Tarnel (USB 1209:7a01)')
+        self.js('window.tarnelSim.unplug()')
+        self.wait_for(lambda: self.page()['device'].startswith('Getrennt: Tarnel'), 5)
+        self.js('window.tarnelSim.replug()')
+        self.choose_adapter()
+        self.assertEqual(self.page()['device'], 'Verbunden: Tarnel (USB 1209:7a01)')
+        self.assertEqual(self.js('return window.tarnelSim.filters'), [])
+        # The adapter running is no choice: another click asks the chooser.
+        self.choose_adapter()
+        self.assertEqual(self.js('return window.tarnelSim.filters'), [[]])
+        self.assertEqual(self.console_errors(), [])
+
     def test_accessible_with_the_dialog_running(self):
         self.open_page()
         self.assertEqual(axe_faults(self.driver, WITH_MODERATE), [], 'before the choice')

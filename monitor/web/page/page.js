@@ -54,15 +54,33 @@ function ShowUdevRule(vendor, product) {
       `SUBSYSTEM=="usb", ATTRS{idVendor}=="${vendor}", ATTRS{idProduct}=="${product}", TAG+="uaccess"`;
 }
 
-// The browser's chooser (limited to the ids of the build, if any). A new
-// choice starts the program afresh; no choice starts it without a device,
-// as the program starts without an adapter, unless one is running already.
+// A device the browser already permits (an administrator's policy, or a
+// choice on an earlier visit) with the ids of the build, other than the one
+// the dialog runs with: it needs no chooser.
+async function Permitted() {
+  const running = page.run && !page.run.stopping && !page.run.unplugged ? page.run.device : null;
+  let devices = [];
+  try {
+    devices = await navigator.usb.getDevices();
+  } catch (error) {
+    return null;  // the chooser tells
+  }
+  const wanted = (device) => kUsbFilters.length === 0 || kUsbFilters.some((filter) =>
+      (filter.vendorId === undefined || filter.vendorId === device.vendorId) &&
+      (filter.productId === undefined || filter.productId === device.productId));
+  return devices.find((device) => device !== running && wanted(device)) || null;
+}
+
+// A permitted device, else the browser's chooser (limited to the ids of the
+// build, if any). A new choice starts the program afresh; no choice starts
+// it without a device, as the program starts without an adapter, unless one
+// is running already.
 async function Choose() {
   let device = null;
   let reason = '';
   $('choose').disabled = true;
   try {
-    device = await navigator.usb.requestDevice({filters: kUsbFilters});
+    device = await Permitted() || await navigator.usb.requestDevice({filters: kUsbFilters});
   } catch (error) {
     reason = error.name === 'NotFoundError' ? 'Auswahl abgebrochen' : `${error.message || error}`;
   }

@@ -60,6 +60,11 @@ void PowerOn(Adapter& adapter) {
   adapter = fresh;
 }
 
+void BusReset(Adapter& adapter) {
+  adapter.answer_pending = false;
+  adapter.answer = 0;
+}
+
 namespace {
 
 void ApplyAnimationStep(Adapter& adapter, std::uint32_t step) {

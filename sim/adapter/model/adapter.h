@@ -94,6 +94,10 @@ constexpr unsigned EcrMode(const Adapter& adapter) { return adapter.registers[kE
 // emptied.
 void PowerOn(Adapter& adapter);
 
+// A USB bus reset: the EZ-USB's endpoint buffers are emptied, so an answer
+// not yet fetched is gone; the port keeps its registers and its FIFO.
+void BusReset(Adapter& adapter);
+
 // Register rules: every register reads back the value last written, in every
 // mode (the data register included, also in the FIFO modes where the program
 // uses it for ECP commands), except

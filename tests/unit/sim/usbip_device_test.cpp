@@ -158,4 +158,34 @@ TEST(UsbipDevice, AdapterAnswersReadCommandsOnItsBulkIn) {
   EXPECT_EQ(usbip_sim::Transfer(*silent, 1, true, {}, 64).outcome, Outcome::kNever);
 }
 
+// The host asks for the device descriptor after a bus reset (the wire
+// carries no reset of its own): an answer left unfetched is gone, the
+// registers stay.
+TEST(UsbipDevice, AdapterEmptiesItsAnswerAtABusReset) {
+  auto device = usbip_sim::MakeDevice(Spec("adapter"), "T");
+  const std::vector<std::uint8_t> write = {0x00, 0xA5};
+  const std::vector<std::uint8_t> read = {0x10};
+  usbip_sim::Transfer(*device, 1, false, write, 0);
+  usbip_sim::Transfer(*device, 1, false, read, 0);
+  // (request type, request, value, the answer stays)
+  struct Case {
+    usbip_sim::Setup setup;
+    bool kept;
+  };
+  const std::array<Case, 4> cases = {{
+      {{0x80, 0x06, 0x0200, 0, 9}, true},        // configuration descriptor
+      {{0x80, 0x06, 0x0302, 0x409, 255}, true},  // a string
+      {{0x00, 0x09, 1, 0, 0}, true},             // SET_CONFIGURATION
+      {{0x80, 0x06, 0x0100, 0, 64}, false},      // device descriptor: after a reset
+  }};
+  for (const Case& c : cases) {
+    EXPECT_EQ(usbip_sim::Control(*device, c.setup, {}).outcome, Outcome::kDone);
+    EXPECT_EQ(device->adapter.answer_pending, c.kept) << c.setup.value;
+  }
+  EXPECT_EQ(device->descriptor_asks, 1);
+  EXPECT_EQ(usbip_sim::Transfer(*device, 1, true, {}, 64).outcome, Outcome::kPending);
+  usbip_sim::Transfer(*device, 1, false, read, 0);
+  EXPECT_EQ(usbip_sim::Transfer(*device, 1, true, {}, 64).data, std::vector<std::uint8_t>{0xA5});
+}
+
 }  // namespace

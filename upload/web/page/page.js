@@ -66,6 +66,12 @@ function ShowProgress({done, total, left}) {
 }
 
 async function Upload() {
+  // A device permitted since the page opened (an administrator's policy
+  // grants one when it is plugged in) needs no chooser either.
+  if (!page.device) {
+    page.device = (await navigator.hid.getDevices())[0] || null;
+    ShowDevice();
+  }
   if (!page.device) {
     await ChooseDevice();
     if (!page.device) {
