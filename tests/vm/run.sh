@@ -10,10 +10,8 @@ what=$1 source_dir=$2
 results=$source_dir/build/vm/results
 console=$source_dir/build/vm/console.log
 
-show_console() {
-  echo "--- the VM's console ($console):"
-  tail -n 60 "$console" 2>/dev/null || echo "(none)"
-}
+# shellcheck source=tests/vm/run-lib.sh
+source "$source_dir/tests/vm/run-lib.sh"
 
 case $what in
 release)
@@ -28,29 +26,10 @@ boot)
   VM_USBIP_SERVER=$server "$source_dir/scripts/vm-run" --boards 0 --timeout 1100 -- \
     tests/vm/cases.sh "$program" "$sim" "$results"
   status=$?
-  echo "the VM ran $(($(date +%s) - started)) s; $(sed -n 's/^vm-guest: up after \(.*\) s$/booted in \1 s (kernel clock)/p' <(tr -d '\r' < "$console"))"
-  # The cases' verdicts are the tests vm.<case>; this test fails only when
-  # the VM did not run them all.
-  if [ "$status" = 125 ] || [ ! -e "$results/watch.result" ]; then
-    echo "FAIL: the VM did not run every case (vm-run exit $status)"
-    show_console
-    exit 1
-  fi
+  boot_verdict "$status" "$started" watch
   ;;
 result)
-  name=$3
-  file=$results/$name.result
-  if [ ! -e "$file" ]; then
-    echo "FAIL: no result for $name: vm.boot did not run it"
-    show_console
-    exit 1
-  fi
-  cat "$file"
-  case $(head -n 1 "$file") in
-  PASS) exit 0 ;;
-  SKIP) exit 77 ;;
-  *) show_console; exit 1 ;;
-  esac
+  case_verdict vm "$3"
   ;;
 *)
   echo "usage: run.sh release|boot|result ..." >&2

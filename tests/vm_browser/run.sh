@@ -9,10 +9,8 @@ what=$1 source_dir=$2
 results=$source_dir/build/vm/browser-results
 console=$source_dir/build/vm/console.log
 
-show_console() {
-  echo "--- the VM's console ($console):"
-  tail -n 60 "$console" 2>/dev/null || echo "(none)"
-}
+# shellcheck source=tests/vm/run-lib.sh
+source "$source_dir/tests/vm/run-lib.sh"
 
 case $what in
 boot)
@@ -26,25 +24,10 @@ boot)
     /usr/bin/python3 -B tests/vm_browser/cases.py --site "$site" --package "$package" \
     --native-sim "$sim" --results "$results"
   status=$?
-  echo "the VM ran $(($(date +%s) - started)) s; $(sed -n 's/^vm-guest: up after \(.*\) s$/booted in \1 s (kernel clock)/p' <(tr -d '\r' < "$console"))"
-  # The cases' verdicts are the tests vm_browser.<case>; this test fails
-  # only when the VM did not run them all.
-  if [ "$status" = 125 ] || [ ! -e "$results/adapter_replug.result" ]; then
-    echo "FAIL: the VM did not run every case (vm-run exit $status)"
-    show_console
-    exit 1
-  fi
+  boot_verdict "$status" "$started" adapter_replug
   ;;
 result)
-  name=$3
-  file=$results/$name.result
-  if [ ! -e "$file" ]; then
-    echo "FAIL: no result for $name: vm_browser.boot did not run it"
-    show_console
-    exit 1
-  fi
-  cat "$file"
-  [ "$(head -n 1 "$file")" = PASS ] || { show_console; exit 1; }
+  case_verdict vm_browser "$3"
   ;;
 *)
   echo "usage: run.sh boot|result ..." >&2

@@ -12,10 +12,8 @@ what=$1 source_dir=$2
 results=$source_dir/build/vm/wine-results
 console=$source_dir/build/vm/console.log
 
-show_console() {
-  echo "--- the VM's console ($console):"
-  tail -n 60 "$console" 2>/dev/null || echo "(none)"
-}
+# shellcheck source=tests/vm/run-lib.sh
+source "$source_dir/tests/vm/run-lib.sh"
 
 case $what in
 boot)
@@ -43,29 +41,10 @@ boot)
   VM_USBIP_SERVER=$server "$source_dir/scripts/vm-run" --boards 1 --timeout 1400 -- \
     tests/vm_wine/cases.sh "$program" "$loader" "$prefix" "$results"
   status=$?
-  echo "the VM ran $(($(date +%s) - started)) s; $(sed -n 's/^vm-guest: up after \(.*\) s$/booted in \1 s (kernel clock)/p' <(tr -d '\r' < "$console"))"
-  # The cases' verdicts are the tests vm_wine.<case>; this test fails only
-  # when the VM did not run them all.
-  if [ "$status" = 125 ] || [ ! -e "$results/no_rule.result" ]; then
-    echo "FAIL: the VM did not run every case (vm-run exit $status)"
-    show_console
-    exit 1
-  fi
+  boot_verdict "$status" "$started" no_rule
   ;;
 result)
-  name=$3
-  file=$results/$name.result
-  if [ ! -e "$file" ]; then
-    echo "FAIL: no result for $name: vm_wine.boot did not run it"
-    show_console
-    exit 1
-  fi
-  cat "$file"
-  case $(head -n 1 "$file") in
-  PASS) exit 0 ;;
-  SKIP) exit 77 ;;
-  *) show_console; exit 1 ;;
-  esac
+  case_verdict vm_wine "$3"
   ;;
 *)
   echo "usage: run.sh boot|result ..." >&2
