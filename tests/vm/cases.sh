@@ -15,37 +15,8 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$results"
 rm -f "$results"/*.result
 
-wait_until() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-
-# A case: `begin NAME`, checks that call `fail`, then `end`.
-case_name="" case_failed=0
-begin() {
-  case_name=$1 case_failed=0
-  : > "$work/$case_name.notes"
-  echo "=== $case_name (at $SECONDS s)"
-}
-note() { echo "$*" >> "$work/$case_name.notes"; }
-fail() {
-  case_failed=1
-  note "FAIL: $*"
-  echo "FAIL: $case_name: $*"
-}
-end() {
-  { if [ "$case_failed" = 0 ]; then echo PASS; else echo FAIL; fi; cat "$work/$case_name.notes"; } \
-    > "$results/$case_name.result"
-}
-skip() {
-  { echo SKIP; echo "$*"; } > "$results/$case_name.result"
-  echo "SKIP: $case_name: $*"
-}
+# shellcheck source=tests/vm/case-lib.sh
+source tests/vm/case-lib.sh
 
 # plug ARGS...: the devices of the case; their "place path" lines in $work/places.
 plug() {

@@ -22,34 +22,8 @@ mkdir -p "$results"
 rm -f "$results"/*.result
 prefix=/tmp/wine-$user
 
-wait_until() {
-  local seconds=$1
-  shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-
-# A case: `begin NAME`, checks that call `fail`, then `end`.
-case_name="" case_failed=0 case_started=0
-begin() {
-  case_name=$1 case_failed=0 case_started=$SECONDS
-  : > "$work/$case_name.notes"
-  echo "=== $case_name (at $SECONDS s)"
-}
-note() { echo "$*" >> "$work/$case_name.notes"; }
-fail() {
-  case_failed=1
-  note "FAIL: $*"
-  echo "FAIL: $case_name: $*"
-}
-end() {
-  note "(took $((SECONDS - case_started)) s)"
-  { if [ "$case_failed" = 0 ]; then echo PASS; else echo FAIL; fi; cat "$work/$case_name.notes"; } \
-    > "$results/$case_name.result"
-}
+# shellcheck source=tests/vm/case-lib.sh
+source tests/vm/case-lib.sh
 
 # as_bench [--trace CHANNELS] COMMAND...: a command as bench, in the prefix.
 as_bench() {
