@@ -18,6 +18,7 @@ import unittest
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.actions.action_builder import ActionBuilder
 from selenium.webdriver.common.by import By
+from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -94,8 +95,14 @@ class MonitorPage(unittest.TestCase):
         return self.driver.execute_script(script, *args)
 
     def wait_for(self, condition, seconds=10, what=None):
-        return WebDriverWait(self.driver, seconds, poll_frequency=0.05).until(
-            lambda d: condition(), what)
+        """Polls condition; what, when it is a function, tells the state at the timeout."""
+        try:
+            return WebDriverWait(self.driver, seconds, poll_frequency=0.05).until(
+                lambda d: condition(), None if callable(what) else what)
+        except TimeoutException:
+            if callable(what):
+                raise TimeoutException(str(what())) from None
+            raise
 
     def page(self):
         return self.js(READ_PAGE)
@@ -161,11 +168,11 @@ class MonitorPage(unittest.TestCase):
 
     def wait_field(self, field, text, seconds=10):
         self.wait_for(lambda: self.page()['fields'].get(str(field)) == text, seconds,
-                      'field %d does not show %s: %s' % (field, text, self.page()['fields']))
+                      lambda: 'field %d does not show %s: %s' % (field, text, self.page()['fields']))
 
     def wait_register(self, index, text, seconds=10):
         self.wait_for(lambda: self.register(index) == text, seconds,
-                      'register %d is %s, not %s' % (index, self.register(index), text))
+                      lambda: 'register %d is %s, not %s' % (index, self.register(index), text))
 
     def console_errors(self):
         return [e for e in self.driver.get_log('browser') if e['level'] in ('SEVERE', 'WARNING')]
@@ -234,7 +241,7 @@ class MonitorPage(unittest.TestCase):
             return (all(page['visible'][k] == v for k, v in visible.items()) and
                     all(page['readonly'][k] == v for k, v in readonly.items()) and
                     page['mode'] == MODE_NAMES[mode])
-        self.wait_for(controls_are, 10, 'controls in mode %d: %s' % (mode, self.page()))
+        self.wait_for(controls_are, 10, lambda: 'controls in mode %d: %s' % (mode, self.page()))
         self.assertEqual(int(self.register(10), 16) >> 5, mode)
         self.assertEqual(self.js('return document.querySelector(\'.dialog [data-id="122"] .text\')'
                                  '.textContent'), caption.replace('&', ''))
@@ -405,9 +412,9 @@ class MonitorPage(unittest.TestCase):
                 # Device pixels are whole: the edges may round either way.
                 self.wait_for(lambda: all(abs(got - want * scale) <= 1
                                           for got, want in zip(self.js(size), (381, 341))), 5,
-                              'canvas %s at %s' % (self.js(size), scale))
+                              lambda: 'canvas %s at %s' % (self.js(size), scale))
                 self.wait_for(lambda: not self.picture_mismatches('start'), 5,
-                              self.picture_mismatches('start'))
+                              lambda: self.picture_mismatches('start'))
                 # A double click on box D4 flips the bit and flips it back.
                 self.writes()
                 self.click_client(*monitor_picture.box_centre(0, 4), times=2)

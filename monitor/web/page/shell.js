@@ -191,6 +191,7 @@ class MonitorShell {
         await this.Call('WebPaint', []);
         break;
       case 'timer':
+        if ((window.devicePixelRatio || 1) !== this.ratio) this.FitCanvas();
         await this.Call('WebTimer', [message.id]);
         break;
       case 'command':
@@ -291,7 +292,9 @@ class MonitorShell {
   // The canvas's backing store has its size in device pixels, which the
   // pixel ratio (another screen, the browser's zoom) and a CSS zoom change
   // while the dialog runs. Each of them tells of such a change in some
-  // browsers and not in others: all three are heard.
+  // browsers and not in others: all three are heard. Chromium may even fire
+  // the resize before the new ratio holds and then say nothing, so each timer
+  // also looks at the ratio the canvas was fitted to.
   FollowPixelRatio() {
     this.fit = () => this.FitCanvas();
     this.resizing = new ResizeObserver(([entry]) => {
@@ -317,7 +320,7 @@ class MonitorShell {
   // whole diagram is painted again.
   FitCanvas() {
     const box = this.canvas.getBoundingClientRect();
-    const ratio = window.devicePixelRatio || 1;
+    const ratio = this.ratio = window.devicePixelRatio || 1;
     const device = this.devicePixels;
     let [width, height] = [Math.round(box.width * ratio), Math.round(box.height * ratio)];
     if (device && Math.abs(device.inlineSize - width) <= 1 && Math.abs(device.blockSize - height) <= 1) {
