@@ -183,6 +183,7 @@ class Cases:
         self.work = work
         self.notes = []
         self.driver = None
+        self.monitor_page = None  # the monitor page left running by a case
         subprocess.run(['python3', 'tests/e2e/sorbel/make_hex.py', self.path('image.hex'),
                         self.path('written.bin'), '32768', '0', '4096', '33'], check=True)
         self.image = read(self.path('written.bin'), 'rb')
@@ -273,8 +274,9 @@ class Cases:
         # The console text is the native program's (hidraw path aside).
         sim = subprocess.run([self.args.native_sim, self.path('image.hex')], capture_output=True,
                              cwd=self.work, env=dict(os.environ, SORBEL_SIM_LOG=self.path('sim.log')))
-        check(console_screen(log) == console_screen(sim.stdout.decode()),
-              'the page printed other lines than hex-upload-sim: %r' % console_screen(sim.stdout.decode()))
+        native = hidraw_masked(browser.console_screen(sim.stdout.decode()))
+        check(hidraw_masked(browser.console_screen(log)) == native,
+              'the page printed other lines than hex-upload-sim: %r' % native)
         check(read(self.path('sim.log')) == read('%s/%s.log' % (FLASH, places[0])),
               'the reports differ from hex-upload-sim\'s')
 
@@ -316,12 +318,8 @@ class Cases:
         check(read('%s/%s.bin' % (FLASH, places[0]), 'rb') != self.image, 'the board holds the image')
         wait_until('the board leaves the bus', lambda: gone(places[0]), 20)
 
-    # The monitor page runs on through the three cases below.
-    def monitor(self):
-        page = monitor_test.MonitorPage('test_start_up_picture_and_poll')
-        page.driver = self.driver
-        return page
-
+    # The monitor page: each case below plugs the adapter it needs and finds
+    # the page running, or starts it when the case before did not leave one.
     def adapter_log(self):
         return read(FLASH + '/1-1.log').splitlines()
 
@@ -331,12 +329,33 @@ class Cases:
         wait_until('a new run', lambda: int(page.js('return document.body.dataset.runs || 0')) > runs, 120)
         wait_until('"Verbunden"', lambda: page.page()['device'].startswith('Verbunden: '), 60)
 
+    def open_monitor(self):
+        """The monitor page on the adapter just plugged in."""
+        self.monitor_page = None
+        page = monitor_test.MonitorPage('test_start_up_picture_and_poll')
+        page.driver = self.driver
+        self.open(PAGE_ORIGIN + '/port-monitor/index.html', 'document.body.dataset.ready === "yes"')
+        wait_until('getDevices() lists the adapter', lambda: self.js(
+            'return navigator.usb.getDevices().then((d) => d.length === 1)'), 60)
+        self.choose_adapter(page)
+        return page
+
+    def running_monitor(self):
+        if not self.monitor_page:
+            plug('--boards', '0', '--adapter')
+            self.monitor_page = self.open_monitor()
+        return self.monitor_page
+
+    def click_writes_9f(self, page, since):
+        """A click on box D4 writes 9F; the read-back shows it."""
+        page.click_client(*monitor_picture.box_centre(0, 4))
+        wait_until('the click writes 9F', lambda: 'command 00 9f' in self.adapter_log()[since:], 30)
+        wait_until('the field shows 9F', lambda: page.page()['fields'].get('176') == '9F', 30)
+
     def case_monitor(self):
         """"Verbunden", the start-up write and read-back, polls, a click writes a register."""
-        plug('--boards', '0', '--adapter', '--fault', '1:hang=answer@60')
-        page = self.monitor()
-        self.open(PAGE_ORIGIN + '/port-monitor/index.html', 'document.body.dataset.ready === "yes"')
-        self.choose_adapter(page)
+        plug('--boards', '0', '--adapter')
+        page = self.open_monitor()
         check(page.page()['device'] == 'Verbunden: Tarnel (USB 1209:7a01)', page.page()['device'])
         wait_until('the data register read back', lambda: page.page()['fields'].get('176') == '8F', 60)
         log = self.adapter_log()
@@ -351,42 +370,39 @@ class Cases:
         count = len(commands)
         wait_until('the page polls', lambda: len([line for line in self.adapter_log()
                                                   if line.startswith('command')]) > count, 30)
-        x, y = monitor_picture.box_centre(0, 4)
-        page.click_client(x, y)
-        wait_until('the click writes 9F', lambda: 'command 00 9f' in self.adapter_log(), 30)
-        wait_until('the field shows 9F', lambda: page.page()['fields'].get('176') == '9F', 30)
-        self.page = page
+        self.click_writes_9f(page, 0)
+        self.monitor_page = page
 
     def case_monitor_reset(self):
-        """A read the adapter leaves unanswered: the page resets the device, the
-        kernel carries the reset to the adapter, the page recovers."""
-        page = self.page
+        """A poll's read the adapter leaves unanswered: the page resets the device,
+        the kernel carries the reset to the adapter, the page recovers and writes."""
+        # The 16 start-up reads are answered; the fourth poll's read is not.
+        plug('--boards', '0', '--adapter', '--fault', '1:hang=answer@20')
+        page = self.open_monitor()
         wait_until('a line for the failed read', lambda: any(
             line.startswith('transfer:') for line in page.page()['lines']), 120)
         wait_until('the line that the adapter answers again', lambda: any(
             line.startswith('transfer: Der Adapter antwortet wieder') for line in page.page()['lines']), 60)
         log = self.adapter_log()
-        resets = [i for i, line in enumerate(log) if line == 'reset']
-        self.note('adapter log around the reset: %s' % log[max(0, resets[-1] - 12):resets[-1] + 8]
-                  if resets else 'no reset')
-        check(len(resets) >= 2 and resets[-1] > 40, 'the adapter saw no bus reset after enumeration')
-        # The read whose answer the adapter withheld: a reset comes before the next command.
-        withheld = wait_until('the adapter withholds an answer', lambda: 'answer withheld' in self.adapter_log()
-                              and self.adapter_log().index('answer withheld'), 120)
-        after = self.adapter_log()[withheld:]
+        check('answer withheld' in log, 'the adapter withheld no answer')
+        withheld = log.index('answer withheld')
+        after = log[withheld:]
+        self.note('adapter log around the withheld answer: %s' % log[max(0, withheld - 8):withheld + 12])
+        # A reset comes before the next command: the bus reset reached the adapter.
         next_command = next((i for i, line in enumerate(after) if line.startswith('command')), len(after))
         check('reset' in after[:next_command], 'no reset between the withheld answer and the next command: %s'
               % after[:12])
-        self.note('unlinked before the reset: %d; answers before it: %d' % (
-            log[:resets[-1]].count('unlink'), len([line for line in log[:resets[-1]] if line.startswith('answer')])))
+        self.note('unlinked before the reset: %d' % after[:next_command].count('unlink'))
         with open(os.path.join(self.args.results, 'adapter.log'), 'w') as f:
             f.write('\n'.join(log) + '\n')
-        wait_until('the field shows 9F again', lambda: page.page()['fields'].get('176') == '9F', 30)
+        wait_until('the data register read back again', lambda: page.page()['fields'].get('176') == '8F', 30)
+        self.click_writes_9f(page, withheld)
         self.note('lines: %s' % page.page()['lines'])
+        self.monitor_page = page
 
     def case_adapter_replug(self):
         """The adapter pulled out and plugged in again: one click, no chooser."""
-        page = self.page
+        page = self.running_monitor()
         subprocess.run([GUEST, 'unplug'], timeout=120)
         wait_until('"Getrennt"', lambda: page.page()['device'].startswith('Getrennt: Tarnel'), 60)
         check(any(line.startswith('unplugged:') for line in page.page()['lines']), 'no line for the unplug')
@@ -407,19 +423,8 @@ def watch_processes():
         say('processes:\n' + '\n'.join(line[:160] for line in ps[:12]))
 
 
-def console_screen(text):
-    """The screen a console shows for text (carriage returns overwrite), hidraw paths masked."""
-    lines, column = [''], 0
-    for c in text:
-        if c == '\n':
-            lines.append('')
-            column = 0
-        elif c == '\r':
-            column = 0
-        else:
-            lines[-1] = lines[-1][:column] + c + lines[-1][column + 1:]
-            column += 1
-    return re.sub(r'/dev/hidraw[0-9]+|HIDRAW', 'HIDRAW', '\n'.join(lines))
+def hidraw_masked(text):
+    return re.sub(r'/dev/hidraw[0-9]+|HIDRAW', 'HIDRAW', text)
 
 
 def main():

@@ -100,3 +100,18 @@ def axe_faults(driver, impacts=SERIOUS, rules=None):
           (error) => done([{id: 'axe', impact: 'critical', nodes: [String(error)]}]));''', options)
     return ['%s (%s): %s' % (v['id'], v['impact'], node)
             for v in found if v['impact'] in impacts for node in v['nodes']]
+
+
+def console_screen(text):
+    """What a console shows of text: a carriage return overwrites the line."""
+    lines, column = [''], 0
+    for c in text:
+        if c == '\n':
+            lines.append('')
+            column = 0
+        elif c == '\r':
+            column = 0
+        else:
+            lines[-1] = lines[-1][:column] + c + lines[-1][column + 1:]
+            column += 1
+    return '\n'.join(lines)

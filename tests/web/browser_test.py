@@ -18,7 +18,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from browser import Site, WITH_MODERATE, axe_faults, start_chromium
+from browser import Site, WITH_MODERATE, axe_faults, console_screen, start_chromium
 
 ARGS = None
 
@@ -32,21 +32,6 @@ def hex_file(data, start):
         record = bytes([len(chunk), address >> 8, address & 0xFF, 0]) + chunk
         lines.append(':%s%02X' % (record.hex().upper(), -sum(record) & 0xFF))
     return '\n'.join(lines + [':00000001FF', ''])
-
-
-def console_screen(text):
-    """What a console shows of text: a carriage return overwrites the line."""
-    lines, column = [''], 0
-    for c in text:
-        if c == '\n':
-            lines.append('')
-            column = 0
-        elif c == '\r':
-            column = 0
-        else:
-            lines[-1] = lines[-1][:column] + c + lines[-1][column + 1:]
-            column += 1
-    return '\n'.join(lines)
 
 
 class BrowserTest(unittest.TestCase):
