@@ -629,6 +629,18 @@ PlaceTotal* TotalOf(WatchRun& watch, const char* place) {
   return &total;
 }
 
+}  // namespace
+
+// No 64-bit arithmetic, whose division routines would take room in the
+// Windows program.
+int UtcOffsetMinutes(const TimeOfDay& local, const TimeOfDay& utc) {
+  auto date = [](const TimeOfDay& t) { return (t.year * 16 + t.month) * 32 + t.day; };
+  int day = date(local) > date(utc) ? 1440 : date(local) < date(utc) ? -1440 : 0;
+  return day + (local.hour - utc.hour) * 60 + local.minute - utc.minute;
+}
+
+namespace {
+
 void PrintClock(Output& out, const TimeOfDay& time) {
   Print(out, "%02d:%02d:%02d ", time.hour, time.minute, time.second);
 }

@@ -15,6 +15,11 @@ struct TimeOfDay {
   int utc_offset_minutes;  // local time minus UTC
 };
 
+// Local time minus UTC in minutes, from the local and the UTC reading of one
+// moment (where the system gives the two clocks, not the offset). They are
+// less than a day apart, so a later or earlier date is one day either way.
+int UtcOffsetMinutes(const TimeOfDay& local, const TimeOfDay& utc);
+
 class WatchSystem {
  public:
   virtual uint64_t NowMs() = 0;  // a steady clock

@@ -28,12 +28,8 @@ DWORD WINAPI ThreadMain(void* parameter) {
   return 0;
 }
 
-// Local time minus UTC in minutes; the two are less than a day apart. No
-// 64-bit arithmetic, whose division routines would take room.
-int UtcOffsetMinutes(const SYSTEMTIME& local, const SYSTEMTIME& utc) {
-  auto date = [](const SYSTEMTIME& t) { return (t.wYear * 16 + t.wMonth) * 32 + t.wDay; };
-  int day = date(local) > date(utc) ? 1440 : date(local) < date(utc) ? -1440 : 0;
-  return day + (local.wHour - utc.wHour) * 60 + local.wMinute - utc.wMinute;
+TimeOfDay Reading(const SYSTEMTIME& t) {
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, 0};
 }
 
 }  // namespace
@@ -49,13 +45,9 @@ TimeOfDay Win32Watch::Now() {
   GetSystemTime(&utc);
   SYSTEMTIME local{};
   SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
-  return {local.wYear,
-          local.wMonth,
-          local.wDay,
-          local.wHour,
-          local.wMinute,
-          local.wSecond,
-          UtcOffsetMinutes(local, utc)};
+  TimeOfDay now = Reading(local);
+  now.utc_offset_minutes = UtcOffsetMinutes(now, Reading(utc));
+  return now;
 }
 
 int Win32Watch::Interrupts() {

@@ -28,8 +28,11 @@ ctl --board 1 appear-after 4
 ctl --board 2 appear-after 24
 rm -f "$name.csv"
 rc=0
+# In a zone of three quarter hours that is a day ahead of UTC in the evening:
+# the log's offset comes from the local and the UTC clock.
+zone=Asia/Kathmandu
 out=$(cd "$E2E_BIN" &&
-  run_wine 180 hex-upload.exe --watch --count 2 --log "$(win_path "$name.csv")" "$hex" |
+  TZ=$zone run_wine 180 hex-upload.exe --watch --count 2 --log "$(win_path "$name.csv")" "$hex" |
   tr -d '\r') || rc=$?
 expect_equal "exit code of --count 2" 0 "$rc"
 flash_is 1
@@ -57,6 +60,8 @@ for place in 0000 0001; do
   grep -qxE "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2},$place,$(sed 's/[\\.]/\\&/g' <<<"$hex"),$digest,written,1,[0-9]+\.[0-9]" \
     "$name.csv" || fail "no log line for $place: $(cat "$name.csv")"
 done
+expect_equal "offsets in the log ($zone)" "$(TZ=$zone date +%:z)
+$(TZ=$zone date +%:z)" "$(tail -n 2 "$name.csv" | cut -c 20-25)"
 
 # start_watch NAME ARGS...: hex-upload.exe --watch in the background, its
 # output in $name.NAME; PID is Wine's process of it, which takes SIGINT.
@@ -75,11 +80,14 @@ finish() {
   wait "$PID" || RC=$?
 }
 
-# Ctrl+C while a board is being written: no new board, the write finishes.
+# Ctrl+C while a board is being written: no new board, the write finishes
+# and is logged (here with a negative offset of half an hour).
 ctl reset
 ctl --board 1 leave-written on
 ctl --board 1 delay 100
-start_watch once "$hex"
+rm -f "$name.csv"
+zone=Pacific/Marquesas
+TZ=$zone start_watch once --log "$(win_path "$name.csv")" "$hex"
 wait_until 60 has once "0000: writing" || fail "once: no write began: $(cat "$name.once")"
 kill -INT "$PID"
 wait_until 30 has once "Taking no new board" || fail "once: Ctrl+C not taken: $(cat "$name.once")"
@@ -90,6 +98,8 @@ has once "Taking no new board; waiting for 1 write to finish (Ctrl+C again stops
   fail "once: $(cat "$name.once")"
 has once "Summary: 1 written, 0 failed" || fail "once: no summary: $(cat "$name.once")"
 flash_is 1
+expect_equal "log after one Ctrl+C ($zone)" "0000,written,$(TZ=$zone date +%:z)" \
+  "$(tail -n 1 "$name.csv" | awk -F, '{ print $2 "," $5 "," substr($1, 20) }')"
 expect_equal "reports to board 2 after one Ctrl+C" "" "$(ctl --board 2 log "$(win_path "$name.log2")" && cat "$name.log2")"
 
 # Twice: ends at once, the write cut off; the log keeps what it had.

@@ -80,11 +80,15 @@ grep -qE '^[0-9]{2}:[0-9]{2}:[0-9]{2} 9-1\.1: written, 1 attempt, [0-9]+\.[0-9] 
 [ "$(grep -cE "^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2},9-1\.[123],image\.hex,$digest,written,1,[0-9]+\.[0-9]\$" "$work/log.csv")" = 6 ] ||
   fail "log: $(cat "$work/log.csv")"
 
-# A second run appends to the log, without a second header.
-start again -- --watch --count 3 --log log.csv image.hex
+# A second run appends to the log, without a second header; its times are
+# local to a zone half an hour off the hour, behind UTC.
+zone=Pacific/Marquesas
+start again TZ=$zone -- --watch --count 3 --log log.csv image.hex
 finish again
 expect_code again 0
 [ "$(wc -l < "$work/log.csv")" = 10 ] || fail "again: the log has $(wc -l < "$work/log.csv") lines, not 10"
+[ "$(tail -n 3 "$work/log.csv" | cut -c 20-25 | sort -u)" = "$(TZ=$zone date +%:z)" ] ||
+  fail "again: the offsets are not those of $zone: $(tail -n 3 "$work/log.csv")"
 [ "$(grep -c '^time,' "$work/log.csv")" = 1 ] || fail "again: a second header"
 
 # A board that stays on the bus after its write is not written again.

@@ -314,4 +314,30 @@ TEST(Watch, SecondsAreTheBoardsOwnInTenths) {
   EXPECT_NE(std::string::npos, bench.out.text.find("1-1: written, 1 attempt, 1.2 s\n"));
 }
 
+// The Windows shell reads the local and the UTC clock; the offset between
+// them must hold across a change of day, month and year either way, and in
+// zones of half and three quarter hours.
+TEST(Watch, UtcOffsetFromTwoReadingsOfOneMoment) {
+  struct Case {
+    TimeOfDay local, utc;
+    int minutes;
+  };
+  const Case cases[] = {
+      {{2026, 12, 9, 20, 47, 5, 0}, {2026, 12, 9, 20, 47, 5, 0}, 0},
+      {{2026, 12, 9, 21, 47, 5, 0}, {2026, 12, 9, 20, 47, 5, 0}, 60},
+      {{2026, 12, 10, 2, 32, 5, 0}, {2026, 12, 9, 20, 47, 5, 0}, 345},  // into the next day
+      {{2026, 12, 9, 17, 17, 5, 0}, {2026, 12, 9, 20, 47, 5, 0}, -210},
+      {{2026, 12, 8, 21, 30, 0, 0}, {2026, 12, 9, 1, 0, 0, 0}, -210},  // back to the day before
+      {{2026, 3, 1, 1, 0, 0, 0}, {2026, 2, 28, 23, 0, 0, 0}, 120},     // into the next month
+      {{2027, 1, 1, 0, 30, 0, 0}, {2026, 12, 31, 23, 30, 0, 0}, 60},   // into the next year
+      {{2026, 12, 31, 23, 0, 0, 0}, {2027, 1, 1, 4, 0, 0, 0}, -300},   // back to the year before
+      {{2026, 12, 10, 10, 0, 0, 0}, {2026, 12, 9, 20, 0, 0, 0}, 14 * 60},
+      {{2026, 12, 9, 8, 0, 0, 0}, {2026, 12, 9, 20, 0, 0, 0}, -12 * 60},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.minutes, UtcOffsetMinutes(c.local, c.utc))
+        << c.local.year << "-" << c.local.month << "-" << c.local.day << " " << c.local.hour << ":"
+        << c.local.minute;
+}
+
 }  // namespace
