@@ -20,6 +20,12 @@ start_session() {
 }
 device_ready() { ctl state 2>/dev/null | grep -q 'HID devices added [1-9]'; }
 
+# Waits until the driver has added all four of its boards.
+wait_for_four_boards() {
+  four_boards() { ctl state 2>/dev/null | grep -q 'HID devices added 4'; }
+  wait_until 60 four_boards || fail "the driver did not add its four boards"
+}
+
 # upload HEXFILE: runs hex-upload.exe, sets UPLOAD_OUT (without CRs) and UPLOAD_RC.
 upload() {
   UPLOAD_RC=0

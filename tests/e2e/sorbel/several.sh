@@ -5,8 +5,7 @@
 # thread per board.
 . "$E2E_SRC/tests/e2e/sorbel/common.sh"
 start_session
-four_boards() { ctl state 2>/dev/null | grep -q 'HID devices added 4'; }
-wait_until 60 four_boards || fail "the driver did not add its four boards"
+wait_for_four_boards
 
 name="$SORBEL_DIR/several"
 make_hex "$name.hex" "$name.image" 32768 0 0x900
